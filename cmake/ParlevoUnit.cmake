@@ -1,0 +1,32 @@
+# parlevo_library(NAME [EXCLUDE file...] [DEPS target...])
+# One static library from the folder's *.cpp files; the *_test.cpp files beside them become one
+# GoogleTest executable registered with CTest. Files named in EXCLUDE belong to another target
+# of the same folder.
+function(parlevo_library name)
+  cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(tests)
+    list(REMOVE_ITEM srcs ${tests})
+  endif()
+  foreach(ex ${ARG_EXCLUDE})
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${ex})
+  endforeach()
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+  if(PARLEVO_BUILD_TESTS AND tests)
+    add_executable(${name}_tests ${tests})
+    target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} GTest::gtest GTest::gmock
+                                                GTest::gtest_main)
+    target_compile_definitions(${name}_tests PRIVATE
+      PARLEVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" PARLEVO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  endif()
+endfunction()

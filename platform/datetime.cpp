@@ -1,0 +1,644 @@
+#include "platform/datetime.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <stdexcept>
+
+namespace parlevo {
+namespace {
+
+// Day number of 1970-01-01.
+constexpr int64_t kUnixEpochDay = 25569;
+
+constexpr const char* kShortDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kLongDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                         "Thursday", "Friday", "Saturday"};
+constexpr const char* kShortMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kLongMonthNames[] = {"January", "February", "March",     "April",
+                                           "May",     "June",     "July",      "August",
+                                           "September", "October", "November", "December"};
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& y, int& m, int& d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t yy = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(yy + (m <= 2));
+}
+
+// Splits a day number into whole days and milliseconds of the day. Before 1899-12-30 the fraction
+// still counts forward from midnight, as the stored form has it (-1.25 is 29.12.1899 06:00).
+void SplitDayNumber(TDateTime value, int64_t& day, int64_t& msec) {
+  double ipart = 0;
+  double frac = std::modf(value, &ipart);
+  day = static_cast<int64_t>(ipart);
+  msec = std::llround(std::fabs(frac) * kMSecsPerDay);
+  if (msec >= static_cast<int64_t>(kMSecsPerDay)) {
+    msec -= static_cast<int64_t>(kMSecsPerDay);
+    day += value < 0 ? -1 : 1;
+  }
+}
+
+TDateTime CombineDayNumber(int64_t day, double time_fraction) {
+  if (day >= 0) return static_cast<double>(day) + time_fraction;
+  return static_cast<double>(day) - time_fraction;
+}
+
+std::mutex g_formats_mutex;
+FormatSettings& MutableProcessFormats() {
+  static FormatSettings formats;
+  return formats;
+}
+
+std::string Pad(int value, int width) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*d", width, value);
+  return buf;
+}
+
+bool StartsWithNoCase(std::string_view text, size_t pos, std::string_view what) {
+  if (pos + what.size() > text.size()) return false;
+  for (size_t i = 0; i < what.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[pos + i])) !=
+        std::tolower(static_cast<unsigned char>(what[i])))
+      return false;
+  }
+  return true;
+}
+
+void FormatInto(std::string& out, std::string_view pattern, TDateTime value,
+                const FormatSettings& fs, int depth);
+
+// Formats one pattern token run; `hour_last` tracks whether the previous letter token was an
+// hour, which makes a following "m" mean minutes.
+void FormatInto(std::string& out, std::string_view p, TDateTime value, const FormatSettings& fs,
+                int depth) {
+  if (depth > 2) return;  // patterns that refer to themselves end here
+  const CivilDateTime c = DecodeDateTime(value);
+  bool hour_last = false;
+  // Whether the pattern carries an am/pm marker decides 12- or 24-hour clock for "h".
+  bool twelve_hour = false;
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (StartsWithNoCase(p, i, "am/pm") || StartsWithNoCase(p, i, "a/p") ||
+        StartsWithNoCase(p, i, "ampm")) {
+      twelve_hour = true;
+      break;
+    }
+  }
+  size_t i = 0;
+  while (i < p.size()) {
+    const char ch = p[i];
+    const char lc = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    size_t run = 1;
+    while (i + run < p.size() &&
+           std::tolower(static_cast<unsigned char>(p[i + run])) == lc)
+      ++run;
+    switch (lc) {
+      case '\'':
+      case '"': {
+        size_t end = p.find(ch, i + 1);
+        if (end == std::string_view::npos) end = p.size();
+        out.append(p.substr(i + 1, end - i - 1));
+        i = end + 1;
+        continue;
+      }
+      case '/':
+        out.push_back(fs.DateSeparator);
+        i += 1;
+        continue;
+      case ':':
+        out.push_back(fs.TimeSeparator);
+        i += 1;
+        continue;
+      case 'y':
+        if (run <= 2)
+          out += Pad(c.year % 100, 2);
+        else
+          out += Pad(c.year, 4);
+        hour_last = false;
+        break;
+      case 'm':
+        if (hour_last) {
+          out += run == 1 ? std::to_string(c.minute) : Pad(c.minute, 2);
+          if (run > 2) run = 2;
+        } else if (run == 1) {
+          out += std::to_string(c.month);
+        } else if (run == 2) {
+          out += Pad(c.month, 2);
+        } else if (run == 3) {
+          out += kShortMonthNames[c.month - 1];
+        } else {
+          out += kLongMonthNames[c.month - 1];
+          run = 4;
+        }
+        hour_last = false;
+        break;
+      case 'd': {
+        const int dow = DayOfWeek(value) - 1;
+        if (run == 1) {
+          out += std::to_string(c.day);
+        } else if (run == 2) {
+          out += Pad(c.day, 2);
+        } else if (run == 3) {
+          out += kShortDayNames[dow];
+        } else if (run == 4) {
+          out += kLongDayNames[dow];
+        } else if (run == 5) {
+          FormatInto(out, fs.ShortDateFormat, value, fs, depth + 1);
+        } else {
+          FormatInto(out, fs.LongDateFormat, value, fs, depth + 1);
+          run = 6;
+        }
+        hour_last = false;
+        break;
+      }
+      case 'h': {
+        int h = c.hour;
+        if (twelve_hour) {
+          h %= 12;
+          if (h == 0) h = 12;
+        }
+        if (run > 2) run = 2;
+        out += run == 1 ? std::to_string(h) : Pad(h, 2);
+        hour_last = true;
+        break;
+      }
+      case 'n':
+        if (run > 2) run = 2;
+        out += run == 1 ? std::to_string(c.minute) : Pad(c.minute, 2);
+        hour_last = false;
+        break;
+      case 's':
+        if (run > 2) run = 2;
+        out += run == 1 ? std::to_string(c.second) : Pad(c.second, 2);
+        hour_last = false;
+        break;
+      case 'z':
+        if (run >= 3) {
+          out += Pad(c.millisecond, 3);
+          run = 3;
+        } else {
+          out += std::to_string(c.millisecond);
+          run = 1;
+        }
+        hour_last = false;
+        break;
+      case 't':
+        if (run >= 2) {
+          FormatInto(out, fs.LongTimeFormat, value, fs, depth + 1);
+          run = 2;
+        } else {
+          FormatInto(out, fs.ShortTimeFormat, value, fs, depth + 1);
+        }
+        hour_last = false;
+        break;
+      case 'c':
+        FormatInto(out, fs.ShortDateFormat, value, fs, depth + 1);
+        if (TimeOf(value) != 0) {
+          out.push_back(' ');
+          FormatInto(out, fs.LongTimeFormat, value, fs, depth + 1);
+        }
+        run = 1;
+        hour_last = false;
+        break;
+      case 'a':
+        if (StartsWithNoCase(p, i, "am/pm")) {
+          const bool pm = c.hour >= 12;
+          std::string_view word = p.substr(pm ? i + 3 : i, 2);
+          out.append(word);
+          i += 5;
+          continue;
+        }
+        if (StartsWithNoCase(p, i, "a/p")) {
+          out.push_back(c.hour >= 12 ? p[i + 2] : p[i]);
+          i += 3;
+          continue;
+        }
+        if (StartsWithNoCase(p, i, "ampm")) {
+          out += c.hour >= 12 ? fs.TimePMString : fs.TimeAMString;
+          i += 4;
+          continue;
+        }
+        out.push_back(ch);
+        i += 1;
+        continue;
+      default:
+        out.push_back(ch);
+        i += 1;
+        continue;
+    }
+    i += run;
+  }
+}
+
+// Small cursor over a text for the parser.
+struct Cursor {
+  std::string_view s;
+  size_t pos = 0;
+  bool AtEnd() const { return pos >= s.size(); }
+  char Peek() const { return AtEnd() ? '\0' : s[pos]; }
+  bool Eat(char ch) {
+    if (Peek() != ch) return false;
+    ++pos;
+    return true;
+  }
+  // Reads 1..max_digits decimal digits.
+  std::optional<int> Number(size_t max_digits) {
+    size_t start = pos;
+    int v = 0;
+    while (!AtEnd() && pos - start < max_digits && std::isdigit(static_cast<unsigned char>(Peek()))) {
+      v = v * 10 + (Peek() - '0');
+      ++pos;
+    }
+    if (pos == start) return std::nullopt;
+    return v;
+  }
+};
+
+// "hh:nn[:ss[.fff]]"; fills hour..millisecond.
+bool ParseTime(Cursor& c, CivilDateTime& out) {
+  auto h = c.Number(2);
+  if (!h || !c.Eat(':')) return false;
+  auto n = c.Number(2);
+  if (!n) return false;
+  int s = 0;
+  int ms = 0;
+  if (c.Eat(':')) {
+    auto sv = c.Number(2);
+    if (!sv) return false;
+    s = *sv;
+    if (c.Eat('.') || c.Eat(',')) {
+      size_t start = c.pos;
+      int digits = 0;
+      long frac = 0;
+      while (!c.AtEnd() && std::isdigit(static_cast<unsigned char>(c.Peek()))) {
+        if (digits < 3) {
+          frac = frac * 10 + (c.Peek() - '0');
+          ++digits;
+        }
+        ++c.pos;
+      }
+      if (c.pos == start) return false;
+      while (digits < 3) {
+        frac *= 10;
+        ++digits;
+      }
+      ms = static_cast<int>(frac);
+    }
+  }
+  if (!IsValidTime(*h, *n, s, ms)) return false;
+  out.hour = *h;
+  out.minute = *n;
+  out.second = s;
+  out.millisecond = ms;
+  return true;
+}
+
+std::string_view Trim(std::string_view t) {
+  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.remove_prefix(1);
+  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.remove_suffix(1);
+  return t;
+}
+
+}  // namespace
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+bool IsValidDate(int year, int month, int day) {
+  return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
+         day <= DaysInMonth(year, month);
+}
+
+bool IsValidTime(int hour, int minute, int second, int millisecond) {
+  return hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 60 &&
+         millisecond >= 0 && millisecond < 1000;
+}
+
+std::optional<TDateTime> TryEncodeDate(int year, int month, int day) {
+  if (!IsValidDate(year, month, day)) return std::nullopt;
+  return static_cast<double>(DaysFromCivil(year, month, day) + kUnixEpochDay);
+}
+
+TDateTime EncodeDate(int year, int month, int day) {
+  auto v = TryEncodeDate(year, month, day);
+  if (!v) throw std::invalid_argument("Invalid argument to date encode");
+  return *v;
+}
+
+TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
+  if (!IsValidTime(hour, minute, second, millisecond))
+    throw std::invalid_argument("Invalid argument to time encode");
+  return (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + millisecond) / kMSecsPerDay;
+}
+
+TDateTime EncodeDateTime(const CivilDateTime& c) {
+  return CombineDayNumber(static_cast<int64_t>(EncodeDate(c.year, c.month, c.day)),
+                          EncodeTime(c.hour, c.minute, c.second, c.millisecond));
+}
+
+CivilDateTime DecodeDateTime(TDateTime value) {
+  int64_t day = 0;
+  int64_t msec = 0;
+  SplitDayNumber(value, day, msec);
+  CivilDateTime c;
+  CivilFromDays(day - kUnixEpochDay, c.year, c.month, c.day);
+  c.millisecond = static_cast<int>(msec % 1000);
+  int64_t secs = msec / 1000;
+  c.second = static_cast<int>(secs % 60);
+  c.minute = static_cast<int>((secs / 60) % 60);
+  c.hour = static_cast<int>(secs / 3600);
+  return c;
+}
+
+TDateTime DateOf(TDateTime value) {
+  int64_t day = 0;
+  int64_t msec = 0;
+  SplitDayNumber(value, day, msec);
+  return static_cast<double>(day);
+}
+
+TDateTime TimeOf(TDateTime value) {
+  int64_t day = 0;
+  int64_t msec = 0;
+  SplitDayNumber(value, day, msec);
+  return static_cast<double>(msec) / kMSecsPerDay;
+}
+
+int DayOfWeek(TDateTime value) {
+  int64_t day = static_cast<int64_t>(DateOf(value));
+  // 1899-12-30 was a Saturday (7).
+  int64_t r = (day + 6) % 7;
+  if (r < 0) r += 7;
+  return static_cast<int>(r) + 1;
+}
+
+TDateTime IncMonth(TDateTime value, int months) {
+  CivilDateTime c = DecodeDateTime(value);
+  int64_t total = static_cast<int64_t>(c.year) * 12 + (c.month - 1) + months;
+  c.year = static_cast<int>(total / 12);
+  c.month = static_cast<int>(total % 12) + 1;
+  c.day = std::min(c.day, DaysInMonth(c.year, c.month));
+  return CombineDayNumber(static_cast<int64_t>(EncodeDate(c.year, c.month, c.day)), TimeOf(value));
+}
+
+TDateTime ToUtcDateTime(std::chrono::system_clock::time_point tp) {
+  const int64_t ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(tp.time_since_epoch()).count();
+  // Floor division so that times before 1970 land on the right day.
+  int64_t days = ms / 86400000;
+  int64_t rem = ms % 86400000;
+  if (rem < 0) {
+    rem += 86400000;
+    --days;
+  }
+  return CombineDayNumber(days + kUnixEpochDay, static_cast<double>(rem) / kMSecsPerDay);
+}
+
+TDateTime ToLocalDateTime(std::chrono::system_clock::time_point tp) {
+  const int64_t ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(tp.time_since_epoch()).count();
+  std::time_t secs = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
+  std::tm tm{};
+  localtime_r(&secs, &tm);
+  const int64_t offset = tm.tm_gmtoff;
+  return ToUtcDateTime(tp + std::chrono::seconds(offset));
+}
+
+TDateTime Now() { return ToLocalDateTime(std::chrono::system_clock::now()); }
+TDateTime NowUtc() { return ToUtcDateTime(std::chrono::system_clock::now()); }
+
+std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local) {
+  const CivilDateTime c = DecodeDateTime(local);
+  std::tm tm{};
+  tm.tm_year = c.year - 1900;
+  tm.tm_mon = c.month - 1;
+  tm.tm_mday = c.day;
+  tm.tm_hour = c.hour;
+  tm.tm_min = c.minute;
+  tm.tm_sec = c.second;
+  tm.tm_isdst = -1;
+  std::time_t secs = mktime(&tm);
+  return std::chrono::system_clock::from_time_t(secs) + std::chrono::milliseconds(c.millisecond);
+}
+
+int LocalUtcOffsetMinutes(TDateTime local) {
+  auto tp = FromLocalDateTime(local);
+  std::time_t secs = std::chrono::system_clock::to_time_t(tp);
+  std::tm tm{};
+  localtime_r(&secs, &tm);
+  return static_cast<int>(tm.tm_gmtoff / 60);
+}
+
+TDateTime LocalToUtc(TDateTime local) { return ToUtcDateTime(FromLocalDateTime(local)); }
+TDateTime UtcToLocal(TDateTime utc) {
+  const CivilDateTime c = DecodeDateTime(utc);
+  const int64_t days = static_cast<int64_t>(DateOf(utc)) - kUnixEpochDay;
+  const int64_t ms = days * 86400000 + ((c.hour * 60 + c.minute) * 60 + c.second) * 1000LL +
+                     c.millisecond;
+  return ToLocalDateTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)));
+}
+
+std::string FormatDateTime(std::string_view pattern, TDateTime value, const FormatSettings& fs) {
+  std::string out;
+  FormatInto(out, pattern, value, fs, 0);
+  return out;
+}
+
+std::string FormatDateTime(std::string_view pattern, TDateTime value) {
+  return FormatDateTime(pattern, value, ProcessFormats());
+}
+
+const FormatSettings& ProcessFormats() { return MutableProcessFormats(); }
+
+void SetProcessFormats(const FormatSettings& fs) {
+  std::lock_guard lock(g_formats_mutex);
+  MutableProcessFormats() = fs;
+}
+
+std::string DateTimeToStr(TDateTime value, const FormatSettings& fs) {
+  std::string out = FormatDateTime(fs.ShortDateFormat, value, fs);
+  if (TimeOf(value) != 0) {
+    out.push_back(' ');
+    out += FormatDateTime(fs.LongTimeFormat, value, fs);
+  }
+  return out;
+}
+std::string DateTimeToStr(TDateTime value) { return DateTimeToStr(value, ProcessFormats()); }
+std::string DateToStr(TDateTime value, const FormatSettings& fs) {
+  return FormatDateTime(fs.ShortDateFormat, value, fs);
+}
+std::string DateToStr(TDateTime value) { return DateToStr(value, ProcessFormats()); }
+std::string TimeToStr(TDateTime value, const FormatSettings& fs) {
+  return FormatDateTime(fs.LongTimeFormat, value, fs);
+}
+std::string TimeToStr(TDateTime value) { return TimeToStr(value, ProcessFormats()); }
+
+FormatSettings ISODateFormat() {
+  FormatSettings fs;
+  fs.DateSeparator = '-';
+  fs.ShortDateFormat = "yyyy-mm-dd";
+  return fs;
+}
+
+FormatSettings ISODateTimeFormat() {
+  FormatSettings fs;
+  fs.DateSeparator = '-';
+  fs.TimeSeparator = ':';
+  fs.ShortDateFormat = "yyyy-mm-dd hh:nn:ss";
+  return fs;
+}
+
+std::string FormatISODate(TDateTime value) {
+  return FormatDateTime("yyyy-mm-dd", value, ISODateFormat());
+}
+
+std::string FormatISODateTime(TDateTime value) {
+  return FormatDateTime("yyyy-mm-dd hh:nn:ss", value, ISODateTimeFormat());
+}
+
+std::optional<ParsedDateTime> ParseDateTimeText(std::string_view text) {
+  text = Trim(text);
+  if (text.empty()) return std::nullopt;
+  ParsedDateTime result;
+  CivilDateTime c;
+  Cursor cur{text};
+
+  // A time alone: "hh:nn[:ss[.zzz]]".
+  {
+    Cursor probe{text};
+    auto first = probe.Number(2);
+    if (first && probe.Peek() == ':') {
+      Cursor t{text};
+      if (!ParseTime(t, c) || !t.AtEnd()) return std::nullopt;
+      result.value = EncodeTime(c.hour, c.minute, c.second, c.millisecond);
+      result.has_time = true;
+      return result;
+    }
+  }
+
+  auto a = cur.Number(4);
+  if (!a) return std::nullopt;
+  if (cur.Peek() == '-' && cur.pos == 4) {
+    // ISO: yyyy-mm-dd
+    cur.Eat('-');
+    auto m = cur.Number(2);
+    if (!m || !cur.Eat('-')) return std::nullopt;
+    auto d = cur.Number(2);
+    if (!d || !IsValidDate(*a, *m, *d)) return std::nullopt;
+    c.year = *a;
+    c.month = *m;
+    c.day = *d;
+    result.has_date = true;
+    if (!cur.AtEnd()) {
+      if (!(cur.Eat(' ') || cur.Eat('T') || cur.Eat('t'))) return std::nullopt;
+      while (cur.Eat(' ')) {
+      }
+      if (!ParseTime(cur, c)) return std::nullopt;
+      result.has_time = true;
+      if (cur.Eat('Z') || cur.Eat('z')) {
+        result.offset = 0;
+      } else if (cur.Peek() == '+' || cur.Peek() == '-') {
+        const int sign = cur.Peek() == '-' ? -1 : 1;
+        ++cur.pos;
+        auto oh = cur.Number(2);
+        if (!oh) return std::nullopt;
+        int om = 0;
+        if (cur.Eat(':')) {
+          auto omv = cur.Number(2);
+          if (!omv) return std::nullopt;
+          om = *omv;
+        } else if (auto omv = cur.Number(2)) {
+          om = *omv;
+        }
+        if (*oh > 23 || om > 59) return std::nullopt;
+        result.offset = sign * (*oh * 60 + om);
+      }
+    }
+    if (!cur.AtEnd()) return std::nullopt;
+    result.value = EncodeDateTime(c);
+    return result;
+  }
+  if (cur.Peek() == '.' && cur.pos <= 2) {
+    // dd.mm.yyyy
+    cur.Eat('.');
+    auto m = cur.Number(2);
+    if (!m || !cur.Eat('.')) return std::nullopt;
+    size_t ystart = cur.pos;
+    auto y = cur.Number(4);
+    if (!y || cur.pos - ystart != 4) {
+      // Not a date: perhaps a plain number such as "1.5" - fall through to the number reader.
+    } else if (IsValidDate(*y, *m, *a)) {
+      c.year = *y;
+      c.month = *m;
+      c.day = *a;
+      result.has_date = true;
+      if (!cur.AtEnd()) {
+        if (!cur.Eat(' ')) return std::nullopt;
+        while (cur.Eat(' ')) {
+        }
+        if (!ParseTime(cur, c)) return std::nullopt;
+        result.has_time = true;
+      }
+      if (!cur.AtEnd()) return std::nullopt;
+      result.value = EncodeDateTime(c);
+      return result;
+    } else {
+      return std::nullopt;
+    }
+  }
+  // A plain day number, with "." as decimal separator.
+  {
+    std::string buf(text);
+    for (char ch : buf) {
+      if (!(std::isdigit(static_cast<unsigned char>(ch)) || ch == '.' || ch == '-' || ch == '+'))
+        return std::nullopt;
+    }
+    char* end = nullptr;
+    double v = std::strtod(buf.c_str(), &end);
+    if (end != buf.c_str() + buf.size() || !std::isfinite(v)) return std::nullopt;
+    if (v < -693593.0 || v > 2958466.0) return std::nullopt;  // years 1..9999
+    result.value = v;
+    result.has_date = true;
+    result.has_time = TimeOf(v) != 0;
+    return result;
+  }
+}
+
+std::string DayNumberToText(TDateTime value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.10f", value);
+  std::string s = buf;
+  // Shortest form: drop trailing zeros and a trailing point.
+  if (s.find('.') != std::string::npos) {
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+  }
+  return s;
+}
+
+}  // namespace parlevo

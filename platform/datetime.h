@@ -1,0 +1,119 @@
+// Date-times as day numbers since 1899-12-30 (the fraction is the time of day), the form in which
+// the database stores dates and the logging packets carry their time stamps, with conversion to
+// and from the local calendar and the pattern formatting the service's texts are written in.
+//
+// Thread safety: every function is safe to call from any thread. The process-wide formats are
+// set once before any other thread starts (SetProcessFormats) and only read afterwards.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace parlevo {
+
+using TDateTime = double;
+
+inline constexpr double kMSecsPerDay = 86400000.0;
+
+// A broken-down date and time; fields use calendar numbering (month 1..12, day 1..31).
+struct CivilDateTime {
+  int year = 1899;
+  int month = 12;
+  int day = 30;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+// The settings a date/time-to-text conversion uses. "/" in a pattern stands for the date
+// separator and ":" for the time separator.
+struct FormatSettings {
+  char DateSeparator = '.';
+  char TimeSeparator = ':';
+  std::string LongDateFormat = "dddd dd of mmmm of yyyy";
+  std::string ShortDateFormat = "dd.mm.yyyy";
+  std::string ShortTimeFormat = "hh:nn:ss";
+  std::string LongTimeFormat = "hh:nn:ss.zzz";
+  std::string TimeAMString = "am";
+  std::string TimePMString = "pm";
+};
+
+bool IsValidDate(int year, int month, int day);
+bool IsValidTime(int hour, int minute, int second, int millisecond);
+// Day number of a calendar date; nullopt when the date does not exist.
+std::optional<TDateTime> TryEncodeDate(int year, int month, int day);
+// Throws std::invalid_argument when the date does not exist.
+TDateTime EncodeDate(int year, int month, int day);
+// Fraction of a day; throws std::invalid_argument for an invalid time.
+TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
+TDateTime EncodeDateTime(const CivilDateTime& c);
+// Rounded to the millisecond.
+CivilDateTime DecodeDateTime(TDateTime value);
+// The day part (midnight of the same day).
+TDateTime DateOf(TDateTime value);
+// The time part (fraction of the day, always >= 0).
+TDateTime TimeOf(TDateTime value);
+// 1 = Sunday ... 7 = Saturday.
+int DayOfWeek(TDateTime value);
+int DaysInMonth(int year, int month);
+bool IsLeapYear(int year);
+// Adds months the calendar way; the day is clipped to the end of the target month.
+TDateTime IncMonth(TDateTime value, int months);
+
+// Clock readings, rounded to the millisecond.
+TDateTime Now();     // local time
+TDateTime NowUtc();  // coordinated universal time
+TDateTime ToLocalDateTime(std::chrono::system_clock::time_point tp);
+TDateTime ToUtcDateTime(std::chrono::system_clock::time_point tp);
+// Interprets a local date-time (the zone rules in force at that date) as a point in time.
+std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local);
+// Offset of local time from UTC, in minutes, in force at the given local date-time.
+int LocalUtcOffsetMinutes(TDateTime local);
+TDateTime LocalToUtc(TDateTime local);
+TDateTime UtcToLocal(TDateTime utc);
+
+// Formats with a pattern of the house's date/time pattern language: d dd ddd dddd ddddd dddddd,
+// m mm mmm mmmm (minutes right after an hour), yy yyyy, h hh, n nn, s ss, z zzz, t tt, c,
+// am/pm a/p ampm, "/" and ":" separators, and literal text in single or double quotes.
+std::string FormatDateTime(std::string_view pattern, TDateTime value, const FormatSettings& fs);
+std::string FormatDateTime(std::string_view pattern, TDateTime value);  // process-wide formats
+
+// The process-wide formats (defaults as in FormatSettings).
+const FormatSettings& ProcessFormats();
+// Call before any other thread runs; later calls must not race with readers.
+void SetProcessFormats(const FormatSettings& fs);
+
+// Short date, then a blank and the long time unless the time of day is midnight.
+std::string DateTimeToStr(TDateTime value, const FormatSettings& fs);
+std::string DateTimeToStr(TDateTime value);
+std::string DateToStr(TDateTime value, const FormatSettings& fs);
+std::string DateToStr(TDateTime value);
+std::string TimeToStr(TDateTime value, const FormatSettings& fs);  // long time format
+std::string TimeToStr(TDateTime value);
+
+// "yyyy-mm-dd" and "yyyy-mm-dd hh:nn:ss", independent of the process-wide formats.
+FormatSettings ISODateFormat();
+FormatSettings ISODateTimeFormat();
+std::string FormatISODate(TDateTime value);
+std::string FormatISODateTime(TDateTime value);
+
+// A date/time text as people and peers write it. Accepted: "yyyy-mm-dd" with an optional time
+// after a blank or "T" ("hh:nn[:ss[.fff]]", then an optional "Z" or "+hh:mm"/"-hh:mm"),
+// "dd.mm.yyyy" with an optional time "hh:nn[:ss[.zzz]]", a time alone "hh:nn[:ss[.zzz]]", and a
+// plain day number. Leading and trailing blanks are ignored.
+struct ParsedDateTime {
+  TDateTime value = 0;         // the date-time as written (no zone conversion)
+  std::optional<int> offset;   // minutes east of UTC when the text named a zone ("Z" = 0)
+  bool has_date = false;
+  bool has_time = false;
+};
+std::optional<ParsedDateTime> ParseDateTimeText(std::string_view text);
+
+// Day number text with "." as decimal separator and no exponent, as statements carry them.
+std::string DayNumberToText(TDateTime value);
+
+}  // namespace parlevo

@@ -1,0 +1,112 @@
+#include "platform/datetime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace parlevo {
+namespace {
+
+TEST(DateTime, DayNumbersMatchTheStoredForm) {
+  EXPECT_EQ(EncodeDate(1899, 12, 30), 0);
+  EXPECT_EQ(EncodeDate(1900, 1, 1), 2);
+  EXPECT_EQ(EncodeDate(2026, 3, 7), 46088);
+  EXPECT_EQ(EncodeDate(2000, 2, 29), 36585);
+  EXPECT_FALSE(TryEncodeDate(2026, 2, 29).has_value());
+  EXPECT_THROW(EncodeTime(24, 0, 0, 0), std::invalid_argument);
+
+  CivilDateTime c = DecodeDateTime(46088.5 + 1.0 / 86400.0);
+  EXPECT_EQ(c.year, 2026);
+  EXPECT_EQ(c.month, 3);
+  EXPECT_EQ(c.day, 7);
+  EXPECT_EQ(c.hour, 12);
+  EXPECT_EQ(c.second, 1);
+  // A value a hair before midnight rounds to the next day, never to "24:00".
+  c = DecodeDateTime(46088.999999999);
+  EXPECT_EQ(c.day, 8);
+  EXPECT_EQ(c.hour, 0);
+  // Before the epoch the fraction still counts forward from midnight.
+  c = DecodeDateTime(-1.25);
+  EXPECT_EQ(c.day, 29);
+  EXPECT_EQ(c.hour, 6);
+}
+
+TEST(DateTime, WeekdaysAndMonths) {
+  EXPECT_EQ(DayOfWeek(EncodeDate(2026, 12, 8)), 3);  // a Tuesday
+  EXPECT_EQ(DayOfWeek(0), 7);                         // 1899-12-30 was a Saturday
+  EXPECT_EQ(IncMonth(EncodeDate(2026, 1, 31), 1), EncodeDate(2026, 2, 28));
+  EXPECT_EQ(IncMonth(EncodeDate(2026, 12, 15), 1), EncodeDate(2027, 1, 15));
+  EXPECT_EQ(IncMonth(EncodeDate(2026, 1, 15), -1), EncodeDate(2025, 12, 15));
+  EXPECT_EQ(DaysInMonth(2024, 2), 29);
+}
+
+TEST(DateTime, PatternsOfTheServiceTexts) {
+  FormatSettings fs;  // the process-wide defaults
+  const TDateTime t = EncodeDate(2026, 3, 7) + EncodeTime(9, 5, 3, 42);
+  EXPECT_EQ(FormatDateTime("ddd d. mmm. yyyy, hh:mm:ss: ", t, fs), "Sat 7. Mar. 2026, 09:05:03: ");
+  EXPECT_EQ(DateTimeToStr(t, fs), "07.03.2026 09:05:03.042");
+  EXPECT_EQ(DateTimeToStr(EncodeDate(2026, 3, 7), fs), "07.03.2026");
+  EXPECT_EQ(FormatISODate(t), "2026-03-07");
+  EXPECT_EQ(FormatISODateTime(t), "2026-03-07 09:05:03");
+  EXPECT_EQ(FormatDateTime("h:nn am/pm", EncodeTime(15, 4, 0, 0), fs), "3:04 pm");
+  EXPECT_EQ(FormatDateTime("hh:nn ampm", EncodeTime(0, 4, 0, 0), fs), "12:04 am");
+  EXPECT_EQ(FormatDateTime("yyyy'mm'dd", t, fs), "2026mm07");
+  EXPECT_EQ(FormatDateTime("dddd mmmm yy", t, fs), "Saturday March 26");
+  EXPECT_EQ(FormatDateTime("c", t, fs), "07.03.2026 09:05:03.042");
+}
+
+TEST(DateTime, ParsesTheTextsClientsSend) {
+  auto p = ParseDateTimeText("2026-03-07");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->value, EncodeDate(2026, 3, 7));
+  EXPECT_FALSE(p->has_time);
+
+  p = ParseDateTimeText("2026-03-07T10:30:00.5+01:00");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(*p->offset, 60);
+  EXPECT_EQ(DecodeDateTime(p->value).millisecond, 500);
+
+  p = ParseDateTimeText(" 07.03.2026 10:30 ");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->value, EncodeDate(2026, 3, 7) + EncodeTime(10, 30, 0, 0));
+
+  p = ParseDateTimeText("2026-03-07 10:30:00Z");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(*p->offset, 0);
+
+  p = ParseDateTimeText("10:30:15");
+  ASSERT_TRUE(p);
+  EXPECT_FALSE(p->has_date);
+  EXPECT_EQ(p->value, EncodeTime(10, 30, 15, 0));
+
+  p = ParseDateTimeText("46088.25");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->value, 46088.25);
+
+  for (const char* bad : {"", "2026-02-30", "31.02.2026", "tomorrow", "2026-03-07 25:00",
+                          "07.03.2026x", "1 OR 1=1", "1e5"}) {
+    EXPECT_FALSE(ParseDateTimeText(bad)) << bad;
+  }
+}
+
+TEST(DateTime, LocalAndUtcAgreeWithTheZone) {
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  const TDateTime summer = EncodeDate(2026, 7, 1) + EncodeTime(12, 0, 0, 0);
+  const TDateTime winter = EncodeDate(2026, 1, 1) + EncodeTime(12, 0, 0, 0);
+  EXPECT_EQ(LocalUtcOffsetMinutes(summer), 120);
+  EXPECT_EQ(LocalUtcOffsetMinutes(winter), 60);
+  EXPECT_NEAR(LocalToUtc(summer), summer - 2.0 / 24, 1e-9);
+  EXPECT_NEAR(UtcToLocal(LocalToUtc(winter)), winter, 1e-9);
+  EXPECT_NEAR(Now() - NowUtc(), LocalUtcOffsetMinutes(Now()) / 1440.0, 1e-4);
+  unsetenv("TZ");
+  tzset();
+}
+
+TEST(DateTime, DayNumberTextHasNoExponent) {
+  EXPECT_EQ(DayNumberToText(46088.0), "46088");
+  EXPECT_EQ(DayNumberToText(46088.5), "46088.5");
+}
+
+}  // namespace
+}  // namespace parlevo
