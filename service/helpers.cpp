@@ -1,0 +1,95 @@
+#include "service/helpers.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+#include "platform/datetime.h"
+
+namespace parlevo {
+namespace {
+
+std::mutex g_folder_mutex;
+
+std::string& FolderSlot() {
+  static std::string folder;
+  return folder;
+}
+
+std::string RunningExecutableFolder() {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return "./";
+  std::string folder = exe.parent_path().string();
+  if (folder.empty() || folder.back() != '/') folder.push_back('/');
+  return folder;
+}
+
+}  // namespace
+
+std::string ExeFolder() {
+  std::lock_guard lock(g_folder_mutex);
+  std::string& folder = FolderSlot();
+  if (folder.empty()) folder = RunningExecutableFolder();
+  return folder;
+}
+
+void SetExeFolder(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder.push_back('/');
+  std::lock_guard lock(g_folder_mutex);
+  FolderSlot() = std::move(folder);
+}
+
+void WriteDebugLog(std::string_view message) {
+  try {
+    const std::filesystem::path dir = std::filesystem::path(ExeFolder()) / "debug";
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    const std::string path = (dir / "log.txt").string();
+
+    FormatSettings fs;  // fixed English names, independent of the process-wide formats
+    std::string line = FormatDateTime("ddd d. mmm. yyyy, hh:mm:ss: ", Now(), fs);
+    line.append(message);
+    line.append("\r\n");
+
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    // One write per line: O_APPEND keeps lines of concurrent writers whole.
+    size_t done = 0;
+    while (done < line.size()) {
+      const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+  } catch (...) {
+    // The debug log is a trace only; losing a line is better than failing the caller.
+  }
+}
+
+std::string GetAppVersion() {
+#ifdef PARLEVO_VERSION
+  return PARLEVO_VERSION;
+#else
+  return "";
+#endif
+}
+
+std::string GetToken(std::string_view source, std::string_view delimiter, int index) {
+  std::string_view rest = source;
+  const char delim = delimiter.empty() ? '\0' : delimiter.front();
+  for (int i = 1; i < index; ++i) {
+    const size_t pos = rest.find(delim);
+    if (pos == std::string_view::npos) break;
+    rest.remove_prefix(pos + 1);
+  }
+  const size_t pos = rest.find(delim);
+  return std::string(pos == std::string_view::npos ? rest : rest.substr(0, pos));
+}
+
+}  // namespace parlevo

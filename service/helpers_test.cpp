@@ -1,0 +1,97 @@
+#include "service/helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace parlevo {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DebugLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = fs::temp_directory_path() /
+            ("parlevo-debuglog-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    saved_ = ExeFolder();
+    SetExeFolder(home_.string());
+  }
+  void TearDown() override {
+    SetExeFolder(saved_);
+    fs::remove_all(home_);
+  }
+  std::string ReadLog() {
+    std::ifstream in(home_ / "debug" / "log.txt", std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  fs::path home_;
+  std::string saved_;
+};
+
+TEST_F(DebugLogTest, CreatedOnFirstUseAndAppendedAfter) {
+  EXPECT_FALSE(fs::exists(home_ / "debug"));
+  WriteDebugLog("[Main][Start] first");
+  WriteDebugLog("second");
+  const std::string log = ReadLog();
+  const std::regex line(
+      R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat) \d{1,2}\. (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)\. \d{4}, \d\d:\d\d:\d\d: )");
+  std::vector<std::string> lines;
+  std::stringstream ss(log);
+  for (std::string l; std::getline(ss, l);) lines.push_back(l);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(std::regex_search(lines[0], line)) << lines[0];
+  EXPECT_NE(lines[0].find(": [Main][Start] first\r"), std::string::npos);
+  EXPECT_NE(lines[1].find(": second\r"), std::string::npos);
+}
+
+TEST_F(DebugLogTest, ConcurrentWritersKeepLinesWhole) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 200; ++i) WriteDebugLog("thread " + std::to_string(t) + " line " +
+                                                  std::string(100, 'x'));
+    });
+  }
+  for (auto& th : threads) th.join();
+  std::stringstream ss(ReadLog());
+  int count = 0;
+  for (std::string l; std::getline(ss, l);) {
+    ++count;
+    EXPECT_NE(l.find(std::string(100, 'x') + "\r"), std::string::npos);
+  }
+  EXPECT_EQ(count, 1600);
+}
+
+TEST_F(DebugLogTest, UnwritableFolderDoesNotRaise) {
+  fs::create_directories(home_ / "debug");
+  fs::create_directories(home_ / "debug" / "log.txt");  // a folder where the file should be
+  EXPECT_NO_THROW(WriteDebugLog("lost"));
+}
+
+TEST(Helpers, GetTokenFields) {
+  EXPECT_EQ(GetToken("a.b.c", ".", 2), "b");
+  EXPECT_EQ(GetToken("a.b.c", ".", 1), "a");
+  EXPECT_EQ(GetToken("a.b.c", ".", 5), "c");
+  EXPECT_EQ(GetToken("abc", ".", 1), "abc");
+  EXPECT_EQ(GetToken("abc", ".", 3), "abc");
+  EXPECT_EQ(GetToken("a..c", ".", 2), "");
+}
+
+TEST(Helpers, VersionHasFourNumbers) {
+  EXPECT_TRUE(std::regex_match(GetAppVersion(), std::regex(R"(\d+\.\d+\.\d+\.\d+)")))
+      << GetAppVersion();
+}
+
+}  // namespace
+}  // namespace parlevo
