@@ -23,11 +23,15 @@ constexpr std::array<uint8_t, 256> MakeReverseTable() {
 
 constexpr std::array<uint8_t, 256> kReverse = MakeReverseTable();
 
-uint8_t Value(char c) { return kReverse[static_cast<uint8_t>(c)]; }
+uint8_t Value(char c) {
+  return kReverse[static_cast<uint8_t>(c)];
+}
 
 }  // namespace
 
-size_t Base64EncodedLength(size_t n) { return 4 * (n / 3) + (n % 3 != 0 ? 4 : 0); }
+size_t Base64EncodedLength(size_t n) {
+  return 4 * (n / 3) + (n % 3 != 0 ? 4 : 0);
+}
 
 size_t Base64DecodedLength(std::string_view s) {
   const size_t n = s.size();
