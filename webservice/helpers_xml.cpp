@@ -1,0 +1,175 @@
+#include "webservice/helpers_xml.h"
+
+#include <sstream>
+#include <vector>
+
+namespace parlevo {
+namespace {
+
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// Segments of a dotted path; a "." in the last position does not open a further segment.
+std::vector<std::string_view> PathSegments(std::string_view path) {
+  std::vector<std::string_view> segments;
+  if (path.empty()) return segments;
+  if (path.back() == '.') path.remove_suffix(1);
+  size_t start = 0;
+  while (true) {
+    const size_t dot = path.find('.', start);
+    segments.push_back(path.substr(start, dot == std::string_view::npos ? dot : dot - start));
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  return segments;
+}
+
+bool IsXmlBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Copies xml[pos..] up to and including the terminator; returns the position after it.
+size_t CopyThrough(std::string_view xml, size_t pos, std::string_view terminator,
+                   std::string& out) {
+  const size_t end = xml.find(terminator, pos);
+  const size_t stop = end == std::string_view::npos ? xml.size() : end + terminator.size();
+  out.append(xml.substr(pos, stop - pos));
+  return stop;
+}
+
+// A <!DOCTYPE ...> may hold an internal subset in brackets with markup of its own.
+size_t CopyDeclaration(std::string_view xml, size_t pos, std::string& out) {
+  int depth = 0;
+  size_t i = pos;
+  for (; i < xml.size(); ++i) {
+    if (xml[i] == '[') ++depth;
+    if (xml[i] == ']' && depth > 0) --depth;
+    if (xml[i] == '>' && depth == 0) {
+      ++i;
+      break;
+    }
+  }
+  out.append(xml.substr(pos, i - pos));
+  return i;
+}
+
+}  // namespace
+
+std::string ApplyCaseMode(std::string_view s, uint8_t case_mode) {
+  std::string out(s);
+  switch (case_mode) {
+    case kCaseUpper:
+      for (char& c : out) c = AsciiUpper(c);
+      break;
+    case kCaseLower:
+      for (char& c : out) c = AsciiLower(c);
+      break;
+    case kCaseFirstUpper:
+      if (!out.empty()) out[0] = AsciiUpper(out[0]);
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
+pugi::xml_node FindXMLNode(pugi::xml_node start, std::string_view path, std::string_view attr_name,
+                           bool create, uint8_t case_mode, std::string_view attr_value) {
+  if (!start) return {};
+  const std::string attr(attr_name);
+  pugi::xml_node parent;
+  pugi::xml_node current = start;
+  for (std::string_view raw : PathSegments(path)) {
+    const std::string segment = ApplyCaseMode(raw, case_mode);
+    // An element without a name cannot exist in a document; such a path names nothing.
+    if (segment.empty()) return {};
+    pugi::xml_node child = current.child(segment.c_str());
+    if (!child && create) {
+      child = current.append_child(segment.c_str());
+      if (!attr.empty()) child.append_attribute(attr.c_str()) = std::string(attr_value).c_str();
+    }
+    parent = current;
+    current = child;
+    if (!current) return {};
+  }
+  if (attr.empty()) return current;
+
+  const std::string name = current.name();
+  for (pugi::xml_node n = current; n; n = n.next_sibling()) {
+    if (n.type() != pugi::node_element || !EqualsIgnoringAsciiCase(n.name(), name)) continue;
+    for (pugi::xml_attribute a : n.attributes()) {
+      if (EqualsIgnoringAsciiCase(a.name(), attr) && EqualsIgnoringAsciiCase(a.value(), attr_value))
+        return n;
+    }
+  }
+  if (!create || !parent) return {};
+  pugi::xml_node added = parent.append_child(name.c_str());
+  added.append_attribute(attr.c_str()) = std::string(attr_value).c_str();
+  return added;
+}
+
+pugi::xml_node FindXMLNode(pugi::xml_node start, std::string_view path, bool create) {
+  return FindXMLNode(start, path, {}, create, kCaseLower);
+}
+
+std::string ConvertTagNameCase(std::string_view xml, uint8_t case_mode) {
+  std::string out;
+  out.reserve(xml.size());
+  size_t i = 0;
+  while (i < xml.size()) {
+    const char c = xml[i];
+    if (c != '<') {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    const std::string_view rest = xml.substr(i);
+    if (rest.starts_with("<?")) {
+      i = CopyThrough(xml, i, "?>", out);
+    } else if (rest.starts_with("<!--")) {
+      i = CopyThrough(xml, i, "-->", out);
+    } else if (rest.starts_with("<![CDATA[")) {
+      i = CopyThrough(xml, i, "]]>", out);
+    } else if (rest.starts_with("<!")) {
+      i = CopyDeclaration(xml, i, out);
+    } else {
+      // The tag name runs up to the first blank or the end of the tag.
+      out.push_back('<');
+      ++i;
+      while (i < xml.size() && xml[i] != '>' && !IsXmlBlank(xml[i])) {
+        out += ApplyCaseMode(xml.substr(i, 1), case_mode);
+        ++i;
+      }
+    }
+  }
+  return out;
+}
+
+std::string NodeText(pugi::xml_node node) {
+  std::string text;
+  for (pugi::xml_node child : node.children()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+      text += child.value();
+  }
+  return text;
+}
+
+std::string DocumentXMLText(const pugi::xml_document& doc) {
+  std::ostringstream out;
+  doc.save(out, "", pugi::format_raw | pugi::format_no_declaration);
+  return out.str();
+}
+
+}  // namespace parlevo

@@ -1,0 +1,352 @@
+#include "webservice/soap.h"
+
+#include <array>
+#include <stdexcept>
+
+#include <pugixml.hpp>
+
+#include "logging/lg_auto.h"
+#include "platform/text_codec.h"
+#include "webservice/helpers_xml.h"
+
+namespace parlevo::soap {
+namespace {
+
+using logging::MainSession;
+using logging::TLgLevel;
+using Args = std::vector<std::string>;
+
+constexpr std::string_view kXmlType = "text/xml; charset=utf-8";
+constexpr std::string_view kHtmlType = "text/html; charset=utf-8";
+constexpr std::string_view kSoapEncoding = "http://schemas.xmlsoap.org/soap/encoding/";
+constexpr std::string_view kEnvelopeOpen =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+    "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\">";
+constexpr std::string_view kEnvelopeClose = "</SOAP-ENV:Envelope>";
+
+template <typename Fn>
+const Fn& Require(const Fn& fn, std::string_view name) {
+  if (!fn) throw std::runtime_error("Method " + std::string(name) + " is not available");
+  return fn;
+}
+
+const std::array<TSoapMethod, 7>& Table() {
+  using T = TSoapType;
+  using M = const TConferenceServiceMethods&;
+  static const std::array<TSoapMethod, 7> table = {{
+      {"GetLanguage",
+       {{"languageCode", T::String}},
+       T::String,
+       [](M m, const Args& a) { return Require(m.GetLanguage, "GetLanguage")(a[0]); }},
+      {"DoKonferenzAction",
+       {{"Request", T::String}},
+       T::String,
+       [](M m, const Args& a) { return Require(m.DoKonferenzAction, "DoKonferenzAction")(a[0]); }},
+      {"TranslateLanguageCode",
+       {{"languageCode", T::String}, {"translatedLanguage", T::String}},
+       T::String,
+       [](M m, const Args& a) {
+         return Require(m.TranslateLanguageCode, "TranslateLanguageCode")(a[0], a[1]);
+       }},
+      {"GetTemplateLanguages",
+       {},
+       T::String,
+       [](M m, const Args&) { return Require(m.GetTemplateLanguages, "GetTemplateLanguages")(); }},
+      {"GetConferenceIDFromMemberPIN",
+       {{"strMemberPIN", T::String}},
+       T::String,
+       [](M m, const Args& a) {
+         return Require(m.GetConferenceIDFromMemberPIN, "GetConferenceIDFromMemberPIN")(a[0]);
+       }},
+      {"getLatestVersion",
+       {},
+       T::String,
+       [](M m, const Args&) { return Require(m.getLatestVersion, "getLatestVersion")(); }},
+      {"getAmPm", {}, T::String, [](M m, const Args&) { return Require(m.getAmPm, "getAmPm")(); }},
+  }};
+  return table;
+}
+
+std::string_view XsdName(TSoapType type) {
+  return type == TSoapType::Int ? "int" : "string";
+}
+
+bool IsXmlChar(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Escapes text for element content or a double-quoted attribute. Characters that XML cannot carry
+// at all become "?"; CR is written as a reference so that the peer's parser keeps it.
+std::string Escape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (char32_t c : Utf8ToUtf32(text)) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      default:
+        if (IsXmlChar(c)) {
+          AppendUtf8(out, c);
+        } else {
+          out.push_back('?');
+        }
+    }
+  }
+  return out;
+}
+
+std::string_view LocalName(std::string_view name) {
+  const size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool SameAscii(std::string_view a, std::string_view b) {
+  return ApplyCaseMode(a, kCaseLower) == ApplyCaseMode(b, kCaseLower);
+}
+
+pugi::xml_attribute AttributeByLocalName(pugi::xml_node node, std::string_view local) {
+  for (pugi::xml_attribute a : node.attributes()) {
+    if (LocalName(a.name()) == local) return a;
+  }
+  return {};
+}
+
+pugi::xml_node ChildByLocalName(pugi::xml_node node, std::string_view local) {
+  for (pugi::xml_node c : node.children()) {
+    if (c.type() == pugi::node_element && LocalName(c.name()) == local) return c;
+  }
+  return {};
+}
+
+// Follows a multi-ref "href" to the element carrying the matching "id", as encoders that share
+// values between parameters write them.
+pugi::xml_node ResolveReference(pugi::xml_document& doc, pugi::xml_node value) {
+  for (int hops = 0; hops < 16; ++hops) {
+    const pugi::xml_attribute href = value.attribute("href");
+    if (!href) return value;
+    std::string_view target = href.value();
+    if (!target.starts_with("#"))
+      throw std::invalid_argument("Unsupported reference " + std::string(target));
+    target.remove_prefix(1);
+    const pugi::xml_node referenced = doc.find_node([&](pugi::xml_node n) {
+      const pugi::xml_attribute id = n.attribute("id");
+      return n.type() == pugi::node_element && id && target == id.value();
+    });
+    if (!referenced) throw std::invalid_argument("Unresolved reference #" + std::string(target));
+    value = referenced;
+  }
+  throw std::invalid_argument("Reference chain too long");
+}
+
+std::string ParameterValue(pugi::xml_document& doc, pugi::xml_node call, std::string_view name) {
+  pugi::xml_node element;
+  for (pugi::xml_node c : call.children()) {
+    if (c.type() == pugi::node_element && SameAscii(LocalName(c.name()), name)) {
+      element = c;
+      break;
+    }
+  }
+  if (!element) return {};
+  element = ResolveReference(doc, element);
+  const pugi::xml_attribute nil = AttributeByLocalName(element, "nil");
+  if (nil && (std::string_view(nil.value()) == "true" || std::string_view(nil.value()) == "1"))
+    return {};
+  return NodeText(element);
+}
+
+const TSoapMethod* FindMethod(std::string_view name) {
+  for (const TSoapMethod& m : Table()) {
+    if (m.name == name) return &m;
+  }
+  for (const TSoapMethod& m : Table()) {
+    if (SameAscii(m.name, name)) return &m;
+  }
+  return nullptr;
+}
+
+TSoapHttpResponse Fault(std::string_view code, std::string_view message) {
+  TSoapHttpResponse response;
+  response.status = 500;
+  response.content_type = kXmlType;
+  response.body = std::string(kEnvelopeOpen) + "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>" +
+                  std::string(code) + "</faultcode><faultstring>" + Escape(message) +
+                  "</faultstring></SOAP-ENV:Fault></SOAP-ENV:Body>" + std::string(kEnvelopeClose);
+  return response;
+}
+
+TSoapHttpResponse ClientFault(std::string_view message) {
+  MainSession().LogWarning("SOAP client fault: " + std::string(message));
+  return Fault("SOAP-ENV:Client", message);
+}
+
+TSoapHttpResponse Answer(const TSoapMethod& method, std::string_view result) {
+  const std::string element = "NS1:" + std::string(method.name) + "Response";
+  TSoapHttpResponse response;
+  response.content_type = kXmlType;
+  response.body = std::string(kEnvelopeOpen) + "<SOAP-ENV:Body SOAP-ENV:encodingStyle=\"" +
+                  std::string(kSoapEncoding) + "\"><" + element + " xmlns:NS1=\"" +
+                  std::string(kInterfaceNamespace) +
+                  "\"><return xsi:type=\"xsd:" + std::string(XsdName(method.result)) + "\">" +
+                  Escape(result) + "</return></" + element + "></SOAP-ENV:Body>" +
+                  std::string(kEnvelopeClose);
+  return response;
+}
+
+std::string ServiceAddress(std::string_view host) {
+  return "http://" + std::string(host.empty() ? "localhost" : host) + "/soap/" +
+         std::string(kInterfaceName);
+}
+
+}  // namespace
+
+std::span<const TSoapMethod> ConferenceServiceTable() {
+  return Table();
+}
+
+TSoapHttpResponse InvokeSoapCall(std::string_view envelope,
+                                 const TConferenceServiceMethods& methods) {
+  logging::TLgMethodScope scope(MainSession(), "InvokeSoapCall");
+  pugi::xml_document doc;
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(envelope.data(), envelope.size(), pugi::parse_default, pugi::encoding_auto);
+  if (!parsed) {
+    return ClientFault(std::string("The request is not well-formed XML: ") + parsed.description());
+  }
+  const pugi::xml_node root = doc.document_element();
+  if (LocalName(root.name()) != "Envelope") return ClientFault("The request is no SOAP envelope");
+  const pugi::xml_node body = ChildByLocalName(root, "Body");
+  if (!body) return ClientFault("The SOAP envelope has no body");
+
+  // The call is the body's first entry; multi-ref values after it are marked root="0".
+  pugi::xml_node call;
+  for (pugi::xml_node c : body.children()) {
+    if (c.type() != pugi::node_element) continue;
+    const pugi::xml_attribute root_attr = AttributeByLocalName(c, "root");
+    if (root_attr && std::string_view(root_attr.value()) == "0") continue;
+    call = c;
+    break;
+  }
+  if (!call) return ClientFault("The SOAP body names no method");
+  const std::string_view method_name = LocalName(call.name());
+  const TSoapMethod* method = FindMethod(method_name);
+  if (!method) {
+    return ClientFault("No method named \"" + std::string(method_name) + "\" in " +
+                       std::string(kInterfaceName));
+  }
+  MainSession().LogString(TLgLevel::Debug, "SOAP method", method->name);
+
+  Args arguments;
+  try {
+    for (const TSoapParameter& p : method->parameters) {
+      arguments.push_back(ParameterValue(doc, call, p.name));
+      MainSession().LogString(TLgLevel::Debug, p.name, arguments.back());
+    }
+  } catch (const std::exception& e) {
+    return ClientFault(e.what());
+  }
+
+  try {
+    const std::string result = method->invoke(methods, arguments);
+    MainSession().LogString(TLgLevel::Debug, "Result", result);
+    return Answer(*method, result);
+  } catch (const std::exception& e) {
+    MainSession().LogException(e, "SOAP method " + std::string(method->name));
+    return Fault("SOAP-ENV:Server", e.what());
+  } catch (...) {
+    MainSession().LogException("SOAP method " + std::string(method->name));
+    return Fault("SOAP-ENV:Server", "Unknown exception in " + std::string(method->name));
+  }
+}
+
+std::string GenerateWsdl(std::string_view host) {
+  const std::string ns(kInterfaceNamespace);
+  const std::string intf(kInterfaceName);
+  const std::string body = "<soap:body use=\"encoded\" encodingStyle=\"" +
+                           std::string(kSoapEncoding) + "\" namespace=\"" + ns + "\"/>";
+  std::string messages, port_type, binding;
+  for (const TSoapMethod& m : Table()) {
+    const std::string name(m.name);
+    messages += "<message name=\"" + name + "Request\">";
+    std::string order;
+    for (const TSoapParameter& p : m.parameters) {
+      messages += "<part name=\"" + std::string(p.name) +
+                  "\" type=\"xs:" + std::string(XsdName(p.type)) + "\"/>";
+      order += (order.empty() ? "" : " ") + std::string(p.name);
+    }
+    messages += "</message><message name=\"" + name +
+                "Response\"><part name=\"return\" type=\"xs:" + std::string(XsdName(m.result)) +
+                "\"/></message>";
+    port_type += "<operation name=\"" + name + "\"" +
+                 (order.empty() ? "" : " parameterOrder=\"" + order + "\"") +
+                 "><input message=\"tns:" + name + "Request\"/><output message=\"tns:" + name +
+                 "Response\"/></operation>";
+    binding += "<operation name=\"" + name + "\"><soap:operation soapAction=\"" + ns + "#" + name +
+               "\" style=\"rpc\"/><input>" + body + "</input><output>" + body +
+               "</output></operation>";
+  }
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+         "<definitions xmlns=\"http://schemas.xmlsoap.org/wsdl/\" "
+         "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" name=\"" +
+         intf +
+         "service\" targetNamespace=\"http://tempuri.org/\" "
+         "xmlns:tns=\"http://tempuri.org/\" "
+         "xmlns:soap=\"http://schemas.xmlsoap.org/wsdl/soap/\" "
+         "xmlns:soapenc=\"http://schemas.xmlsoap.org/soap/encoding/\">" +
+         messages + "<portType name=\"" + intf + "\">" + port_type + "</portType><binding name=\"" +
+         intf + "binding\" type=\"tns:" + intf +
+         "\"><soap:binding style=\"rpc\" transport=\"http://schemas.xmlsoap.org/soap/http\"/>" +
+         binding + "</binding><service name=\"" + intf + "service\"><port name=\"" + intf +
+         "Port\" binding=\"tns:" + intf + "binding\"><soap:address location=\"" +
+         Escape(ServiceAddress(host)) + "\"/></port></service></definitions>";
+}
+
+std::string ServiceInfoPage() {
+  const std::string intf(kInterfaceName);
+  std::string page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + intf +
+                     "</title></head><body><h1>" + intf +
+                     "</h1><p>Namespace: " + std::string(kInterfaceNamespace) +
+                     "</p><p><a href=\"/wsdl/" + intf + "\">WSDL</a></p><ul>";
+  for (const TSoapMethod& m : Table()) {
+    page += "<li>" + std::string(m.name) + "(";
+    bool first = true;
+    for (const TSoapParameter& p : m.parameters) {
+      page += (first ? "" : ", ") + std::string(p.name) + ": " + std::string(XsdName(p.type));
+      first = false;
+    }
+    page += "): " + std::string(XsdName(m.result)) + "</li>";
+  }
+  return page + "</ul></body></html>";
+}
+
+TSoapHttpResponse HandleSoapRequest(const TSoapHttpRequest& request,
+                                    const TConferenceServiceMethods& methods) {
+  const std::string path = ApplyCaseMode(request.path, kCaseLower);
+  const std::string intf = ApplyCaseMode(kInterfaceName, kCaseLower);
+  if (path.find("wsdl/" + intf) != std::string::npos) {
+    return {200, std::string(kXmlType), GenerateWsdl(request.host)};
+  }
+  if (path.find("soap/" + intf) != std::string::npos) {
+    if (SameAscii(request.method, "POST")) return InvokeSoapCall(request.body, methods);
+    return {200, std::string(kHtmlType), ServiceInfoPage()};
+  }
+  return {404, "text/plain; charset=utf-8", "Not found"};
+}
+
+}  // namespace parlevo::soap
