@@ -5,6 +5,7 @@
 // Thread safety: an implementation need not lock; it is read by one thread while it is applied.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,8 +26,8 @@ class TLgConfigReader {
   virtual uint32_t ReadColor(std::string_view key, uint32_t default_value) const = 0;
 
   // Number of distinct keys, and the key at a position in order of first appearance.
-  virtual int Count() const = 0;
-  virtual std::string KeyAt(int index) const = 0;
+  virtual size_t Count() const = 0;
+  virtual const std::string& Key(size_t index) const = 0;
 };
 
 }  // namespace parlevo::logging

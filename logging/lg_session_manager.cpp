@@ -25,8 +25,8 @@ void TLgSessionManager::LoadConfiguration(const TLgConfigReader& configuration) 
   static constexpr std::string_view kPrefix = "session.";
   std::lock_guard lock(lock_);
   infos_.Clear();
-  for (int i = 0; i < configuration.Count(); ++i) {
-    const std::string key = configuration.KeyAt(i);
+  for (size_t i = 0; i < configuration.Count(); ++i) {
+    const std::string key = configuration.Key(i);
     if (key.size() < kPrefix.size() || LowerCaseText(key.substr(0, kPrefix.size())) != kPrefix) {
       continue;
     }

@@ -178,10 +178,8 @@ class FakeConfig : public TLgConfigReader {
     const uint32_t rgb = static_cast<uint32_t>(std::stoul(value->substr(2), nullptr, 16));
     return ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
   }
-  int Count() const override { return static_cast<int>(lines_.size()); }
-  std::string KeyAt(int index) const override {
-    return lines_.at(static_cast<size_t>(index)).first;
-  }
+  size_t Count() const override { return lines_.size(); }
+  const std::string& Key(size_t index) const override { return lines_.at(index).first; }
 
  private:
   const std::string* Find(std::string_view key) const {
