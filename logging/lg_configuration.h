@@ -19,15 +19,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "logging/lg_config_reader.h"
+#include "logging/lg_exceptions.h"
 #include "logging/lg_level.h"
 
 namespace parlevo::logging {
 
 // A configuration file that could not be read; carries the file's name.
-class ELgLoadConfigurationError : public std::runtime_error {
+class ELgLoadConfigurationError : public ELogCenterError {
  public:
   ELgLoadConfigurationError(const std::string& message, std::string file_name)
-      : std::runtime_error(message), file_name_(std::move(file_name)) {}
+      : ELogCenterError(message), file_name_(std::move(file_name)) {}
   const std::string& FileName() const { return file_name_; }
 
  private:
@@ -73,7 +75,7 @@ class TLgLookupTable {
   std::unordered_map<std::string, std::string> values_;  // by lower-cased key
 };
 
-class TLgConfiguration {
+class TLgConfiguration : public TLgConfigReader {
  public:
   // Reads the file: UTF-8 (with or without a byte-order mark), UTF-16 with a byte-order mark,
   // or Windows-1252 when the bytes are not valid UTF-8. Lines are trimmed; empty lines, lines
@@ -83,26 +85,26 @@ class TLgConfiguration {
   // cannot be read; the previous contents are then kept.
   void LoadFromFile(const std::string& file_name);
 
-  bool Contains(std::string_view key) const { return values_.Contains(key); }
-  size_t Count() const { return keys_.size(); }
+  bool Contains(std::string_view key) const override { return values_.Contains(key); }
+  size_t Count() const override { return keys_.size(); }
   // Keys in the order of their first appearance, spelled as first written.
-  const std::string& Key(size_t index) const { return keys_.at(index); }
+  const std::string& Key(size_t index) const override { return keys_.at(index); }
   const std::vector<std::string>& Keys() const { return keys_; }
   const TLgLookupTable& Values() const { return values_; }
 
-  std::string ReadString(std::string_view key, std::string_view default_value) const {
+  std::string ReadString(std::string_view key, std::string_view default_value) const override {
     return values_.GetStringValue(key, default_value);
   }
-  bool ReadBoolean(std::string_view key, bool default_value) const {
+  bool ReadBoolean(std::string_view key, bool default_value) const override {
     return values_.GetBooleanValue(key, default_value);
   }
   int32_t ReadInteger(std::string_view key, int32_t default_value) const {
     return values_.GetIntegerValue(key, default_value);
   }
-  TLgLevel ReadLevel(std::string_view key, TLgLevel default_value) const {
+  TLgLevel ReadLevel(std::string_view key, TLgLevel default_value) const override {
     return values_.GetLevelValue(key, default_value);
   }
-  uint32_t ReadColor(std::string_view key, uint32_t default_value) const {
+  uint32_t ReadColor(std::string_view key, uint32_t default_value) const override {
     return values_.GetColorValue(key, default_value);
   }
   int64_t ReadSize(std::string_view key, int64_t default_kilobytes) const {

@@ -5,6 +5,7 @@
 #include <climits>
 #include <utility>
 
+#include "logging/lg_configuration.h"
 #include "logging/lg_protocol_factory.h"
 
 namespace parlevo::logging {
@@ -79,6 +80,17 @@ void TLogCenter::Disable() {
   if (!enabled_.load()) return;
   enabled_.store(false, std::memory_order_release);
   DisconnectProtocols();
+}
+
+void TLogCenter::LoadConfiguration(const std::string& file_name) {
+  TLgConfiguration configuration;
+  try {
+    configuration.LoadFromFile(file_name);
+  } catch (const ELgLoadConfigurationError& e) {
+    DoError(e);
+    return;
+  }
+  LoadConfiguration(configuration);
 }
 
 void TLogCenter::LoadConfiguration(const TLgConfigReader& configuration) {

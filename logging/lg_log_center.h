@@ -81,6 +81,9 @@ class TLogCenter {
   // defaults and per-session settings. Reading the file is the caller's part: a file that
   // cannot be read is reported through DoError and nothing is applied.
   void LoadConfiguration(const TLgConfigReader& configuration);
+  // Reads the configuration file and applies it; a file that cannot be read goes to DoError as
+  // an ELgLoadConfigurationError and changes nothing.
+  void LoadConfiguration(const std::string& file_name);
 
   // Called by sessions after their own level test. Never raise.
   void SendLogEntry(const std::shared_ptr<TLgLogEntry>& entry) noexcept;

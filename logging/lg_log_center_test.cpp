@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <set>
 #include <thread>
 #include <type_traits>
@@ -265,6 +267,33 @@ TEST(GlobalLogCenter, StartsDisabledWithMainSessionAndExecutableName) {
   EXPECT_TRUE(MainSession().IsStored());
   EXPECT_EQ(center.Sessions().Find("main"), &MainSession());
   MainSession().LogError("disabled: goes nowhere and does not raise");
+}
+
+}  // namespace
+}  // namespace parlevo::logging
+
+namespace parlevo::logging {
+namespace {
+
+TEST(LogCenterFile, ConfigurationFileIsReadAndAppliedAndAMissingOneChangesNothing) {
+  TLogCenter center("app");
+  std::vector<std::string> errors;
+  center.SetOnError([&](TLogCenter&, const std::exception& e) { errors.push_back(e.what()); });
+  const std::string missing = ::testing::TempDir() + "/no-such-file.lgc";
+  center.LoadConfiguration(missing);
+  EXPECT_FALSE(center.Enabled());
+  ASSERT_EQ(errors.size(), 1u);
+
+  const std::string file = ::testing::TempDir() + "/center-test.lgc";
+  {
+    std::ofstream out(file);
+    out << "; comment\nenabled = true\nlevel = warning\nappname = Parlevo\n";
+  }
+  center.LoadConfiguration(file);
+  EXPECT_TRUE(center.Enabled());
+  EXPECT_EQ(center.Level(), TLgLevel::Warning);
+  EXPECT_EQ(center.AppName(), "Parlevo");
+  std::remove(file.c_str());
 }
 
 }  // namespace
