@@ -176,4 +176,17 @@ std::string ToCrLf(std::string_view text) {
   return out;
 }
 
+std::string CopyText(std::string_view text, size_t position, size_t count) {
+  if (position == 0 || position > text.size()) return {};
+  return std::string(text.substr(position - 1, count));
+}
+
+std::string CalendarDateFromText(std::string_view date) {
+  return CopyText(date, 7, 4) + CopyText(date, 4, 2) + CopyText(date, 1, 2);
+}
+
+std::string CalendarTimeFromText(std::string_view time) {
+  return CopyText(time, 1, 2) + CopyText(time, 4, 2) + CopyText(time, 7, 2);
+}
+
 }  // namespace parlevo::mail

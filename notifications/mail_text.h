@@ -36,4 +36,12 @@ std::string TrimControls(std::string_view text);
 // Line breaks (CR LF, lone CR, lone LF) made CR LF.
 std::string ToCrLf(std::string_view text);
 
+// count characters of text from position (counted from 1), as far as the text reaches: a short
+// text gives what there is, never an error.
+std::string CopyText(std::string_view text, size_t position, size_t count);
+// The calendar forms of the request's day-first date "dd.mm.yyyy" (characters 7-10, 4-5, 1-2)
+// and time "hh:nn:ss" (characters 1-2, 4-5, 7-8), cut by position: "9:30" gives "9:0".
+std::string CalendarDateFromText(std::string_view date);
+std::string CalendarTimeFromText(std::string_view time);
+
 }  // namespace parlevo::mail

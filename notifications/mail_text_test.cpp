@@ -44,5 +44,16 @@ TEST(MailText, ReplaceAndLineBreaks) {
   EXPECT_EQ(TrimControls(" \t x y \r\n"), "x y");
 }
 
+TEST(MailText, PositionalCutsNeverFailOnShortTexts) {
+  EXPECT_EQ(CalendarDateFromText("24.12.2008"), "20081224");
+  EXPECT_EQ(CalendarTimeFromText("09:30:00"), "093000");
+  EXPECT_EQ(CalendarTimeFromText("9:30"), "9:0");
+  EXPECT_EQ(CalendarDateFromText("1.2.08"), ".01.");
+  EXPECT_EQ(CalendarDateFromText(""), "");
+  EXPECT_EQ(CopyText("9:30", 1, 5), "9:30");
+  EXPECT_EQ(CopyText("09:30:00", 1, 5), "09:30");
+  EXPECT_EQ(CopyText("abc", 4, 2), "");
+}
+
 }  // namespace
 }  // namespace parlevo::mail
