@@ -1,0 +1,108 @@
+// The e-mail module: takes a mail request (the settings list, lines name=value), composes the
+// message from the template files with an iCalendar part for invitations and cancellations, and
+// delivers it over SMTP to each recipient, through the configured mail server or the mail
+// exchangers of the recipient's domain.
+//
+// Thread safety: SendEMailExt may be called from any thread; sends are serialised (one send at a
+// time holds the module), so no send ever sees another send's settings, PIN or address list.
+// The functions beside the class are pure.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "notifications/mail_settings.h"
+#include "notifications/mime_message.h"
+#include "notifications/mx_lookup.h"
+
+namespace parlevo {
+
+// What the module needs from the rest of the service. Every function may be left empty (see
+// each); a function may throw, which ends the send as failed.
+struct TEMailModuleOptions {
+  // The install folder with a trailing "/"; the templates lie in its folder "Templates".
+  std::string app_path;
+  // The registry integer "isLotusNotes", read for every template file. Empty: 0.
+  std::function<int()> read_is_lotus_notes;
+  // The registry text "MailSender", read when a request names no conference organiser. Empty:
+  // no sender.
+  std::function<std::string()> read_mail_sender;
+  // The attendees of a conference: "name|firstname|email" for every member who is not a host,
+  // from the database; nullopt when a query failed. conference_id is always a decimal number.
+  // Empty: no attendees.
+  std::function<std::optional<std::vector<std::string>>(std::string_view conference_id)>
+      read_attendees;
+  // The debug log file (one line per call). Empty: no debug lines.
+  std::function<void(std::string_view)> write_debug_log;
+  // The clock of the calendar time stamps and the Date header. Empty: the system clock.
+  std::function<std::chrono::system_clock::time_point()> clock;
+  // The DNS server asked for MX records; an empty address uses the system's resolver setup.
+  TDnsServer dns_server;
+  // The external mail server tried after "localhost" when a message is retried to the support
+  // address; empty: "localhost" alone.
+  std::string fallback_mail_server;
+};
+
+class TEMailDataModule {
+ public:
+  explicit TEMailDataModule(TEMailModuleOptions options);
+  TEMailDataModule(const TEMailDataModule&) = delete;
+  TEMailDataModule& operator=(const TEMailDataModule&) = delete;
+
+  // Replaces the settings list by settings_list and sends: true when the message was delivered
+  // to the last recipient handled. Control characters in the lines become blanks. Throws when a
+  // registry read, the attendee read, a template file or an alarm value fails; the caller reports
+  // such a send as failed.
+  bool SendEMailExt(const std::vector<std::string>& settings_list);
+
+ private:
+  void Initialize();
+  void GetParseAttachmentList();
+  void GetStaticAttachmentList();
+  void GetRemoteAttachmentList();
+  void SendEMail();
+  void SetBodyText();
+  void AddCalendarPart();
+  std::optional<std::vector<std::string>> getAllRecipients(const std::string& conference_id);
+  bool GetMailServerList(const std::string& address);
+  bool PutMail();
+  void SMTPHandlerStatus(std::string_view status_text);
+  void DebugLog(std::string_view line) const;
+  std::string TemplateFolder() const;
+  TMimeMessage CurrentMessage() const;
+
+  const TEMailModuleOptions options_;
+  std::mutex send_mutex_;  // held for a whole SendEMailExt
+
+  // State of the send under way.
+  bool support_retry_ = false;
+  bool result_ = false;
+  bool busy_ = false;
+  std::vector<std::string> attachment_list_;
+  std::vector<std::string> static_attachment_list_;
+  std::vector<std::string> remote_attachment_list_;
+  TEMailSettings settings_;
+  TSettingsList settings_list_;
+  std::vector<TMimePart> body_parts_;
+  std::optional<TMimePart> calendar_part_;
+  std::string current_recipient_;
+  std::vector<std::string> mx_server_list_;  // sorted, letter case ignored, no duplicates
+  std::chrono::system_clock::time_point compose_time_;
+};
+
+// Cuts the next address off list (at the first "," when there is one, else at the first ";"),
+// trimmed of blanks and control characters; list keeps the trimmed rest.
+std::string ExtractNextRecipient(std::string& list);
+// Every character one of A-Z, a-z, 0-9, "-", "." and "_"; an empty text passes.
+bool IsValidMailChars(std::string_view text);
+// The syntax check of a recipient address.
+bool IsValidEmail(std::string_view address);
+// The characters after the last "/" when there is one, else the file name part of the path.
+std::string ExtractFileNameExt(std::string_view file_name);
+
+}  // namespace parlevo
