@@ -1,6 +1,7 @@
 #include "webservice/front/http_bridge.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -78,6 +79,12 @@ void TIdHTTPWebBrokerBridge::SetActive(bool active) {
 void TIdHTTPWebBrokerBridge::Start() {
   auto server = std::make_unique<httplib::Server>();
   server->new_task_queue = [] { return new TConnectionThreads(); };
+  // The library's default also sets SO_REUSEPORT, which would let a second instance share the
+  // port silently; a port in use must fail activation instead.
+  server->set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
   const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     DoCommandGet(req, res);
   };
