@@ -81,6 +81,13 @@ void TIdHTTPWebBrokerBridge::Start() {
   server->new_task_queue = [] { return new TConnectionThreads(); };
   // The library's default also sets SO_REUSEPORT, which would let a second instance share the
   // port silently; a port in use must fail activation instead.
+  // Answers go out in several writes; without this, Nagle's algorithm holds the last one back
+  // until the client's delayed acknowledgement, some 40 ms per request.
+  server->set_tcp_nodelay(true);
+  // A client that keeps its connection should keep its thread: the library's default of five
+  // requests per connection would make a busy client pay a new connection and thread every
+  // fifth request.
+  server->set_keep_alive_max_count(10000);
   server->set_socket_options([](socket_t sock) {
     const int yes = 1;
     ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
