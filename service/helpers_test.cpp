@@ -59,8 +59,8 @@ TEST_F(DebugLogTest, ConcurrentWritersKeepLinesWhole) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([t] {
-      for (int i = 0; i < 200; ++i) WriteDebugLog("thread " + std::to_string(t) + " line " +
-                                                  std::string(100, 'x'));
+      for (int i = 0; i < 200; ++i)
+        WriteDebugLog("thread " + std::to_string(t) + " line " + std::string(100, 'x'));
     });
   }
   for (auto& th : threads) th.join();

@@ -1,0 +1,164 @@
+#include "service/zynt_parlevo.h"
+
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "logging/lg_auto.h"
+#include "platform/registry.h"
+#include "service/check_registry.h"
+#include "service/helpers.h"
+
+namespace parlevo {
+namespace {
+
+using logging::MainSession;
+using logging::TLgLevel;
+using logging::TLgMethodScope;
+
+constexpr const char* kWsdlAdminFile = "ZyntParlevo_WSDLADMIN.INI";
+constexpr const char* kLoggingConfigurationFile = "ZyntParlevo.lgc";
+
+// Runs one release step of ServiceDestroy with its log lines; a failure is logged, and the
+// remaining steps still run.
+template <typename Fn>
+void DestroyStep(std::string_view what, Fn&& fn) {
+  auto& session = MainSession();
+  session.LogMessage("TZyntParlevo::ServiceDestroy: Free " + std::string(what));
+  try {
+    fn();
+    session.LogMessage("TZyntParlevo::ServiceDestroy: -> OK");
+  } catch (const std::exception& e) {
+    session.LogException(e, "TZyntParlevo::ServiceDestroy");
+  }
+}
+
+}  // namespace
+
+uint16_t ReadServicePort() {
+  auto& session = MainSession();
+  try {
+    TRegistry registry;
+    registry.OpenKey(kParlevoRegistryKey, true);
+    // Only the low 16 bits make a port, as the server takes them.
+    return static_cast<uint16_t>(static_cast<uint32_t>(registry.ReadInteger("Port")) & 0xFFFFu);
+  } catch (const std::exception& e) {
+    session.LogException(e, "TZyntParlevo::ServiceCreate");
+    return TZyntParlevo::kPortWhenUnreadable;
+  }
+}
+
+TZyntParlevo::TZyntParlevo(TZyntParlevoParts parts) : parts_(std::move(parts)) {}
+
+TZyntParlevo::~TZyntParlevo() = default;
+
+void TZyntParlevo::ServiceCreate() {
+  // The process's pseudo-random generator seeds itself from the operating system's randomness on
+  // first use (platform/random.h), so there is nothing to seed here.
+  logging::GlobalLogCenter().LoadConfiguration(ExeFolder() + kLoggingConfigurationFile);
+  auto& session = MainSession();
+  TLgMethodScope scope(session, "TZyntParlevo::ServiceCreate");
+  session.LogMessage("TZyntParlevo::ServiceCreate: v" + GetAppVersion() + " started");
+
+  try {
+    const std::filesystem::path admin_file = std::filesystem::path(ExeFolder()) / kWsdlAdminFile;
+    if (std::filesystem::exists(admin_file)) {
+      session.LogMessage("TZyntParlevo::ServiceCreate: Delete ZyntParlevo_WSDLADMIN.INI");
+      std::filesystem::remove(admin_file);
+      session.LogMessage("TZyntParlevo::ServiceCreate: -> ZyntParlevo_WSDLADMIN.INI deleted");
+    }
+  } catch (const std::exception& e) {
+    session.LogException(e, "TZyntParlevo::ServiceCreate");
+  }
+
+  session.LogMessage("TZyntParlevo::ServiceCreate: Create webserver");
+  if (parts_.make_http_server) http_server_ = parts_.make_http_server();
+  session.LogMessage("TZyntParlevo::ServiceCreate: -> created");
+
+  session.LogMessage(
+      "TZyntParlevo::ServiceCreate: Read Port from SOFTWARE\\Orvalen\\Parlevo for ZyntWare");
+  port_ = ReadServicePort();
+  if (http_server_) http_server_->SetDefaultPort(port_);
+
+  checkRegistry(ExeFolder());
+  if (parts_.update_db) {
+    try {
+      parts_.update_db();
+    } catch (const std::exception& e) {
+      // A failed upgrade leaves the schema where it stopped; the service starts all the same.
+      session.LogException(e, "TZyntParlevo::ServiceCreate");
+    }
+  }
+  session.LogMessage("TZyntParlevo::ServiceCreate: -> use port " + std::to_string(port_));
+}
+
+void TZyntParlevo::ServiceStart(bool& started) {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceStart");
+  started = true;
+  SetServerActive(true);
+  // The process-wide date and time formats are the defaults of FormatSettings, in force from the
+  // first instruction of the program, so no thread can ever see others; nothing to set here.
+}
+
+void TZyntParlevo::ServiceExecute(TServiceThread& thread) {
+  auto& session = MainSession();
+  TLgMethodScope scope(session, "TZyntParlevo::ServiceExecute");
+  session.LogMessage("TZyntParlevo::ServiceExecute: Activate webserver");
+  SetServerActive(true);
+  session.LogMessage("TZyntParlevo::ServiceExecute: -> activated");
+
+  if (parts_.make_sms_reminder) sms_reminder_ = parts_.make_sms_reminder();
+
+  // Waits on the control requests instead of polling, and starts a recurrence thread once per
+  // period; the previous one is finished and joined first, so two never overlap.
+  auto deadline = std::chrono::steady_clock::now() + parts_.recurrence_period;
+  while (!thread.Terminated()) {
+    thread.ProcessRequestsUntil(deadline);
+    if (thread.Terminated()) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      deadline += parts_.recurrence_period;
+      if (parts_.make_recurrence_handler) {
+        recurrence_handler_.reset();
+        session.LogMessage("TZyntParlevo::ServiceExecute: Start recurrence handler");
+        recurrence_handler_ = parts_.make_recurrence_handler();
+      }
+    }
+  }
+}
+
+void TZyntParlevo::ServiceStop(bool& stopped) {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceStop");
+  stopped = true;
+  SetServerActive(false);
+}
+
+void TZyntParlevo::ServicePause(bool& paused) {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::ServicePause");
+  paused = true;
+  SetServerActive(false);
+}
+
+void TZyntParlevo::ServiceContinue(bool& continued) {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceContinue");
+  continued = true;
+  // A continued service that does not answer would be paused in all but name.
+  SetServerActive(true);
+}
+
+void TZyntParlevo::ServiceShutdown() {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceShutdown");
+  SetServerActive(false);
+}
+
+void TZyntParlevo::ServiceDestroy() {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceDestroy");
+  DestroyStep("recurrence handler", [this] { recurrence_handler_.reset(); });
+  DestroyStep("SMS reminder", [this] { sms_reminder_.reset(); });
+  DestroyStep("webserver", [this] { http_server_.reset(); });
+}
+
+void TZyntParlevo::SetServerActive(bool active) {
+  if (http_server_) http_server_->SetActive(active);
+}
+
+}  // namespace parlevo

@@ -1,0 +1,84 @@
+// The service object: what happens at create, start, execute, pause, continue, stop, shutdown
+// and destroy, the port it listens on, and the worker threads its loop starts (the SMS reminder
+// at once, the recurrence handler every 24 hours).
+//
+// Thread safety: the framework calls create and destroy on the main thread and the other events
+// on the service thread, one at a time; the object's fields are touched by those calls only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/service_app.h"
+
+namespace parlevo {
+
+// The HTTP server as the service drives it.
+class IServiceHttpServer {
+ public:
+  virtual ~IServiceHttpServer() = default;
+  virtual void SetDefaultPort(uint16_t port) = 0;
+  virtual uint16_t DefaultPort() const = 0;
+  // true: listen on the default port; false: stop listening. Idempotent.
+  virtual void SetActive(bool active) = 0;
+  virtual bool Active() const = 0;
+};
+
+// A worker thread owned by the service. Destroying it asks the thread to stop and waits for it.
+class IServiceWorker {
+ public:
+  virtual ~IServiceWorker() = default;
+};
+
+// What the service object is made of. An empty factory means that part does not exist in this
+// build of the program; the service runs without it.
+struct TZyntParlevoParts {
+  std::function<std::unique_ptr<IServiceHttpServer>()> make_http_server;
+  std::function<std::unique_ptr<IServiceWorker>()> make_sms_reminder;
+  std::function<std::unique_ptr<IServiceWorker>()> make_recurrence_handler;
+  // Brings the database schema up to date; its outcome is only logged.
+  std::function<void()> update_db;
+  // Between two recurrence threads (the first starts one period after execution began).
+  std::chrono::steady_clock::duration recurrence_period = std::chrono::hours(24);
+};
+
+class TZyntParlevo : public TService {
+ public:
+  static constexpr uint16_t kPortWhenUnreadable = 83;
+
+  explicit TZyntParlevo(TZyntParlevoParts parts);
+  ~TZyntParlevo() override;
+
+  std::string_view Name() const override { return "ZyntParlevo"; }
+  std::string_view DisplayName() const override { return "Orvalen Parlevo for ZyntWare"; }
+
+  void ServiceCreate() override;
+  void ServiceStart(bool& started) override;
+  void ServiceExecute(TServiceThread& thread) override;
+  void ServiceStop(bool& stopped) override;
+  void ServicePause(bool& paused) override;
+  void ServiceContinue(bool& continued) override;
+  void ServiceShutdown() override;
+  void ServiceDestroy() override;
+
+  // The port the HTTP server was given at create (0 before).
+  uint16_t Port() const { return port_; }
+
+ private:
+  void SetServerActive(bool active);
+
+  TZyntParlevoParts parts_;
+  std::unique_ptr<IServiceHttpServer> http_server_;
+  std::unique_ptr<IServiceWorker> sms_reminder_;
+  std::unique_ptr<IServiceWorker> recurrence_handler_;
+  uint16_t port_ = 0;
+};
+
+// Reads "Port" from the configuration key (creating the key when missing). A value that cannot
+// be read gives 83 for this run; a larger value is cut to its low 16 bits.
+uint16_t ReadServicePort();
+
+}  // namespace parlevo
