@@ -1,2 +1,4 @@
 // Program entry of the conference service.
-int main(int argc, char** argv) { return 0; }
+int main(int argc, char** argv) {
+  return 0;
+}
