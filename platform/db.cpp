@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -76,6 +77,13 @@ std::shared_ptr<const std::vector<ColumnInfo>> DescribeColumns(sqlite3_stmt* stm
     c.name = name ? name : "";
     const char* table = sqlite3_column_table_name(stmt, i);
     const char* origin = sqlite3_column_origin_name(stmt, i);
+    // Through a parenthesised join the engine numbers names that occur in more than one table
+    // ("ID:1"); the column keeps its own name, as it does without the parentheses.
+    if (origin && c.name.size() > std::strlen(origin) + 1 && c.name.rfind(origin, 0) == 0 &&
+        c.name[std::strlen(origin)] == ':' &&
+        c.name.find_first_not_of("0123456789", std::strlen(origin) + 1) == std::string::npos) {
+      c.name = origin;
+    }
     if (table && origin) c.qualified = std::string(table) + "." + origin;
     const char* decl = sqlite3_column_decltype(stmt, i);
     c.kind = ClassifyDeclaredType(decl ? decl : "");

@@ -224,6 +224,17 @@ TEST_F(DbFile, ColumnsOfTheSameNameAnswerToTheirTable) {
   EXPECT_EQ(q->FieldByName("MEMBERS.EMAIL").AsString(), "a@x");
   EXPECT_EQ(q->FieldByName("email").AsString(), "Wahr");  // the first of that name
   EXPECT_EQ(q->FieldByName("min").AsString(), "07.03.2026 10:00:00.000");
+  // Through parenthesised joins the columns keep their names too.
+  Exec("CREATE TABLE conferences (ID COUNTER PRIMARY KEY, name TEXT)");
+  Exec("INSERT INTO conferences (name) VALUES (\"C\")");
+  q = Open(
+      "SELECT conferenceMembers.*, members.* FROM conferences AS l RIGHT JOIN "
+      "((conferenceMembers INNER JOIN conferences ON conferenceMembers.memberID = "
+      "conferences.ID) INNER JOIN members ON conferenceMembers.memberID = members.ID) ON "
+      "l.ID = conferenceMembers.memberID");
+  EXPECT_EQ(q->FieldByName("ID").AsInteger(), 1);
+  EXPECT_EQ(q->FieldByName("name").AsString(), "A");
+  EXPECT_EQ(q->FieldByName("members.email").AsString(), "a@x");
   q = Open("SELECT [members].name AS memberName FROM [members]");
   EXPECT_EQ(q->FieldByName("memberName").AsString(), "A");
   EXPECT_EQ(q->FieldByName("members.name").AsString(), "A");
