@@ -18,9 +18,9 @@ constexpr const char* kLongDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wedne
                                          "Thursday", "Friday", "Saturday"};
 constexpr const char* kShortMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr const char* kLongMonthNames[] = {"January", "February", "March",     "April",
-                                           "May",     "June",     "July",      "August",
-                                           "September", "October", "November", "December"};
+constexpr const char* kLongMonthNames[] = {"January",   "February", "March",    "April",
+                                           "May",       "June",     "July",     "August",
+                                           "September", "October",  "November", "December"};
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -109,9 +109,7 @@ void FormatInto(std::string& out, std::string_view p, TDateTime value, const For
     const char ch = p[i];
     const char lc = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     size_t run = 1;
-    while (i + run < p.size() &&
-           std::tolower(static_cast<unsigned char>(p[i + run])) == lc)
-      ++run;
+    while (i + run < p.size() && std::tolower(static_cast<unsigned char>(p[i + run])) == lc) ++run;
     switch (lc) {
       case '\'':
       case '"': {
@@ -265,7 +263,8 @@ struct Cursor {
   std::optional<int> Number(size_t max_digits) {
     size_t start = pos;
     int v = 0;
-    while (!AtEnd() && pos - start < max_digits && std::isdigit(static_cast<unsigned char>(Peek()))) {
+    while (!AtEnd() && pos - start < max_digits &&
+           std::isdigit(static_cast<unsigned char>(Peek()))) {
       v = v * 10 + (Peek() - '0');
       ++pos;
     }
@@ -321,7 +320,9 @@ std::string_view Trim(std::string_view t) {
 
 }  // namespace
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -429,8 +430,12 @@ TDateTime ToLocalDateTime(std::chrono::system_clock::time_point tp) {
   return ToUtcDateTime(tp + std::chrono::seconds(offset));
 }
 
-TDateTime Now() { return ToLocalDateTime(std::chrono::system_clock::now()); }
-TDateTime NowUtc() { return ToUtcDateTime(std::chrono::system_clock::now()); }
+TDateTime Now() {
+  return ToLocalDateTime(std::chrono::system_clock::now());
+}
+TDateTime NowUtc() {
+  return ToUtcDateTime(std::chrono::system_clock::now());
+}
 
 std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local) {
   const CivilDateTime c = DecodeDateTime(local);
@@ -454,12 +459,14 @@ int LocalUtcOffsetMinutes(TDateTime local) {
   return static_cast<int>(tm.tm_gmtoff / 60);
 }
 
-TDateTime LocalToUtc(TDateTime local) { return ToUtcDateTime(FromLocalDateTime(local)); }
+TDateTime LocalToUtc(TDateTime local) {
+  return ToUtcDateTime(FromLocalDateTime(local));
+}
 TDateTime UtcToLocal(TDateTime utc) {
   const CivilDateTime c = DecodeDateTime(utc);
   const int64_t days = static_cast<int64_t>(DateOf(utc)) - kUnixEpochDay;
-  const int64_t ms = days * 86400000 + ((c.hour * 60 + c.minute) * 60 + c.second) * 1000LL +
-                     c.millisecond;
+  const int64_t ms =
+      days * 86400000 + ((c.hour * 60 + c.minute) * 60 + c.second) * 1000LL + c.millisecond;
   return ToLocalDateTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)));
 }
 
@@ -473,7 +480,9 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
   return FormatDateTime(pattern, value, ProcessFormats());
 }
 
-const FormatSettings& ProcessFormats() { return MutableProcessFormats(); }
+const FormatSettings& ProcessFormats() {
+  return MutableProcessFormats();
+}
 
 void SetProcessFormats(const FormatSettings& fs) {
   std::lock_guard lock(g_formats_mutex);
@@ -488,15 +497,21 @@ std::string DateTimeToStr(TDateTime value, const FormatSettings& fs) {
   }
   return out;
 }
-std::string DateTimeToStr(TDateTime value) { return DateTimeToStr(value, ProcessFormats()); }
+std::string DateTimeToStr(TDateTime value) {
+  return DateTimeToStr(value, ProcessFormats());
+}
 std::string DateToStr(TDateTime value, const FormatSettings& fs) {
   return FormatDateTime(fs.ShortDateFormat, value, fs);
 }
-std::string DateToStr(TDateTime value) { return DateToStr(value, ProcessFormats()); }
+std::string DateToStr(TDateTime value) {
+  return DateToStr(value, ProcessFormats());
+}
 std::string TimeToStr(TDateTime value, const FormatSettings& fs) {
   return FormatDateTime(fs.LongTimeFormat, value, fs);
 }
-std::string TimeToStr(TDateTime value) { return TimeToStr(value, ProcessFormats()); }
+std::string TimeToStr(TDateTime value) {
+  return TimeToStr(value, ProcessFormats());
+}
 
 FormatSettings ISODateFormat() {
   FormatSettings fs;

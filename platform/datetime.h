@@ -106,8 +106,8 @@ std::string FormatISODateTime(TDateTime value);
 // "dd.mm.yyyy" with an optional time "hh:nn[:ss[.zzz]]", a time alone "hh:nn[:ss[.zzz]]", and a
 // plain day number. Leading and trailing blanks are ignored.
 struct ParsedDateTime {
-  TDateTime value = 0;         // the date-time as written (no zone conversion)
-  std::optional<int> offset;   // minutes east of UTC when the text named a zone ("Z" = 0)
+  TDateTime value = 0;        // the date-time as written (no zone conversion)
+  std::optional<int> offset;  // minutes east of UTC when the text named a zone ("Z" = 0)
   bool has_date = false;
   bool has_time = false;
 };

@@ -33,7 +33,7 @@ TEST(DateTime, DayNumbersMatchTheStoredForm) {
 
 TEST(DateTime, WeekdaysAndMonths) {
   EXPECT_EQ(DayOfWeek(EncodeDate(2026, 12, 8)), 3);  // a Tuesday
-  EXPECT_EQ(DayOfWeek(0), 7);                         // 1899-12-30 was a Saturday
+  EXPECT_EQ(DayOfWeek(0), 7);                        // 1899-12-30 was a Saturday
   EXPECT_EQ(IncMonth(EncodeDate(2026, 1, 31), 1), EncodeDate(2026, 2, 28));
   EXPECT_EQ(IncMonth(EncodeDate(2026, 12, 15), 1), EncodeDate(2027, 1, 15));
   EXPECT_EQ(IncMonth(EncodeDate(2026, 1, 15), -1), EncodeDate(2025, 12, 15));

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -57,9 +58,29 @@ bool IsBusy(int rc) {
   return (rc & 0xFF) == SQLITE_BUSY;
 }
 
-void BackOff(int attempt) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min(1 << std::min(attempt, 6), 50)));
-}
+// The time a statement that found the file busy may keep retrying; it starts at the first retry,
+// so that the common case never reads the clock.
+class RetryBudget {
+ public:
+  // True when another attempt may be made; waits a little before it.
+  bool Retry() {
+    const auto now = Clock::now();
+    if (attempt_ == 0) deadline_ = now + kRetryBudget;
+    if (now >= deadline_) return false;
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::min(1 << std::min(attempt_, 6), 50)));
+    ++attempt_;
+    return true;
+  }
+
+ private:
+  int attempt_ = 0;
+  Clock::time_point deadline_{};
+};
+
+std::atomic<uint64_t> g_use_tick{0};
+// Idle handles kept over all files.
+std::atomic<size_t> g_idle_total{0};
 
 // A statement prepared on one handle, with the description of its result columns.
 struct CachedStatement {
@@ -154,16 +175,18 @@ class FileState {
     uint64_t generation;
     {
       std::lock_guard lock(mu_);
-      last_used_ = Clock::now();
+      last_used_ = ++g_use_tick;
       if (st.st_dev != dev_ || st.st_ino != ino_) {
         // A new file under the same name: nothing known about the old one applies.
         dev_ = st.st_dev;
         ino_ = st.st_ino;
+        wal_ready_ = false;
         BumpLocked();
       }
       while (!idle_.empty()) {
         std::unique_ptr<Handle> candidate = std::move(idle_.back());
         idle_.pop_back();
+        --g_idle_total;
         if (candidate->generation == generation_) {
           handle = std::move(candidate);
           break;
@@ -214,16 +237,16 @@ class FileState {
     return handle;
   }
 
-  // Returns a handle for reuse; answers how many idle handles the file keeps now.
-  size_t Checkin(std::unique_ptr<Handle> handle) {
+  // Keeps a handle for reuse, when it is current and the file keeps not too many.
+  void Checkin(std::unique_ptr<Handle> handle) {
     if (!sqlite3_get_autocommit(handle->db)) {
       sqlite3_exec(handle->db, "ROLLBACK", nullptr, nullptr, nullptr);
     }
     std::lock_guard lock(mu_);
     if (handle->generation == generation_ && idle_.size() < kIdleHandlesPerFile) {
       idle_.push_back(std::move(handle));
+      ++g_idle_total;
     }
-    return idle_.size();
   }
 
   // After a change of the schema: handles are current again once they are reopened, and the
@@ -253,20 +276,19 @@ class FileState {
     return info;
   }
 
-  size_t CloseIdle() {
-    std::vector<std::unique_ptr<Handle>> closing;
+  void CloseIdle() {
+    std::vector<std::unique_ptr<Handle>> closing;  // closed after the lock is given up
     std::lock_guard lock(mu_);
-    const size_t n = idle_.size();
+    g_idle_total -= idle_.size();
     closing.swap(idle_);
-    return n;
   }
 
-  size_t IdleCount() {
+  bool HasIdle() {
     std::lock_guard lock(mu_);
-    return idle_.size();
+    return !idle_.empty();
   }
 
-  Clock::time_point LastUsed() {
+  uint64_t LastUsed() {
     std::lock_guard lock(mu_);
     return last_used_;
   }
@@ -275,6 +297,11 @@ class FileState {
   void BumpLocked() {
     ++generation_;
     tables_.clear();
+    CloseIdleLocked();
+  }
+
+  void CloseIdleLocked() {
+    g_idle_total -= idle_.size();
     idle_.clear();
   }
 
@@ -284,7 +311,7 @@ class FileState {
   ino_t ino_ = 0;
   uint64_t generation_ = 1;
   bool wal_ready_ = false;
-  Clock::time_point last_used_{};
+  uint64_t last_used_ = 0;
   std::vector<std::unique_ptr<Handle>> idle_;
   std::unordered_map<std::string, std::shared_ptr<const TableInfo>> tables_;
 };
@@ -308,21 +335,19 @@ class FileRegistry {
   // example files deleted meanwhile) give theirs up first.
   void Trim() {
     std::lock_guard lock(mu_);
-    size_t total = 0;
-    for (auto& [path, state] : files_) total += state->IdleCount();
-    while (total > kIdleHandlesTotal) {
+    while (g_idle_total > kIdleHandlesTotal) {
       FileState* oldest = nullptr;
-      Clock::time_point oldest_use = Clock::time_point::max();
+      uint64_t oldest_use = UINT64_MAX;
       for (auto& [path, state] : files_) {
-        if (state->IdleCount() == 0) continue;
-        const auto used = state->LastUsed();
+        if (!state->HasIdle()) continue;
+        const uint64_t used = state->LastUsed();
         if (used < oldest_use) {
           oldest_use = used;
           oldest = state.get();
         }
       }
       if (!oldest) break;
-      total -= oldest->CloseIdle();
+      oldest->CloseIdle();
     }
   }
 
@@ -415,12 +440,11 @@ struct TADOConnection::Impl {
   // Runs a statement of our own (transaction control), retrying while the file is busy.
   void Control(const char* sql) {
     sqlite3* db = Db();
-    const auto deadline = Clock::now() + kRetryBudget;
-    for (int attempt = 0;; ++attempt) {
+    RetryBudget budget;
+    for (;;) {
       const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
       if (rc == SQLITE_OK) return;
-      if (!IsBusy(rc) || Clock::now() >= deadline) ThrowEngine(db);
-      BackOff(attempt);
+      if (!IsBusy(rc) || !budget.Retry()) ThrowEngine(db);
     }
   }
 
@@ -498,8 +522,8 @@ struct TADOConnection::Impl {
       }
     } reset{stmt};
     Bind(stmt, tr);
-    const auto deadline = Clock::now() + kRetryBudget;
-    for (int attempt = 0;; ++attempt) {
+    RetryBudget budget;
+    for (;;) {
       if (values) {
         values->clear();
         *rows = 0;
@@ -513,18 +537,15 @@ struct TADOConnection::Impl {
           cached.columns = DescribeColumns(stmt);
           handle->statements[tr.statements.front()].columns = cached.columns;
         }
+        values->reserve(values->size() + static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) values->push_back(ReadColumn(stmt, i));
         ++*rows;
       }
       if (rc == SQLITE_DONE) break;
       // A busy file fails a statement of its own transaction as a whole: run it again.
-      const bool retry = IsBusy(rc) && sqlite3_get_autocommit(db) && Clock::now() < deadline;
-      if (!retry) {
-        const std::string msg = sqlite3_errmsg(db);
-        throw DbError(msg);
-      }
+      const std::string msg = sqlite3_errmsg(db);
       sqlite3_reset(stmt);
-      BackOff(attempt);
+      if (!(IsBusy(rc) && sqlite3_get_autocommit(db) && budget.Retry())) throw DbError(msg);
     }
     if (columns) *columns = cached.columns;
     return tr.ChangesRows() ? sqlite3_changes64(db) : 0;
@@ -544,13 +565,13 @@ struct TADOConnection::Impl {
           ThrowEngine(db);
         }
         int rc;
-        const auto deadline = Clock::now() + kRetryBudget;
-        for (int attempt = 0;; ++attempt) {
+        RetryBudget budget;
+        for (;;) {
           while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
           }
-          if (!(IsBusy(rc) && sqlite3_get_autocommit(db) && Clock::now() < deadline)) break;
+          if (!(IsBusy(rc) && sqlite3_get_autocommit(db))) break;
           sqlite3_reset(stmt);
-          BackOff(attempt);
+          if (!budget.Retry()) break;
         }
         const std::string msg = rc == SQLITE_DONE ? "" : sqlite3_errmsg(db);
         sqlite3_finalize(stmt);
@@ -598,8 +619,19 @@ TADOConnection::~TADOConnection() {
 
 void TADOConnection::Open(std::string_view connection_string) {
   Close();
-  const std::string path = DataSourceOf(connection_string);
-  auto file = FileRegistry::Instance().For(path);
+  // Routines connect with the same text again and again: remember what it names.
+  struct LastFile {
+    std::string connection_string;
+    std::shared_ptr<FileState> file;
+  };
+  thread_local LastFile last;
+  std::shared_ptr<FileState> file;
+  if (last.file && last.connection_string == connection_string) {
+    file = last.file;
+  } else {
+    file = FileRegistry::Instance().For(DataSourceOf(connection_string));
+    last = {std::string(connection_string), file};
+  }
   impl_->handle = file->Checkout();
   impl_->file = std::move(file);
   impl_->schema_changed_in_transaction = false;
@@ -611,10 +643,10 @@ void TADOConnection::Close() {
     // The rollback on check-in undoes a change of the schema that others must not rely on.
     impl_->file->SchemaChanged();
   }
-  const size_t idle = impl_->file->Checkin(std::move(impl_->handle));
+  impl_->file->Checkin(std::move(impl_->handle));
   impl_->file.reset();
   impl_->schema_changed_in_transaction = false;
-  if (idle > 1) FileRegistry::Instance().Trim();
+  if (g_idle_total > kIdleHandlesTotal) FileRegistry::Instance().Trim();
 }
 
 bool TADOConnection::Connected() const {

@@ -67,6 +67,7 @@ std::string ReadQuoted(std::string_view sql, size_t& i, char close, std::string_
 
 std::vector<Token> Tokenize(std::string_view sql) {
   std::vector<Token> tokens;
+  tokens.reserve(sql.size() / 4 + 4);
   size_t i = 0;
   while (i < sql.size()) {
     const char c = sql[i];
@@ -231,7 +232,8 @@ TDateTime ParseDateLiteral(std::string_view raw) {
 
 DbValue NumberValue(std::string_view raw, bool negative) {
   const bool integral = raw.find_first_of(".eE") == std::string_view::npos;
-  const std::string text = (negative ? "-" : "") + std::string(raw);
+  std::string text = negative ? "-" : "";
+  text.append(raw);
   if (integral) {
     errno = 0;
     char* end = nullptr;
@@ -510,7 +512,7 @@ class DataStatement {
   }
 
   void Walk() {
-    std::vector<std::string> closers;  // what each open parenthesis closes with
+    std::vector<const char*> closers;  // what each open parenthesis closes with
     size_t order_depth = SIZE_MAX;     // depth of an ORDER BY / GROUP BY list
     bool like_operand = false;
     for (size_t i = 0; i < t_.size(); ++i) {
@@ -708,10 +710,10 @@ std::string ColumnDefinition(const std::vector<Token>& t, size_t begin, size_t e
       }
       rest.push_back(t[k]);
     }
-    if (!rest.empty()) out += " " + TranslateDefinitionRange(rest, 0, rest.size());
+    if (!rest.empty()) out.append(" ").append(TranslateDefinitionRange(rest, 0, rest.size()));
     return out;
   }
-  if (!type.empty()) out += " " + type;
+  if (!type.empty()) out.append(" ").append(type);
   switch (ClassifyDeclaredType(type)) {
     case FieldKind::Boolean:
       if (!RangeHasWord(t, i, end, "NOT")) out += " NOT NULL";
@@ -723,7 +725,7 @@ std::string ColumnDefinition(const std::vector<Token>& t, size_t begin, size_t e
     default:
       break;
   }
-  if (i < end) out += " " + TranslateDefinitionRange(t, i, end);
+  if (i < end) out.append(" ").append(TranslateDefinitionRange(t, i, end));
   return out;
 }
 

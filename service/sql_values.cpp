@@ -63,7 +63,8 @@ std::optional<std::string> SqlInt(std::string_view value) {
   const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
   if (n > limit) return std::nullopt;
   if (n == 0) return "0";
-  return (negative ? "-" : "") + std::to_string(n);
+  std::string text = negative ? "-" : "";
+  return text.append(std::to_string(n));
 }
 
 std::optional<std::string> SqlFlag(std::string_view value) {
