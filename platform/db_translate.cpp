@@ -506,6 +506,15 @@ class DataStatement {
     out_.Emit("?");
   }
 
+  // Whether the literal at i is the whole pattern of a LIKE (not part of an expression and not
+  // followed by an ESCAPE of its own).
+  bool LikeOperandEndsAt(size_t i) const {
+    if (i + 1 >= t_.size()) return true;
+    const Token& next = t_[i + 1];
+    if (next.type == TokType::Word) return !IsWord(next, "ESCAPE");
+    return IsPunct(next, ")") || IsPunct(next, ",");
+  }
+
   bool SlotNegative(size_t i) const {
     auto it = slots_.find(i);
     return it != slots_.end() && it->second.negative;
@@ -565,9 +574,7 @@ class DataStatement {
           break;
         case TokType::Text:
           AddParameter(DbValue::Of(tok.text), i);
-          if (like_now && !(i + 1 < t_.size() && IsWord(t_[i + 1], "ESCAPE"))) {
-            out_.Emit("ESCAPE '\\'");
-          }
+          if (like_now && LikeOperandEndsAt(i)) out_.Emit("ESCAPE '\\'");
           break;
         case TokType::Number:
           if (closers.size() == order_depth) {

@@ -110,6 +110,8 @@ TEST(JetTranslation, LikeMatchesWithEscapes) {
             "SELECT * FROM \"conferenceMembers\" WHERE memberID LIKE ? ESCAPE '\\' AND pin like ? "
             "ESCAPE '\\'");
   EXPECT_EQ(Sql("SELECT * FROM t WHERE a NOT LIKE b"), "SELECT * FROM t WHERE a NOT LIKE b");
+  EXPECT_EQ(Sql("SELECT * FROM t WHERE (a LIKE \"x\") OR a LIKE \"y\" & c"),
+            "SELECT * FROM t WHERE (a LIKE ? ESCAPE '\\') OR a LIKE ? || c");
 }
 
 TEST(JetTranslation, ValuesRememberTheColumnTheyAreWrittenInto) {
