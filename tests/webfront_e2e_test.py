@@ -215,6 +215,55 @@ class SoapMethods(unittest.TestCase):
         self.assertIn("This is a SOAP-Request", self.front.debug_log())
 
 
+def copy_templates_with_odd_folders(target):
+    shutil.copytree(os.path.join(DIST, "Templates", "ger"), os.path.join(target, "ger"))
+    shutil.copytree(os.path.join(DIST, "Templates", "eng"), os.path.join(target, "ENG"))
+    os.makedirs(os.path.join(target, "Global", "language"))
+    os.makedirs(os.path.join(target, ".hidden"))
+
+
+class DatabaseMethods(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.front = RunningFront({"Language": "ger"}, templates=copy_templates_with_odd_folders)
+        cls.client = cls.front.client()
+        db = sqlite3.connect(cls.front.path("Database", "conference.mdb"))
+        with db:
+            cur = db.execute("INSERT INTO conferences (room, name) VALUES ('100', ?)",
+                             ("Vertrieb & <Team>",))
+            cls.conference = cur.lastrowid
+            db.execute("INSERT INTO conferenceMembers (memberID, conferenceID, host, pin) "
+                       "VALUES (1, ?, -1, '04711')", (cls.conference,))
+        db.close()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.front.stop()
+
+    def test_GetConferenceIDFromMemberPIN(self):
+        name = base64.b64encode("Vertrieb & <Team>".encode("cp1252")).decode()
+        self.assertEqual(self.client.service.GetConferenceIDFromMemberPIN("04711"),
+                         '<?xml version="1.0" encoding="utf-8"?><response><id>%d</id>'
+                         '<host>1</host><conferenceName>%s</conferenceName></response>'
+                         % (self.conference, name))
+        for pin in ["99999", "4711", '04711" OR "1"="1', "", "0471x"]:
+            self.assertEqual(self.client.service.GetConferenceIDFromMemberPIN(pin), "-1", pin)
+
+    def test_getLatestVersion(self):
+        self.assertEqual(self.client.service.getLatestVersion(),
+                         '<?xml version="1.0" encoding="utf-8"?><response><type>version</type>'
+                         '<latestVersion>2.30</latestVersion></response>')
+
+    def test_GetTemplateLanguages_leaves_out_Global_and_lowers_codes(self):
+        self.assertEqual(self.client.service.GetTemplateLanguages(),
+                         '<?xml version="1.0" encoding="iso-8859-1"?><templatelanguages>'
+                         '<type>GetTemplateLanguages</type>'
+                         '<language><translation>Englisch</translation><def>Englisch</def>'
+                         '<code>eng</code></language>'
+                         '<language><translation>Deutsch</translation><def>Deutsch</def>'
+                         '<code>ger</code></language></templatelanguages>')
+
+
 class StaticFront(unittest.TestCase):
     @classmethod
     def setUpClass(cls):

@@ -7,7 +7,10 @@
 #include <string>
 
 #include "platform/registry.h"
+#include "service/database.h"
 #include "service/helpers.h"
+#include "service/schema.h"
+#include "webservice/front/configuration.h"
 #include "webservice/front/frontend_files.h"
 #include "webservice/front/http_bridge.h"
 #include "webservice/front/soap_web_module.h"
@@ -19,6 +22,11 @@ int main(int argc, char** argv) {
   }
   parlevo::SetExeFolder(argv[1]);
   parlevo::SetRegistryFilePath(argv[2]);
+  // As the service does at start: a new installation gets its database, brought up to date.
+  const std::string connection = parlevo::GetConnectionString(parlevo::ReadInstallPath());
+  if (!connection.empty() && parlevo::CreateDatabaseIfMissing(connection)) {
+    parlevo::UpdateDB(connection);
+  }
 
   parlevo::TIdHTTPWebBrokerBridge server;
   server.SetBindAddress("127.0.0.1");

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "service/zynt_parlevo.h"
+
 namespace httplib {
 struct Request;
 struct Response;
@@ -33,16 +35,17 @@ class TWebModule {
 using TWebModuleClass = std::function<std::unique_ptr<TWebModule>()>;
 using TCommandHandler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-class TIdHTTPWebBrokerBridge {
+// The service object drives it through IServiceHttpServer.
+class TIdHTTPWebBrokerBridge : public IServiceHttpServer {
  public:
   TIdHTTPWebBrokerBridge();
-  ~TIdHTTPWebBrokerBridge();  // stops listening and waits for every connection thread
+  ~TIdHTTPWebBrokerBridge() override;  // stops listening and waits for every connection thread
   TIdHTTPWebBrokerBridge(const TIdHTTPWebBrokerBridge&) = delete;
   TIdHTTPWebBrokerBridge& operator=(const TIdHTTPWebBrokerBridge&) = delete;
 
   // The port SetActive(true) listens on; 0 lets the system choose one (see BoundPort).
-  void SetDefaultPort(uint16_t port) { default_port_ = port; }
-  uint16_t DefaultPort() const { return default_port_; }
+  void SetDefaultPort(uint16_t port) override { default_port_ = port; }
+  uint16_t DefaultPort() const override { return default_port_; }
   // "0.0.0.0" (every IPv4 interface) unless set otherwise; tests bind "127.0.0.1".
   void SetBindAddress(std::string address) { bind_address_ = std::move(address); }
 
@@ -55,8 +58,8 @@ class TIdHTTPWebBrokerBridge {
   // true: binds and listens in a background thread; throws std::runtime_error when the port
   // cannot be bound. false: stops listening and waits for the running connections to end.
   // Setting the state it already has does nothing.
-  void SetActive(bool active);
-  bool Active() const { return server_ != nullptr; }
+  void SetActive(bool active) override;
+  bool Active() const override { return server_ != nullptr; }
   // The port actually listened on while active (DefaultPort, or the one chosen for port 0).
   uint16_t BoundPort() const { return bound_port_; }
 

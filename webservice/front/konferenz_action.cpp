@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "logging/lg_auto.h"
+#include "service/database.h"
 #include "service/helpers.h"
 #include "webservice/front/configuration.h"
 #include "webservice/helpers_conf_ex.h"
@@ -62,16 +63,6 @@ std::string RegistryErrorResponse() {
   return DocumentXMLText(response);
 }
 
-bool DatabaseConfigured() {
-  try {
-    std::string path = ReadConfigString("InstallPath");
-    return !path.empty();
-  } catch (const std::exception& e) {
-    logging::MainSession().LogException(e, "InstallPath");
-    return false;
-  }
-}
-
 }  // namespace
 
 std::span<const TKonferenzAction> KonferenzActionTable() {
@@ -115,7 +106,10 @@ std::string DispatchKonferenzAction(std::string_view request, bool database_conf
 std::string DoKonferenzAction(const std::string& Request) {
   logging::TLgMethodScope scope(logging::MainSession(),
                                 "TZYNTConferenceService::DoKonferenzAction");
-  return DispatchKonferenzAction(Request, DatabaseConfigured(), KonferenzActionTable());
+  // This call's own copy: other threads set the process-wide text at the same time.
+  const std::string connection = GetConnectionString(ReadInstallPath());
+  SetCurrentConnectionString(connection);
+  return DispatchKonferenzAction(Request, !connection.empty(), KonferenzActionTable());
 }
 
 }  // namespace parlevo
