@@ -3,7 +3,9 @@
 
 #include "platform/registry.h"
 #include "platform/service_app.h"
+#include "service/database.h"
 #include "service/helpers.h"
+#include "service/schema.h"
 #include "service/zynt_parlevo.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +14,7 @@ int main(int argc, char** argv) {
     SetExeFolder(options.home.string());
     SetRegistryFilePath(ResolveRegistryFilePath(options.registry_file, options.home));
     TZyntParlevoParts parts;
+    parts.update_db = [] { UpdateDB(GetConnectionString()); };
     return std::make_unique<TZyntParlevo>(std::move(parts));
   });
 }
