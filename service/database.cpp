@@ -3,6 +3,8 @@
 #include <mutex>
 
 #include "logging/lg_auto.h"
+#include "platform/registry.h"
+#include "service/check_registry.h"
 
 namespace parlevo {
 namespace {
@@ -43,6 +45,18 @@ std::string GetConnectionString(std::string_view install_path) {
   log.LogString(TLgLevel::Debug, "FileName", file_name);
   log.LogString(TLgLevel::Debug, "Result", result);
   return result;
+}
+
+std::string GetConnectionString() {
+  std::string install_path;
+  try {
+    TRegistry registry;
+    if (registry.OpenKeyReadOnly(kParlevoRegistryKey))
+      install_path = registry.ReadString("InstallPath");
+  } catch (const std::exception& e) {
+    MainSession().LogException(e, "helpersConfEx::GetConnectionString");
+  }
+  return GetConnectionString(install_path);
 }
 
 void SetCurrentConnectionString(std::string connection_string) {

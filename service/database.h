@@ -24,6 +24,9 @@ std::string DatabasePath(std::string_view install_path);
 // The connection text of the database file below the install path, or an empty text when the
 // install path is empty. The caller reads "InstallPath" from the registry.
 std::string GetConnectionString(std::string_view install_path);
+// The same for the "InstallPath" of the configuration key (opened read-only, never created);
+// empty when the key or the value is missing or the file cannot be read.
+std::string GetConnectionString();
 
 // The process-wide current connection string: set by a routine before it works on the database,
 // read back for its logs.
