@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "logging/lg_auto.h"
+#include "participants/invitations.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "webservice/front/configuration.h"
@@ -42,10 +43,10 @@ constexpr TKonferenzAction kActions[] = {
     {"DeleteRaum", nullptr},                // DeleteRaum
     {"DeleteKonferenz", nullptr},           // DeleteKonferenz
     {"GetTeilnehmerLog", nullptr},          // Participants_GetLog
-    {"SendInviteMail", nullptr},            // SendInviteMail
-    {"SendInviteMailAll", nullptr},         // SendInviteMailAll
-    {"kickTeilnehmer", nullptr},            // Participants_Kick
-    {"getSalutation", nullptr},             // GetSalutation
+    {"SendInviteMail", SendInviteMail},
+    {"SendInviteMailAll", SendInviteMailAll},
+    {"kickTeilnehmer", nullptr},  // Participants_Kick
+    {"getSalutation", nullptr},   // GetSalutation
 };
 
 bool SameAsciiText(std::string_view a, std::string_view b) {
