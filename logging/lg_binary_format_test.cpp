@@ -39,8 +39,8 @@ TEST(BinaryFormatTest, EmptyLogEntryIsFortyEightBytesOfBody) {
   const std::string bytes = Formatted(entry);
   ASSERT_EQ(bytes.size(), 54u);
   EXPECT_EQ(bytes.substr(0, 6), Bytes({4, 0, 48, 0, 0, 0}));
-  EXPECT_EQ(bytes.substr(6, 4), U32(100));   // Message
-  EXPECT_EQ(bytes.substr(10, 4), U32(0));    // Title
+  EXPECT_EQ(bytes.substr(6, 4), U32(100));  // Message
+  EXPECT_EQ(bytes.substr(10, 4), U32(0));   // Title
   EXPECT_EQ(bytes.substr(50, 4), U32(0xFF000005));
 }
 
@@ -88,13 +88,15 @@ TEST(BinaryFormatTest, LogHeaderCarriesHostAndApplication) {
 
 TEST(BinaryFormatTest, CodeTablesAsWritten) {
   const std::vector<std::pair<TLgLogEntryType, int32_t>> entry_codes = {
-      {TLgLogEntryType::ResetCallstack, 3}, {TLgLogEntryType::Message, 100},
-      {TLgLogEntryType::Assert, 111},       {TLgLogEntryType::Text, 200},
+      {TLgLogEntryType::ResetCallstack, 3},
+      {TLgLogEntryType::Message, 100},
+      {TLgLogEntryType::Assert, 111},
+      {TLgLogEntryType::Text, 200},
       {TLgLogEntryType::DatabaseStructure, 209}};
   for (const auto& [type, code] : entry_codes) EXPECT_EQ(LogEntryTypeCode(type), code);
   const std::vector<std::pair<TLgViewerId, int32_t>> viewer_codes = {
-      {TLgViewerId::None, -1},      {TLgViewerId::Table, 5},      {TLgViewerId::Web, 100},
-      {TLgViewerId::Binary, 200},   {TLgViewerId::XmlSource, 307}, {TLgViewerId::Metafile, 403}};
+      {TLgViewerId::None, -1},    {TLgViewerId::Table, 5},       {TLgViewerId::Web, 100},
+      {TLgViewerId::Binary, 200}, {TLgViewerId::XmlSource, 307}, {TLgViewerId::Metafile, 403}};
   for (const auto& [id, code] : viewer_codes) EXPECT_EQ(ViewerIdCode(id), code);
   EXPECT_EQ(PacketTypeCode(TLgPacketType::LogEntry), 4);
   EXPECT_EQ(PacketTypeCode(TLgPacketType::ProcessFlow), 6);

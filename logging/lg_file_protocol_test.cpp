@@ -159,10 +159,10 @@ TEST_F(FileProtocolTest, DailyRotationAfterMidnightAndAppendContinuesTheNewestPa
 }
 
 TEST_F(FileProtocolTest, OnlyRealPartsOfTheSameBaseNameAreCountedOrDeleted) {
-  for (const char* name :
-       {"log-2024-01-01-00-00-00.lgf", "log-2024-13-01-00-00-00.lgf", "log-x-2024-01-01-00-00-00.lgf",
-        "log-2024-01-01-00-00-00b.lgf", "log-2024-01-01-00-00-00.txt", "log-9999-99-99-99-99-99.lgf",
-        "log-2024-02-30-00-00-00.lgf", "log-2024-01-01-00-00-00a.lgf"}) {
+  for (const char* name : {"log-2024-01-01-00-00-00.lgf", "log-2024-13-01-00-00-00.lgf",
+                           "log-x-2024-01-01-00-00-00.lgf", "log-2024-01-01-00-00-00b.lgf",
+                           "log-2024-01-01-00-00-00.txt", "log-9999-99-99-99-99-99.lgf",
+                           "log-2024-02-30-00-00-00.lgf", "log-2024-01-01-00-00-00a.lgf"}) {
     std::ofstream(Path(name)) << "x";
   }
   const auto parts = TLgFileHelper::ListFiles(Path("log.lgf"));
@@ -255,7 +255,8 @@ TEST_F(FileProtocolTest, AFailedFinalFlushIsReportedOnceAndEverythingIsReleased)
 TEST_F(FileProtocolTest, EncryptedFileDecryptsWithStandardAes) {
   {
     TLgFileProtocol protocol;
-    protocol.Initialize("filename=\"" + Path("e.lgf") + "\", encrypt=true, key=secret, append=true");
+    protocol.Initialize("filename=\"" + Path("e.lgf") +
+                        "\", encrypt=true, key=secret, append=true");
     EXPECT_FALSE(protocol.Append());
     protocol.Connect();
     protocol.WritePacket(Entry("hidden one"));
@@ -270,8 +271,9 @@ TEST_F(FileProtocolTest, EncryptedFileDecryptsWithStandardAes) {
   for (size_t i = 4; i < 20; ++i) iv += fmt::format("{:02x}", static_cast<uint8_t>(bytes[i]));
   std::ofstream(Path("cipher.bin"), std::ios::binary) << bytes.substr(20);
   // "secret" as UTF-8, filled up with zero bytes to 16.
-  const std::string command = "openssl enc -d -aes-128-cbc -K 73656372657400000000000000000000 -iv " +
-                              iv + " -in " + Path("cipher.bin") + " -out " + Path("plain.lgf");
+  const std::string command =
+      "openssl enc -d -aes-128-cbc -K 73656372657400000000000000000000 -iv " + iv + " -in " +
+      Path("cipher.bin") + " -out " + Path("plain.lgf");
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(Titles(ReadFile(Path("plain.lgf"))),
             (std::vector<std::string>{"hidden one", "hidden two"}));
@@ -292,7 +294,8 @@ TEST_F(FileProtocolTest, EncryptionWithoutAKeyFailsToConnect) {
 TEST_F(FileProtocolTest, TextFilesStartWithOneByteOrderMark) {
   for (int round = 0; round < 2; ++round) {
     TLgTextProtocol protocol;
-    protocol.Initialize("filename=\"" + Path("t.txt") + "\", append=true, pattern=\"%level%: %title%\"");
+    protocol.Initialize("filename=\"" + Path("t.txt") +
+                        "\", append=true, pattern=\"%level%: %title%\"");
     protocol.Connect();
     protocol.WritePacket(Entry("round " + std::to_string(round)));
     auto flow = std::make_shared<TLgProcessFlow>(TLgProcessFlowType::EnterMethod);
@@ -308,10 +311,12 @@ TEST(FileRotaterTest, PeriodValues) {
   TLgFileRotater rotater;
   const TDateTime wednesday = EncodeDate(2024, 1, 3) + EncodeTime(5, 0, 0, 0);
   rotater.SetMode(TLgFileRotate::Hourly);
-  EXPECT_EQ(rotater.ComputeTimeValue(wednesday), static_cast<int32_t>(EncodeDate(2024, 1, 3)) * 24 + 5);
+  EXPECT_EQ(rotater.ComputeTimeValue(wednesday),
+            static_cast<int32_t>(EncodeDate(2024, 1, 3)) * 24 + 5);
   rotater.SetMode(TLgFileRotate::Weekly);
   EXPECT_EQ(rotater.ComputeTimeValue(wednesday), static_cast<int32_t>(EncodeDate(2024, 1, 1)));
-  EXPECT_EQ(rotater.ComputeTimeValue(EncodeDate(2024, 1, 7)), static_cast<int32_t>(EncodeDate(2024, 1, 1)));
+  EXPECT_EQ(rotater.ComputeTimeValue(EncodeDate(2024, 1, 7)),
+            static_cast<int32_t>(EncodeDate(2024, 1, 1)));
   rotater.SetMode(TLgFileRotate::Monthly);
   EXPECT_EQ(rotater.ComputeTimeValue(wednesday), 2024 * 12 + 1);
   rotater.Initialize(wednesday);

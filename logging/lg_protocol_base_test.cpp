@@ -155,8 +155,8 @@ TEST(ProtocolBaseTest, FailuresRaiseProtocolErrorsWithNameAndOptions) {
   protocol.WritePacket(Entry("dropped"));
   protocol.Connect();
   protocol.WritePacket(Entry("y"));
-  EXPECT_EQ(protocol.Events(), (std::vector<std::string>{"connect", "disconnect", "connect",
-                                                         "write y"}));
+  EXPECT_EQ(protocol.Events(),
+            (std::vector<std::string>{"connect", "disconnect", "connect", "write y"}));
 }
 
 TEST(ProtocolBaseTest, ReconnectWaitsForTheIntervalButNotForAQuietMoment) {

@@ -47,6 +47,8 @@ class TLgTcpClient {
 
   bool Connected() const { return connected_; }
   int Timeout() const { return timeout_; }
+  // The socket descriptor (-1 when there is none).
+  int Handle() const { return socket_.Get(); }
   const std::string& Host() const { return host_; }
   uint16_t Port() const { return port_; }
 

@@ -143,10 +143,10 @@ inline std::string DescribePacket(const DecodedPacket& p) {
 class TestViewer {
  public:
   enum class Behaviour {
-    Normal,                      // greet, read the client greeting and the packets
-    Silent,                      // accept, then never send anything
+    Normal,  // greet, read the client greeting and the packets
+    Silent,  // accept, then never send anything
     GreetingWithoutLineFeedThenClose,
-    AnswerOneByteThenClose,      // TCP: answer the first packet (the log header) short
+    AnswerOneByteThenClose,  // TCP: answer the first packet (the log header) short
   };
 
   // A viewer on the Unix socket path.
@@ -260,7 +260,10 @@ class TestViewer {
 
  private:
   TestViewer(int listen_fd, bool tcp, Behaviour behaviour, std::string path, uint16_t port)
-      : listen_fd_(listen_fd), tcp_(tcp), behaviour_(behaviour), path_(std::move(path)),
+      : listen_fd_(listen_fd),
+        tcp_(tcp),
+        behaviour_(behaviour),
+        path_(std::move(path)),
         port_(port) {
     if (::pipe2(wake_pipe_, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     accept_thread_ = std::thread([this] { AcceptLoop(); });
