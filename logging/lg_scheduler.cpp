@@ -3,7 +3,8 @@
 namespace parlevo::logging {
 
 int64_t TLgSchedulerCommand::Size() const {
-  return action == TLgSchedulerAction::WritePacket && packet ? packet->Size() : 0;
+  if (size_ < 0) size_ = action == TLgSchedulerAction::WritePacket && packet ? packet->Size() : 0;
+  return size_;
 }
 
 void TLgSchedulerQueue::Enqueue(TLgSchedulerCommandPtr command) {
@@ -84,14 +85,17 @@ bool TLgScheduler::Schedule(TLgSchedulerCommandPtr command) {
   if (throttle_ && !target_.Failed()) {
     // The producer waits for the worker to make room; a protocol that fails meanwhile, or a
     // stop, ends the wait and dropping applies instead.
+    ++producers_waiting_;
     not_full_.wait(
         lock, [&] { return queue_.Size() + size <= threshold_ || target_.Failed() || stopped_; });
+    --producers_waiting_;
     if (stopped_) return false;
   }
   if (queue_.Size() + size > threshold_) queue_.Trim(size);
   queue_.Enqueue(std::move(command));
+  const bool wake = worker_waiting_;
   lock.unlock();
-  not_empty_.notify_one();
+  if (wake) not_empty_.notify_one();
   return true;
 }
 
@@ -124,16 +128,20 @@ void TLgScheduler::Execute() {
 
 int TLgScheduler::TakeBatch(std::vector<TLgSchedulerCommandPtr>& batch) {
   batch.clear();
+  bool producers_waiting;
   {
     std::unique_lock lock(lock_);
+    worker_waiting_ = true;
     not_empty_.wait(lock, [&] { return queue_.Count() > 0 || stopped_; });
+    worker_waiting_ = false;
     while (static_cast<int>(batch.size()) < kBatchSize) {
       TLgSchedulerCommandPtr command = queue_.Dequeue();
       if (!command) break;
       batch.push_back(std::move(command));
     }
+    producers_waiting = producers_waiting_ > 0;
   }
-  not_full_.notify_all();
+  if (producers_waiting) not_full_.notify_all();
   return static_cast<int>(batch.size());
 }
 

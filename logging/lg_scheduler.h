@@ -43,8 +43,11 @@ struct TLgSchedulerCommand {
   TLgPacketPtr packet;           // WritePacket
   TLgDispatchArgument argument;  // Dispatch
 
-  // The packet's size for WritePacket, else 0.
+  // The packet's size for WritePacket, else 0; computed once (the packet no longer changes).
   int64_t Size() const;
+
+ private:
+  mutable int64_t size_ = -1;
 };
 
 using TLgSchedulerCommandPtr = std::shared_ptr<TLgSchedulerCommand>;
@@ -123,6 +126,9 @@ class TLgScheduler {
   TLgSchedulerQueue queue_;
   bool started_ = false;
   bool stopped_ = false;
+  // Waiters, so that signals (system calls) are only made when someone waits.
+  bool worker_waiting_ = false;
+  int producers_waiting_ = 0;
   std::thread thread_;
 };
 
