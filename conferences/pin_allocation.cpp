@@ -1,5 +1,7 @@
 #include "conferences/pin_allocation.h"
 
+#include <algorithm>
+#include <charconv>
 #include <exception>
 #include <unordered_set>
 
@@ -51,11 +53,23 @@ int DetectNextFreePin(std::string_view column, std::vector<std::string>& used) {
     MainSession().LogError(error);
     return kPinColumnUnreadable;
   }
+  // Which PINs of the range are taken: a used text counts when it is the decimal text of a PIN.
+  std::vector<bool> taken(kHighestPin - kLowestPin + 1, false);
   std::unordered_set<std::string> seen;
   try {
-    for (TADOQuery& rows = query.Rows(); !rows.Eof(); rows.Next()) {
-      std::string value = rows.FieldByName(column).AsString();
-      if (seen.insert(value).second) used.push_back(std::move(value));
+    TADOQuery& rows = query.Rows();
+    seen.reserve(rows.RecordCount());
+    const auto field = rows.FieldByName(column);
+    for (; !rows.Eof(); rows.Next()) {
+      std::string value = field.AsString();
+      if (!seen.insert(value).second) continue;
+      int pin = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), pin);
+      if (ec == std::errc() && end == value.data() + value.size() && pin >= kLowestPin &&
+          pin <= kHighestPin && std::to_string(pin) == value) {
+        taken[pin - kLowestPin] = true;
+      }
+      used.push_back(std::move(value));
     }
   } catch (const std::exception& e) {
     // The rows read so far stay in the list.
@@ -64,14 +78,11 @@ int DetectNextFreePin(std::string_view column, std::vector<std::string>& used) {
 
   // Drawing the rank among the free PINs keeps the draw uniform and ends also when nearly every
   // PIN is taken.
-  int free_count = 0;
-  for (int pin = kLowestPin; pin <= kHighestPin; ++pin) {
-    if (!seen.contains(std::to_string(pin))) ++free_count;
-  }
+  const int64_t free_count = std::count(taken.begin(), taken.end(), false);
   if (free_count == 0) return kNoFreePin;
   int64_t rank = RandomInt(0, free_count - 1);
   for (int pin = kLowestPin; pin <= kHighestPin; ++pin) {
-    if (seen.contains(std::to_string(pin))) continue;
+    if (taken[pin - kLowestPin]) continue;
     if (rank-- == 0) {
       MainSession().LogInteger("Pin", pin);
       return pin;
