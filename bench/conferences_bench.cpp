@@ -3,6 +3,9 @@
 // in use. Each benchmark reports the mean and the 99th percentile of a call.
 //
 //   conferences_bench [--benchmark_...]      (build with -DPARLEVO_BUILD_BENCH=ON)
+//   conferences_bench --fill HOME            makes the same install folder in HOME (registry.reg
+//                                            and the filled database) for the load run through
+//                                            SOAP (conferences_load.sh), then exits
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -28,51 +31,57 @@
 #include "webservice/helpers_conf_ex.h"
 
 namespace parlevo {
-namespace {
 
 constexpr int kRooms = 1000;
 constexpr int kConferences = 20000;
 constexpr int kHostPins = 8000;
 
-// An install folder with the filled database, made once for all benchmarks.
+// Makes HOME an install folder: its configuration file and the filled database.
+void FillInstallFolder(const std::string& home) {
+  setenv("TZ", "Europe/Berlin", 1);
+  SetExeFolder(home + "/");
+  SetRegistryFilePath(home + "/registry.reg");
+  TRegistry registry;
+  registry.OpenKey(kParlevoRegistryKey, true);
+  registry.WriteString("InstallPath", home + "/");
+  registry.WriteString("Language", "ger");
+  const std::string connect_str = ActionConnectionString();
+  if (!CreateDatabaseIfMissing(connect_str) || !UpdateDB(connect_str)) {
+    throw std::runtime_error("could not create the database below " + home);
+  }
+
+  db::TADOQuery query;
+  query.Connection().Open(connect_str);
+  query.Connection().BeginTrans();
+  for (int room = 0; room < kRooms; ++room) {
+    query.ExecSQL("INSERT INTO [rooms] VALUES (\"Raum " + std::to_string(room) + "\", \"" +
+                  std::to_string(1000 + room) + "\", \"1\")");
+  }
+  // Twenty conferences per room, spread over a year; host PINs cycle through 8,000 values.
+  for (int i = 0; i < kConferences; ++i) {
+    const int room = i % kRooms;
+    const int month = 1 + (i / kRooms) % 12;
+    const int day = 1 + (i / kRooms) % 28;
+    char date[16];
+    snprintf(date, sizeof date, "2026-%02d-%02d", month, day);
+    query.ExecSQL(
+        "INSERT INTO [conferences] (room, name, [date], starttime, endtime, RecurrenceId, "
+        "PinHost, PinMember, PinListenOnly) VALUES (\"" +
+        std::to_string(1000 + room) + "\", \"Konferenz " + std::to_string(i) + "\", \"" + date +
+        "\", \"" + date + " 10:00:00\", \"" + date + " 11:00:00\", -1, " +
+        std::to_string(1000 + i % kHostPins) + ", 2000, 3000)");
+  }
+  query.Connection().CommitTrans();
+}
+
+// A temporary install folder, made once for all benchmarks.
 class Installation {
  public:
   Installation() {
-    setenv("TZ", "Europe/Berlin", 1);
     char tmpl[] = "/tmp/parlevo-bench-XXXXXX";
     if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
     dir_ = tmpl;
-    SetExeFolder(dir_ + "/");
-    SetRegistryFilePath(dir_ + "/registry.reg");
-    TRegistry registry;
-    registry.OpenKey(kParlevoRegistryKey, true);
-    registry.WriteString("InstallPath", dir_ + "/");
-    const std::string connect_str = ActionConnectionString();
-    CreateDatabaseIfMissing(connect_str);
-    UpdateDB(connect_str);
-
-    db::TADOQuery query;
-    query.Connection().Open(connect_str);
-    query.Connection().BeginTrans();
-    for (int room = 0; room < kRooms; ++room) {
-      query.ExecSQL("INSERT INTO [rooms] VALUES (\"Raum " + std::to_string(room) + "\", \"" +
-                    std::to_string(1000 + room) + "\", \"1\")");
-    }
-    // Twenty conferences per room, spread over a year; host PINs cycle through 8,000 values.
-    for (int i = 0; i < kConferences; ++i) {
-      const int room = i % kRooms;
-      const int month = 1 + (i / kRooms) % 12;
-      const int day = 1 + (i / kRooms) % 28;
-      char date[16];
-      snprintf(date, sizeof date, "2026-%02d-%02d", month, day);
-      query.ExecSQL(
-          "INSERT INTO [conferences] (room, name, [date], starttime, endtime, RecurrenceId, "
-          "PinHost, PinMember, PinListenOnly) VALUES (\"" +
-          std::to_string(1000 + room) + "\", \"Konferenz " + std::to_string(i) + "\", \"" + date +
-          "\", \"" + date + " 10:00:00\", \"" + date + " 11:00:00\", -1, " +
-          std::to_string(1000 + i % kHostPins) + ", 2000, 3000)");
-    }
-    query.Connection().CommitTrans();
+    FillInstallFolder(dir_);
   }
   ~Installation() {
     db::CloseIdleConnections();
@@ -146,7 +155,17 @@ BENCHMARK(BM_GetKonferenzenOfOneRoom)->Threads(1)->Threads(16)->UseRealTime();
 BENCHMARK(BM_GetKonferenzenAllMonths)->Threads(1)->Threads(16)->UseRealTime();
 BENCHMARK(BM_GetNextFreeHostPin)->Threads(1)->Threads(16)->UseRealTime();
 
-}  // namespace
 }  // namespace parlevo
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string_view(argv[1]) == "--fill") {
+    parlevo::FillInstallFolder(argv[2]);
+    parlevo::db::CloseIdleConnections();
+    return 0;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
