@@ -1,12 +1,12 @@
 #include "conferences/konferenzraum.h"
 
 #include <exception>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "conferences/action_query.h"
 #include "logging/lg_auto.h"
+#include "participants/send_mail_helper.h"
 #include "service/helpers.h"
 #include "service/sql_values.h"
 #include "webservice/base64.h"
@@ -22,22 +22,6 @@ using logging::TLgMethodScope;
 
 // 15 minutes: a conference counts as current from this long before its start.
 constexpr TDateTime kLeadTime = 1.0 / 96.0;
-
-struct SendMailHelperSlot {
-  std::mutex mutex;
-  TSendMailHelper helper;
-};
-
-SendMailHelperSlot& InstalledSendMailHelper() {
-  static SendMailHelperSlot slot;
-  return slot;
-}
-
-TSendMailHelper CurrentSendMailHelper() {
-  SendMailHelperSlot& slot = InstalledSendMailHelper();
-  std::lock_guard lock(slot.mutex);
-  return slot.helper;
-}
 
 // "[Konferenzraum][<action>] <text>" into the debug log.
 void Trace(std::string_view action, std::string_view text) {
@@ -335,7 +319,6 @@ void CancelMemberships(const std::string& id, const std::string& connect_str,
   }
   for (const std::string& member_id : member_ids) {
     try {
-      if (!send_mail_helper) throw std::runtime_error("No mail routine installed");
       send_mail_helper(id, member_id, false, response);
     } catch (const std::exception& e) {
       TraceException(action, e.what());
@@ -355,12 +338,6 @@ void DeleteOneConference(const std::string& id, const std::string& connect_str) 
 }
 
 }  // namespace
-
-void SetSendMailHelper(TSendMailHelper helper) {
-  SendMailHelperSlot& slot = InstalledSendMailHelper();
-  std::lock_guard lock(slot.mutex);
-  slot.helper = std::move(helper);
-}
 
 std::optional<TDateTime> XMLTimeToLocalDateTime(std::string_view text, TDateTime now) {
   const auto parsed = ParseDateTimeText(text);
@@ -607,7 +584,11 @@ void Conferences_GetAt(pugi::xml_document& request, pugi::xml_document& response
 
 void DeleteKonferenz(pugi::xml_document& request, pugi::xml_document& response,
                      std::string& result) {
-  DeleteKonferenzWith(request, response, result, CurrentSendMailHelper());
+  DeleteKonferenzWith(request, response, result,
+                      [](const std::string& conference_id, const std::string& participant_id,
+                         bool invite, pugi::xml_document& answer) {
+                        return SendMailHelper(conference_id, participant_id, invite, answer);
+                      });
 }
 
 void DeleteKonferenzWith(pugi::xml_document& request, pugi::xml_document& response,

@@ -5,8 +5,7 @@
 // series engine calls AddKonferenz and DeleteKonferenz directly with requests of its own.
 //
 // Thread safety: every handler may run in several threads at once; each call opens its own
-// queries and uses only the documents it is given. SetSendMailHelper is meant for start-up; it
-// may be called at any time, a handler then uses the routine it found when it began.
+// queries and uses only the documents it is given.
 #pragma once
 
 #include <functional>
@@ -22,14 +21,10 @@ namespace parlevo {
 
 // The participant mail routine through which DeleteKonferenz cancels each membership:
 // (conference ID, member ID, invite, answer document) -> delivered. On failure it may write its
-// reason into the answer document's "result" element.
+// reason into the answer document's "result" element. DeleteKonferenz uses SendMailHelper.
 using TSendMailHelper =
     std::function<bool(const std::string& conference_id, const std::string& participant_id,
                        bool invite, pugi::xml_document& response)>;
-
-// Installs the mail routine that DeleteKonferenz calls; an empty function removes it (each
-// cancellation is then logged as failed and the deletion goes on).
-void SetSendMailHelper(TSendMailHelper helper);
 
 // Rooms.
 void AddRaum(pugi::xml_document& request, pugi::xml_document& response, std::string& result);

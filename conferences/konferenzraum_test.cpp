@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "conferences/conference_test_support.h"
+#include "participants/invitations_test_fixture.h"
 #include "webservice/base64.h"
 
 namespace parlevo {
@@ -531,30 +532,32 @@ TEST_F(DeleteConference, UnknownAndHostileIdsDeleteNothing) {
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM [conferenceMembers]"), "1");
 }
 
-TEST_F(DeleteConference, InstalledMailRoutineServesTheSeriesEngine) {
-  const std::string a = NewConference();
-  AddMember(a, "11");
-  std::vector<std::string> seen;
-  SetSendMailHelper(
-      [&](const std::string& k, const std::string& t, bool invite, pugi::xml_document& response) {
-        seen.push_back(k + "/" + t + (invite ? "/invite" : "/cancel") + "/" +
-                       response.document_element().name());
-        return false;
-      });
+// The cancellations go out through the participant mail routine to real mail peers.
+using DeleteConferenceMails = testing_support::Invitations;
+
+TEST_F(DeleteConferenceMails, MailedMembersGetTheirCancellation) {
+  MarkMailed(anna_);
+  install_.Exec("INSERT INTO [conferenceMemberLog] (conferenceID, memberID) VALUES (1, " +
+                std::to_string(anna_) + ")");
   // The request of the series deletion, as it builds it.
   pugi::xml_document request;
-  ASSERT_TRUE(request.load_string(("<?xml version=\"1.0\" encoding=\"utf-8\"?><request><action>"
-                                   "deleteKonferenz</action><konferenzid>" +
-                                   a + "</konferenzid></request>")
-                                      .c_str()));
+  ASSERT_TRUE(
+      request.load_string("<?xml version=\"1.0\" encoding=\"utf-8\"?><request><action>"
+                          "deleteKonferenz</action><konferenzid>1</konferenzid></request>"));
   pugi::xml_document response;
   response.append_child("RESPONSE");
   std::string result;
   DeleteKonferenz(request, response, result);
-  SetSendMailHelper({});
-  EXPECT_EQ(result, Envelope(0, "Konferenz gelöscht"));
-  EXPECT_THAT(seen, ElementsAre(a + "/11/cancel/RESPONSE"));
-  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM [conferences]"), "0");
+  EXPECT_EQ(result, CreateResultXML(0, "Konferenz gelöscht", ""));
+
+  const auto messages = peers_.Messages();
+  ASSERT_EQ(messages.size(), 1u);  // the others were never invited
+  const testing_support::TMessage* mail = MessageTo(messages, "anna@example.test");
+  ASSERT_NE(mail, nullptr);
+  EXPECT_EQ(mail->subject, "Absage: \"Weekly\"");
+  EXPECT_EQ(install_.Count("SELECT COUNT(*) FROM [conferences]"), 0);
+  EXPECT_EQ(install_.Count("SELECT COUNT(*) FROM [conferenceMembers]"), 0);
+  EXPECT_EQ(install_.Count("SELECT COUNT(*) FROM [conferenceMemberLog]"), 1);
 }
 
 }  // namespace
