@@ -4,6 +4,8 @@
 // answers each packet with two bytes.
 #pragma once
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -205,6 +207,13 @@ class TestViewer {
   }
   bool WaitForPackets(size_t count) {
     return WaitUntil([&] { return packets_.size() >= count; });
+  }
+  // Waits for a packet with this title.
+  bool WaitForTitle(const std::string& title) {
+    return WaitUntil([&] {
+      return std::any_of(packets_.begin(), packets_.end(),
+                         [&](const DecodedPacket& p) { return p.title == title; });
+    });
   }
   bool WaitForConnections(int count) {
     return WaitUntil([&] { return connections_ >= count; });

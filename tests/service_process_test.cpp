@@ -3,18 +3,21 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
+#include "logging/lg_test_viewer.h"
 #include "platform/registry.h"
 #include "service/check_registry.h"
 #include "service/database.h"
@@ -176,6 +179,43 @@ TEST_F(ProgramTest, PauseStopsServingAndContinueServesAgain) {
   EXPECT_TRUE(WaitAccepts(port, true));
   ASSERT_EQ(::kill(pid_, SIGTERM), 0);
   EXPECT_EQ(WaitExit(std::chrono::seconds(2)), 0);
+}
+
+// The logging configuration beside the program sends the service's own trace to a viewer, from
+// the first step of create to the last step of destroy.
+void ExpectTraceOfAWholeRun(logging::testing::TestViewer& viewer) {
+  EXPECT_TRUE(viewer.WaitForTitle("TZyntParlevo::ServiceCreate"));
+  EXPECT_TRUE(viewer.WaitForTitle("TZyntParlevo::ServiceExecute"));
+}
+
+TEST_F(ProgramTest, TraceReachesAViewerOnThePipe) {
+  const std::string pipe_name = "parlevo-e2e-" + std::to_string(::getpid());
+  auto viewer = logging::testing::TestViewer::OnUnixSocket("/tmp/" + pipe_name);
+  std::ofstream(home_ / "ZyntParlevo.lgc")
+      << "enabled = true\nlevel = debug\nconnections = pipe(pipename=\"" << pipe_name
+      << "\", reconnect=true, reconnect.interval=1s)\n";
+  const uint16_t port = PresetPort();
+  Start();
+  ExpectTraceOfAWholeRun(*viewer);
+  ASSERT_TRUE(WaitAccepts(port, true));
+  ASSERT_EQ(::kill(pid_, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(std::chrono::seconds(2)), 0);
+  EXPECT_TRUE(viewer->WaitForTitle("TZyntParlevo::ServiceDestroy: Free webserver"));
+  EXPECT_TRUE(viewer->WaitForTitle("TZyntParlevo::ServiceDestroy: -> OK"));
+  ::unlink(("/tmp/" + pipe_name).c_str());
+}
+
+TEST_F(ProgramTest, TraceReachesAViewerOnTcp) {
+  auto viewer = logging::testing::TestViewer::OnTcp(0);
+  std::ofstream(home_ / "ZyntParlevo.lgc")
+      << "enabled = true\nconnections = tcp(host=\"127.0.0.1\", port=" << viewer->Port() << ")\n";
+  PresetPort();
+  Start();
+  ExpectTraceOfAWholeRun(*viewer);
+  ASSERT_EQ(::kill(pid_, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(std::chrono::seconds(2)), 0);
+  ASSERT_FALSE(viewer->Packets().empty());
+  EXPECT_EQ(viewer->Packets().front().type, 7);  // the log header comes first
 }
 
 TEST_F(ProgramTest, UnknownArgumentsAnswerUsageWithExitCode2) {
