@@ -1,6 +1,6 @@
 #include "participants/teilnehmer_common.h"
 
-#include <vector>
+#include <algorithm>
 
 #include "logging/lg_auto.h"
 #include "platform/random.h"
@@ -22,22 +22,37 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// The PIN's number when it is exactly five decimal digits.
-std::optional<int> PinNumber(std::string_view pin) {
-  if (pin.size() != 5) return std::nullopt;
-  int n = 0;
-  for (char c : pin) {
-    if (c < '0' || c > '9') return std::nullopt;
-    n = n * 10 + (c - '0');
-  }
-  return n;
-}
-
 std::string PinText(int n) {
   std::string pin(5, '0');
   for (int i = 4; i >= 0; --i, n /= 10)
     pin[static_cast<size_t>(i)] = static_cast<char>('0' + n % 10);
   return pin;
+}
+
+}  // namespace
+
+namespace {
+
+// Whether a membership of any conference holds the PIN; nullopt when the statement failed.
+std::optional<bool> PinTaken(TActionTrace& trace, const std::string& pin, std::string& error) {
+  std::unique_ptr<TADOQuery> query;
+  const std::string sql = "SELECT * FROM [conferenceMembers] WHERE pin like " + SqlLikeText(pin);
+  if (!RunStatement(trace, query, sql, true, error)) return std::nullopt;
+  const bool taken = !query->Eof();
+  FreeADOQuery(query);
+  return taken;
+}
+
+// How many PINs from low up to (not including) high no membership holds.
+std::optional<int> FreePinsIn(TActionTrace& trace, int low, int high, std::string& error) {
+  std::string sql = "SELECT COUNT(DISTINCT pin) AS taken FROM [conferenceMembers] WHERE pin >= " +
+                    SqlText(PinText(low));
+  if (high < kPinCount) sql += " AND pin < " + SqlText(PinText(high));
+  std::unique_ptr<TADOQuery> query;
+  if (!RunStatement(trace, query, sql, true, error)) return std::nullopt;
+  const int64_t taken = query->Eof() ? 0 : query->FieldByName("taken").AsInteger();
+  FreeADOQuery(query);
+  return static_cast<int>(std::max<int64_t>(0, high - low - taken));
 }
 
 }  // namespace
@@ -144,41 +159,48 @@ std::mutex& MembershipWriteLock() {
 }
 
 std::optional<std::string> ChooseFreeMemberPin(TActionTrace& trace, std::string& error) {
-  std::unique_ptr<TADOQuery> query;
   for (int draw = 0; draw < kRandomPinDraws; ++draw) {
     const std::string pin = GenerateRandomPin();
-    const std::string sql = "SELECT * FROM [conferenceMembers] WHERE pin like " + SqlLikeText(pin);
-    if (!RunStatement(trace, query, sql, true, error)) return std::nullopt;
-    const bool taken = !query->Eof();
-    FreeADOQuery(query);
-    if (!taken) return pin;
+    const std::optional<bool> taken = PinTaken(trace, pin, error);
+    if (!taken) return std::nullopt;
+    if (!*taken) return pin;
     trace.Value("PIN taken", pin);
   }
 
-  // Nearly every PIN is taken: count the free ones and choose among them, so the search ends.
-  const std::string sql = "SELECT DISTINCT pin FROM [conferenceMembers]";
-  if (!RunStatement(trace, query, sql, true, error)) return std::nullopt;
-  std::vector<bool> taken(kPinCount, false);
-  int free_count = kPinCount;
-  for (; !query->Eof(); query->Next()) {
-    std::optional<int> n = PinNumber(query->FieldByName("pin").AsString());
-    if (n && !taken[static_cast<size_t>(*n)]) {
-      taken[static_cast<size_t>(*n)] = true;
-      --free_count;
-    }
-  }
-  FreeADOQuery(query);
-  if (free_count == 0) {
+  // Nearly every PIN is taken: choose uniformly among the free ones, so that the search ends.
+  // The free PINs are found by counting halves of the range, which reads a few numbers instead
+  // of every PIN of every conference.
+  const std::optional<int> total = FreePinsIn(trace, 0, kPinCount, error);
+  if (!total) return std::nullopt;
+  if (*total == 0) {
     error = "Keine freie PIN verfügbar";
     trace.Error(error);
     return std::nullopt;
   }
-  int64_t pick = RandomInt(0, free_count - 1);
-  for (int n = 0; n < kPinCount; ++n) {
-    if (taken[static_cast<size_t>(n)]) continue;
-    if (pick-- == 0) return PinText(n);
+  int64_t pick = RandomInt(0, *total - 1);
+  int low = 0;
+  int high = kPinCount;
+  while (high - low > 1) {
+    const int middle = low + (high - low) / 2;
+    const std::optional<int> lower = FreePinsIn(trace, low, middle, error);
+    if (!lower) return std::nullopt;
+    if (pick < *lower) {
+      high = middle;
+    } else {
+      pick -= *lower;
+      low = middle;
+    }
   }
-  return std::nullopt;  // not reached: pick < free_count
+  const std::string pin = PinText(low);
+  const std::optional<bool> taken = PinTaken(trace, pin, error);
+  if (!taken) return std::nullopt;
+  if (*taken) {
+    // Only stored PINs that are not five digits can mislead the counts this way.
+    error = "Keine freie PIN verfügbar";
+    trace.Error(error);
+    return std::nullopt;
+  }
+  return pin;
 }
 
 }  // namespace parlevo::teilnehmer

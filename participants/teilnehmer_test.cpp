@@ -71,6 +71,26 @@ TEST_F(Membership, InviteOneCreatesMemberAndMembershipWithFreshPin) {
   EXPECT_EQ(pin.find_first_not_of("0123456789"), std::string::npos);
 }
 
+TEST_F(Membership, TheNewPinRoutesTheCallerIntoHisConference) {
+  const int conf = AddConference("100", "Jour fixe");
+  AddConference("100", "Andere");
+  ASSERT_EQ(AnswerText(InviteOne(conf, "Muster", "max@example.org", "true"), "result.code"), "0");
+  ASSERT_EQ(AnswerText(InviteOne(conf, "Gast", "gast@example.org", "false"), "result.code"), "0");
+  for (const auto& membership : Rows("SELECT pin, host FROM [conferenceMembers]")) {
+    // The lookup of GetConferenceIDFromMemberPIN, as that method runs it.
+    auto found = Rows(
+        "SELECT [conferenceMembers].conferenceID, [conferenceMembers].host, [conferences].name "
+        "as conferenceName   FROM [conferenceMembers], [conferences]  WHERE "
+        "[conferenceMembers].pin=\"" +
+        membership.at("pin") + "\" AND [conferenceMembers].conferenceID=[conferences].ID");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]["conferenceID"], std::to_string(conf));
+    EXPECT_EQ(found[0]["host"], membership.at("host"));
+    EXPECT_EQ(found[0]["conferenceName"], "Jour fixe");
+  }
+  EXPECT_EQ(Rows("SELECT host FROM [conferenceMembers] WHERE host=true").size(), 1u);
+}
+
 TEST_F(Membership, InviteOneReusesAnEqualMemberAndAnswersDuplicates) {
   const int conf = AddConference("100", "Jour fixe");
   const int other = AddConference("200", "Andere");
@@ -248,6 +268,15 @@ TEST_F(CopyMembers, UnknownOrMissingSourcesInsertNothing) {
   EXPECT_EQ(AnswerText(unknown, "result.description"), "");
 
   EXPECT_EQ(Copy(target, {}), "error");
+
+  const int source = AddConference("100", "Quelle");
+  AddMembership(AddMember("Anna", "A", "a@example.org"), source, "10001");
+  const std::string bad_target =
+      Run(InviteKonfTeilnehmer, "<request><KonferenzID>1 OR 1=1</KonferenzID><KonferenzIDVon>" +
+                                    std::to_string(source) + "</KonferenzIDVon></request>");
+  EXPECT_EQ(AnswerText(bad_target, "result.code"), "-999");
+  EXPECT_THAT(AnswerText(bad_target, "result.description"), HasSubstr("KonferenzID"));
+  Exec("DELETE FROM [conferenceMembers] WHERE conferenceID=" + std::to_string(source));
 
   const std::string hostile = Run(InviteKonfTeilnehmer,
                                   "<request><KonferenzID>1</KonferenzID><KonferenzIDVon>1 OR 1=1"

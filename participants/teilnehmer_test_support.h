@@ -101,7 +101,9 @@ class MemberDatabaseTest : public ::testing::Test {
     return rows;
   }
 
-  size_t Count(const std::string& table) { return Rows("SELECT * FROM [" + table + "]").size(); }
+  size_t Count(const std::string& table) {
+    return std::stoul(Rows("SELECT COUNT(*) AS n FROM [" + table + "]").at(0).at("n"));
+  }
 
   // Runs a handler as the dispatcher does: request tag names lowered, a fresh "RESPONSE"
   // document, the answer starting as "error".
