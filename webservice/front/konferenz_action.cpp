@@ -6,6 +6,10 @@
 #include "conferences/pin_allocation.h"
 #include "logging/lg_auto.h"
 #include "participants/invitations.h"
+#include "participants/teilnehmer.h"
+#include "participants/teilnehmer_addressbook.h"
+#include "participants/teilnehmer_lists.h"
+#include "participants/teilnehmer_updates.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "webservice/front/configuration.h"
@@ -32,23 +36,23 @@ constexpr TKonferenzAction kActions[] = {
     {"GetKonferenzen", Conferences_Get},
     {"UpdateRaum", UpdateRaum},
     {"UpdateKonferenz", Conferences_Update},
-    {"inviteOne", nullptr},                // Participant_AddToConference
-    {"InviteKonfTeilnehmer", nullptr},     // InviteKonfTeilnehmer
-    {"GetKonfTeilnehmer", nullptr},        // GetKonfTeilnehmer
-    {"GetKonfTeilnehmerMobile", nullptr},  // GetKonfTeilnehmerMobile
-    {"DeleteKonfTeilnehmer", nullptr},     // DeleteKonfTeilnehmer
-    {"AddTeilnehmer", nullptr},            // Participants_Add
-    {"updateKonfTeilnehmer", nullptr},     // Participants_UpdateConferenceData
-    {"updateTeilnehmer", nullptr},         // Participants_UpdateAddressbook
-    {"GetTeilnehmer", nullptr},            // Participants_Get
-    {"DeleteTeilnehmer", nullptr},         // Participants_Delete
+    {"inviteOne", Participant_AddToConference},
+    {"InviteKonfTeilnehmer", InviteKonfTeilnehmer},
+    {"GetKonfTeilnehmer", GetKonfTeilnehmer},
+    {"GetKonfTeilnehmerMobile", GetKonfTeilnehmerMobile},
+    {"DeleteKonfTeilnehmer", DeleteKonfTeilnehmer},
+    {"AddTeilnehmer", Participants_Add},
+    {"updateKonfTeilnehmer", Participants_UpdateConferenceData},
+    {"updateTeilnehmer", Participants_UpdateAddressbook},
+    {"GetTeilnehmer", Participants_Get},
+    {"DeleteTeilnehmer", Participants_Delete},
     {"DeleteRaum", DeleteRaum},
     {"DeleteKonferenz", DeleteKonferenz},
-    {"GetTeilnehmerLog", nullptr},  // Participants_GetLog
+    {"GetTeilnehmerLog", Participants_GetLog},
     {"SendInviteMail", SendInviteMail},
     {"SendInviteMailAll", SendInviteMailAll},
-    {"kickTeilnehmer", nullptr},  // Participants_Kick
-    {"getSalutation", nullptr},   // GetSalutation
+    {"kickTeilnehmer", Participants_Kick},
+    {"getSalutation", GetSalutation},
 };
 
 bool SameAsciiText(std::string_view a, std::string_view b) {

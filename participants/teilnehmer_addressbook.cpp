@@ -1,0 +1,236 @@
+#include "participants/teilnehmer_addressbook.h"
+
+#include <memory>
+#include <mutex>
+
+#include "logging/lg_auto.h"
+#include "participants/teilnehmer_common.h"
+#include "service/database.h"
+#include "service/sql_values.h"
+#include "webservice/base64.h"
+#include "webservice/helpers_conf_ex.h"
+#include "webservice/helpers_xml.h"
+
+namespace parlevo {
+namespace {
+
+using teilnehmer::FlagText;
+using teilnehmer::RunStatement;
+using teilnehmer::SameName;
+using teilnehmer::TActionTrace;
+
+std::string Field(pugi::xml_document& request, TActionTrace& trace, std::string_view name) {
+  std::string value = NodeText(FindXMLNode(request.document_element(), name, true));
+  trace.Value(name, value);
+  return value;
+}
+
+std::string Base64Field(pugi::xml_document& request, TActionTrace& trace, std::string_view name) {
+  std::string value = Base64Decode(NodeText(FindXMLNode(request.document_element(), name, true)));
+  trace.Value(name, value);
+  return value;
+}
+
+void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
+  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
+}
+
+}  // namespace
+
+bool Participants_Exists(std::string_view name, std::string_view firstname, std::string_view email,
+                         std::string& id) {
+  TActionTrace trace("Teilnehmer::Participants_Exists");
+  trace.Value("Name", name);
+  trace.Value("Firstname", firstname);
+  trace.Value("EMail", email);
+  std::unique_ptr<TADOQuery> query;
+  std::string error;
+  if (!RunStatement(trace, query, "SELECT * FROM [members]", true, error)) return false;
+  bool found = false;
+  try {
+    for (; !query->Eof(); query->Next()) {
+      if (SameName(query->FieldByName("name").AsString(), name) &&
+          SameName(query->FieldByName("firstname").AsString(), firstname) &&
+          SameName(query->FieldByName("email").AsString(), email)) {
+        id = query->FieldByName("ID").AsString();
+        found = true;
+        break;
+      }
+    }
+  } catch (const std::exception& e) {
+    logging::MainSession().LogException(e, trace.LogName());
+  }
+  FreeADOQuery(query);
+  trace.Value("ID", found ? id : std::string());
+  return found;
+}
+
+void Participants_Add(pugi::xml_document& request, pugi::xml_document& response,
+                      std::string& result) {
+  result = "error";
+  TActionTrace trace("Teilnehmer::Participants_Add");
+  trace.Documents(request, response);
+  const std::string anrede = Field(request, trace, "anrede");
+  const std::string titel = Base64Field(request, trace, "titel");
+  const std::string name = Base64Field(request, trace, "name");
+  const std::string vorname = Base64Field(request, trace, "vorname");
+  const std::string email = Field(request, trace, "email");
+  const std::string firma = Base64Field(request, trace, "firma");
+  const std::string projekt = Base64Field(request, trace, "projekt");
+  const std::string sprache = Base64Field(request, trace, "sprache");
+  const std::string mobil = Field(request, trace, "mobil");
+
+  {
+    // Test and insert as one step, so two equal requests at once store one member.
+    std::lock_guard lock(teilnehmer::MembershipWriteLock());
+    std::string id;
+    if (!Participants_Exists(name, vorname, email, id)) {
+      const std::string sql =
+          "INSERT INTO [members] ([sex],[title],[name],[firstname],[email],[sms],[company],"
+          "[project],[language]) VALUES (" +
+          SqlText(anrede) + ", " + SqlText(titel) + ", " + SqlText(name) + ", " + SqlText(vorname) +
+          ", " + SqlText(email) + ", " + SqlText(mobil) + ", " + SqlText(firma) + ", " +
+          SqlText(projekt) + ", " + SqlText(sprache) + ")";
+      std::unique_ptr<TADOQuery> query;
+      std::string error;
+      if (!RunStatement(trace, query, sql, false, error)) {
+        result = CreateResultXML(-1, error, "");
+        trace.Result(result);
+        return;
+      }
+      FreeADOQuery(query);
+    }
+  }
+  result = CreateResultXML(0, "Teilnehmer zur Konferenz hinzugefügt", "");
+  trace.Result(result);
+}
+
+void Participants_Get(pugi::xml_document& request, pugi::xml_document& response,
+                      std::string& result) {
+  result = "error";
+  TActionTrace trace("Teilnehmer::Participants_Get");
+  trace.Documents(request, response);
+  std::unique_ptr<TADOQuery> query;
+  std::string error;
+  if (!RunStatement(trace, query, "SELECT * FROM [members]", true, error)) {
+    result = CreateResultXML(-1, error, "");
+    trace.Result(result);
+    return;
+  }
+  pugi::xml_node root = response.document_element();
+  if (query->Eof()) {
+    FreeADOQuery(query);
+    GetQueryResultText(response, "Fehler");
+    result = DocumentXMLText(response);
+    trace.Result(result);
+    return;
+  }
+  if (Field(request, trace, "type") != "addressbookToOverview") {
+    SetElement(root, "Type", "GetTeilnehmer");
+  }
+  try {
+    for (; !query->Eof(); query->Next()) {
+      pugi::xml_node entry = root.append_child("Liste");
+      SetElement(entry, "TeilnehmerID", query->FieldByName("ID").AsString());
+      SetElement(entry, "Anrede", query->FieldByName("sex").AsString());
+      SetElement(entry, "Titel", Base64Encode(query->FieldByName("title").AsString()));
+      SetElement(entry, "Name", Base64Encode(query->FieldByName("name").AsString()));
+      SetElement(entry, "Vorname", Base64Encode(query->FieldByName("firstname").AsString()));
+      SetElement(entry, "Email", query->FieldByName("email").AsString());
+      SetElement(entry, "Mobil", query->FieldByName("sms").AsString());
+      SetElement(entry, "Firma", Base64Encode(query->FieldByName("company").AsString()));
+      SetElement(entry, "Projekt", Base64Encode(query->FieldByName("project").AsString()));
+      SetElement(entry, "HideFromAddressbook",
+                 FlagText(query->FieldByName("HideFromAddressbook").AsBoolean()));
+      SetElement(entry, "Sprache", query->FieldByName("language").AsString());
+    }
+  } catch (const std::exception& e) {
+    FreeADOQuery(query);
+    trace.Error(e.what());
+    result = CreateResultXML(-1, e.what(), "");
+    trace.Result(result);
+    return;
+  }
+  FreeADOQuery(query);
+  SetElement(root, "result.code", "0");
+  SetElement(root, "result.description", "");
+  result = DocumentXMLText(response);
+  trace.Result(result);
+}
+
+void Participants_UpdateAddressbook(pugi::xml_document& request, pugi::xml_document& response,
+                                    std::string& result) {
+  result = "error";
+  TActionTrace trace("Teilnehmer::Participants_UpdateAddressbook");
+  trace.Documents(request, response);
+  const std::string teilnehmerid = Field(request, trace, "teilnehmerid");
+  const std::string anrede = Field(request, trace, "anrede");
+  const std::string titel = Base64Field(request, trace, "titel");
+  const std::string name = Base64Field(request, trace, "name");
+  const std::string vorname = Base64Field(request, trace, "vorname");
+  const std::string email = Field(request, trace, "email");
+  const std::string firma = Base64Field(request, trace, "firma");
+  const std::string projekt = Base64Field(request, trace, "projekt");
+  const std::string mobil = Field(request, trace, "mobil");
+  const std::string sprache = Field(request, trace, "sprache");
+
+  std::string error;
+  bool ok = false;
+  try {
+    const std::string sql = "UPDATE [members] SET sex=" + SqlText(anrede) +
+                            ", title=" + SqlText(titel) + ", name=" + SqlText(name) +
+                            ", firstname=" + SqlText(vorname) + ", email=" + SqlText(email) +
+                            ", sms=" + SqlText(mobil) + ", company=" + SqlText(firma) +
+                            ", project=" + SqlText(projekt) + ", [language]=" + SqlText(sprache) +
+                            " WHERE ID=" + teilnehmer::IntSlot("TeilnehmerID", teilnehmerid);
+    std::unique_ptr<TADOQuery> query;
+    ok = RunStatement(trace, query, sql, false, error);
+    FreeADOQuery(query);
+  } catch (const teilnehmer::TRejectedValue& e) {
+    error = e.what();
+    trace.Error(error);
+  }
+  result = ok ? CreateResultXML(0, "Teilnehmerdaten (Adressbuch) aktualisiert", "")
+              : CreateResultXML(-1, error, "");
+  trace.Result(result);
+}
+
+void Participants_Delete(pugi::xml_document& request, pugi::xml_document& response,
+                         std::string& result) {
+  result = "error";
+  TActionTrace trace("Teilnehmer::Participants_Delete");
+  trace.Documents(request, response);
+  const std::string teilnehmerid = Field(request, trace, "TeilnehmerID");
+
+  std::string error;
+  try {
+    const std::string id = teilnehmer::IntSlot("TeilnehmerID", teilnehmerid);
+    // The three deletes stand or fall together: a member is never left half removed.
+    TADOQuery query;
+    query.Connection().Open(teilnehmer::MemberConnectionString());
+    query.Connection().BeginTrans();
+    for (const std::string& sql : {"Delete FROM [conferenceMemberLog] WHERE memberID=" + id,
+                                   "Delete FROM [conferenceMembers] WHERE memberID=" + id,
+                                   "Delete FROM [members] WHERE ID=" + id}) {
+      trace.Statement(sql);
+      // Changing no row is no error here: a member without log rows or memberships is usual.
+      if (!RunOnQuery(query, sql, false, error) && !error.empty()) break;
+    }
+    if (error.empty()) {
+      query.Connection().CommitTrans();
+    } else {
+      query.Connection().RollbackTrans();
+    }
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  if (!error.empty()) {
+    trace.Error(error);
+    result = CreateResultXML(-1, error, "");
+  } else {
+    result = CreateResultXML(0, "Konferenzteilnehmer gelöscht", "");
+  }
+  trace.Result(result);
+}
+
+}  // namespace parlevo

@@ -1,0 +1,91 @@
+// What the participant actions share: the trace of one action on the main logging session, the
+// statements run through the database access routines with their logs, values of requests checked
+// for the slots of a statement, the flag and attendance texts of the answers, and the drawing of
+// member PINs that no membership holds yet.
+//
+// Thread safety: every function may be called from any thread. TActionTrace and a query belong to
+// the thread of one action. MembershipWriteLock() is the one process-wide mutex that serialises
+// every "test, then insert" on members and memberships (address-book duplicates and member PINs).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+#include "service/database.h"
+
+namespace parlevo::teilnehmer {
+
+// The connection text of the database below the configured "InstallPath" (empty when that value
+// is missing); also made the process-wide current connection string.
+std::string MemberConnectionString();
+
+// Enters the action under its log name ("Teilnehmer::" + routine) for the life of the object and
+// logs what the action handles: documents, extracted values, statements, errors, the result.
+class TActionTrace {
+ public:
+  explicit TActionTrace(std::string log_name);
+  ~TActionTrace();
+  TActionTrace(const TActionTrace&) = delete;
+  TActionTrace& operator=(const TActionTrace&) = delete;
+
+  const std::string& LogName() const { return log_name_; }
+  void Documents(const pugi::xml_document& request, const pugi::xml_document& response);
+  void Value(std::string_view name, std::string_view value);
+  void Statement(std::string_view sql);
+  // An error entry "<log name>: <message>".
+  void Error(std::string_view message);
+  void Warning(std::string_view message);
+  void Result(std::string_view result);
+
+ private:
+  std::string log_name_;
+};
+
+// A request value refused by the slot of a statement; its message is the statement's error.
+class TRejectedValue : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The slot texts of a statement; they throw TRejectedValue for a value the slot does not take.
+std::string IntSlot(std::string_view slot, std::string_view value);
+std::string FlagSlot(std::string_view slot, std::string_view value);
+
+// Runs one statement through ConnectToADODB with a fresh connection and logs it; a failure is
+// logged as the trace's error. A non-select succeeds only when it changed a row.
+bool RunStatement(TActionTrace& trace, std::unique_ptr<TADOQuery>& query, std::string_view sql,
+                  bool is_select, std::string& error);
+
+// The answer text of a flag: "-1" for true, "0" for false.
+std::string FlagText(bool value);
+
+// A flag read as text ("Wahr"/"Falsch", or a number) made a statement's literal: "falsch" and "0"
+// give "0", "wahr", "-1" and "1" give "-1" (letter case ignored), an empty text (a NULL written
+// by the conference side) gives "0"; any other text stays as it is.
+std::string NormaliseFlagText(std::string_view text);
+
+// "0" never joined (from empty), "2" in the conference now (to empty), "1" joined and left.
+std::string AttendanceStatus(std::string_view from, std::string_view to);
+
+// True when the element names are equal without regard to ASCII letter case.
+bool SameName(std::string_view a, std::string_view b);
+
+// The mutex held around every duplicate test or PIN draw together with its insert.
+std::mutex& MembershipWriteLock();
+
+// How many random PINs are tried before the free ones are counted.
+inline constexpr int kRandomPinDraws = 32;
+
+// A five-digit member PIN that no membership of any conference holds. Tries random PINs first;
+// when those are all taken, chooses uniformly among the free ones. nullopt with `error` set when
+// a statement failed, or with "Keine freie PIN verfügbar" when every PIN is taken. The caller
+// holds MembershipWriteLock() until the PIN is inserted.
+std::optional<std::string> ChooseFreeMemberPin(TActionTrace& trace, std::string& error);
+
+}  // namespace parlevo::teilnehmer

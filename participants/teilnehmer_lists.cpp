@@ -1,0 +1,227 @@
+#include "participants/teilnehmer_lists.h"
+
+#include <map>
+#include <memory>
+
+#include "logging/lg_auto.h"
+#include "participants/teilnehmer_common.h"
+#include "participants/teilnehmer_updates.h"
+#include "service/database.h"
+#include "webservice/base64.h"
+#include "webservice/helpers_conf_ex.h"
+#include "webservice/helpers_xml.h"
+
+namespace parlevo {
+namespace {
+
+using teilnehmer::AttendanceStatus;
+using teilnehmer::FlagText;
+using teilnehmer::TActionTrace;
+
+constexpr const char* kLogName = "Teilnehmer::GetKonfTeilnehmer";
+
+void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
+  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
+}
+
+void LogEntry(pugi::xml_node entry) {
+  if (!logging::MainSession().Accepts(logging::TLgLevel::Debug)) return;
+  pugi::xml_document doc;
+  doc.append_copy(entry);
+  logging::MainSession().LogText(logging::TLgLevel::Debug, std::string(kLogName) + ": CurStartNode",
+                                 DocumentXMLText(doc));
+}
+
+// The conference's ID for the statements, or the statement's failure written into the answer.
+std::optional<std::string> ConferenceSlot(TActionTrace& trace, pugi::xml_document& request,
+                                          pugi::xml_document& response) {
+  const std::string konferenz_id =
+      NodeText(FindXMLNode(request.document_element(), "KonferenzID", true));
+  trace.Value("KonferenzID", konferenz_id);
+  try {
+    return teilnehmer::IntSlot("KonferenzID", konferenz_id);
+  } catch (const teilnehmer::TRejectedValue& e) {
+    trace.Error(e.what());
+    GetQueryResultText(response, e.what());
+    return std::nullopt;
+  }
+}
+
+// The display names of the memberships' languages in one list. A code is translated once per
+// list: reading the configuration and the language file again for each of hundreds of rows
+// gives the same text and costs most of the list's time. A code that cannot be translated leaves
+// its entries empty rather than ending the list.
+class TLanguageNames {
+ public:
+  explicit TLanguageNames(TActionTrace& trace) : trace_(trace) {}
+
+  const std::string& Of(const std::string& code) {
+    auto found = names_.find(code);
+    if (found != names_.end()) return found->second;
+    std::string name;
+    try {
+      name = TranslateRegistryLanguage(code);
+    } catch (const std::exception& e) {
+      trace_.Warning(std::string("Language ") + code + ": " + e.what());
+    }
+    return names_.emplace(code, std::move(name)).first->second;
+  }
+
+ private:
+  TActionTrace& trace_;
+  std::map<std::string, std::string> names_;
+};
+
+// Every membership with its member and, where there are any, his stays in the conference. Written
+// as a left join of the memberships rather than the equal right join of the log: the database
+// engine materialises the whole right-hand side of a right join before it filters by conference,
+// which made a list of 200 members take a second on 100,000 memberships.
+std::string MembershipJoin() {
+  return "((conferenceMembers INNER JOIN conferences ON conferenceMembers.conferenceID = "
+         "conferences.ID) INNER JOIN members ON conferenceMembers.memberID = members.ID) LEFT "
+         "JOIN conferenceMemberLog ON (conferenceMemberLog.conferenceID = "
+         "conferenceMembers.conferenceID) AND (conferenceMemberLog.memberID = "
+         "conferenceMembers.memberID)";
+}
+
+}  // namespace
+
+void GetKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response,
+                       std::string& result) {
+  result = "error";
+  TActionTrace trace(kLogName);
+  trace.Documents(request, response);
+  const std::optional<std::string> k = ConferenceSlot(trace, request, response);
+  if (!k) {
+    result = DocumentXMLText(response);
+    trace.Result(result);
+    return;
+  }
+  const std::string sql =
+      "SELECT conferenceMembers.*, members.*, conferenceMemberLog.from, "
+      "conferenceMemberLog.to FROM " +
+      MembershipJoin() + " WHERE conferences.ID=" + *k +
+      " ORDER BY conferenceMembers.[memberID] ASC";
+  std::unique_ptr<TADOQuery> query;
+  std::string error;
+  if (!teilnehmer::RunStatement(trace, query, sql, true, error)) {
+    GetQueryResultText(response, error);
+    result = DocumentXMLText(response);
+    trace.Result(result);
+    return;
+  }
+  pugi::xml_node root = response.document_element();
+  TLanguageNames languages(trace);
+  try {
+    for (; !query->Eof(); query->Next()) {
+      const TADOQuery& q = *query;
+      const std::string from = q.FieldByName("from").AsString();
+      const std::string to = q.FieldByName("to").AsString();
+      const std::string& language =
+          languages.Of(q.FieldByName("conferenceMembers.languagecode").AsString());
+      pugi::xml_node entry = root.append_child("Liste");
+      SetElement(entry, "TeilnehmerID", q.FieldByName("members.ID").AsString());
+      SetElement(entry, "KonferenzID", q.FieldByName("conferenceID").AsString());
+      SetElement(entry, "Gastgeber", FlagText(q.FieldByName("host").AsBoolean()));
+      SetElement(entry, "Anrede", q.FieldByName("sex").AsString());
+      SetElement(entry, "Titel", Base64Encode(q.FieldByName("title").AsString()));
+      SetElement(entry, "Name", Base64Encode(q.FieldByName("members.name").AsString()));
+      SetElement(entry, "Vorname", Base64Encode(q.FieldByName("firstname").AsString()));
+      SetElement(entry, "Email", q.FieldByName("members.email").AsString());
+      SetElement(entry, "Mobil", q.FieldByName("members.sms").AsString());
+      SetElement(entry, "Firma", Base64Encode(q.FieldByName("company").AsString()));
+      SetElement(entry, "Projekt", Base64Encode(q.FieldByName("project").AsString()));
+      SetElement(entry, "Anwesend", FlagText(q.FieldByName("present").AsBoolean()));
+      SetElement(entry, "Pin", q.FieldByName("pin").AsString());
+      SetElement(entry, "Durchwahl", q.FieldByName("directdial").AsString());
+      SetElement(entry, "Fruehestens", q.FieldByName("min").AsString());
+      SetElement(entry, "Spaetestens", q.FieldByName("max").AsString());
+      SetElement(entry, "SMS_Gesendet",
+                 FlagText(q.FieldByName("conferenceMembers.sms").AsBoolean()));
+      SetElement(entry, "Mail_Gesendet",
+                 FlagText(q.FieldByName("conferenceMembers.email").AsBoolean()));
+      SetElement(entry, "Von", from);
+      SetElement(entry, "Bis", to);
+      SetElement(entry, "Status", AttendanceStatus(from, to));
+      SetElement(entry, "listenOnly", FlagText(q.FieldByName("listenOnly").AsBoolean()));
+      SetElement(entry, "kick", FlagText(q.FieldByName("kick").AsBoolean()));
+      SetElement(entry, "languagecode", Base64Encode(language));
+      SetElement(entry, "membersvisible", FlagText(q.FieldByName("membersvisible").AsBoolean()));
+      LogEntry(entry);
+    }
+  } catch (const std::exception& e) {
+    // The entries built so far stay; the failure is named instead of passing silently.
+    logging::MainSession().LogException(e, kLogName);
+    GetQueryResultText(response, e.what());
+  }
+  FreeADOQuery(query);
+  result = DocumentXMLText(response);
+  trace.Result(result);
+}
+
+void GetKonfTeilnehmerMobile(pugi::xml_document& request, pugi::xml_document& response,
+                             std::string& result) {
+  result = "error";
+  TActionTrace trace(kLogName);
+  trace.Documents(request, response);
+  const std::optional<std::string> k = ConferenceSlot(trace, request, response);
+  if (!k) {
+    result = DocumentXMLText(response);
+    trace.Result(result);
+    return;
+  }
+  pugi::xml_node root = response.document_element();
+  int count = 0;
+  for (int pass = 1; pass <= 3; ++pass) {
+    const int limit = kMobileListLimit - count;
+    if (limit <= 0) continue;  // the list is full: a pass for no entries adds none
+    std::string sql = "SELECT TOP " + std::to_string(limit) +
+                      " conferenceMembers.*,  members.*,   conferenceMemberLog.from,   "
+                      "conferenceMemberLog.to FROM " +
+                      MembershipJoin() + " WHERE   conferences.ID=" + *k;
+    if (pass == 1) {
+      sql += "  AND conferenceMemberLog.FROM IS NULL";
+    } else if (pass == 2) {
+      sql += "  AND NOT conferenceMemberLog.from IS NULL  AND conferenceMemberLog.to IS NULL";
+    } else {
+      sql +=
+          "  AND NOT conferenceMemberLog.from IS NULL   AND NOT conferenceMemberLog.to IS NULL "
+          "ORDER BY   conferenceMemberLog.from DESC ";
+    }
+    std::unique_ptr<TADOQuery> query;
+    std::string error;
+    if (!teilnehmer::RunStatement(trace, query, sql, true, error)) {
+      GetQueryResultText(response, error);
+      result = DocumentXMLText(response);
+      trace.Result(result);
+      return;
+    }
+    try {
+      for (; !query->Eof(); query->Next()) {
+        const TADOQuery& q = *query;
+        if (pass < 3) ++count;
+        const std::string from = q.FieldByName("from").AsString();
+        const std::string to = q.FieldByName("to").AsString();
+        pugi::xml_node entry = root.append_child("l");
+        SetElement(entry, "t", q.FieldByName("members.ID").AsString());
+        SetElement(entry, "k", q.FieldByName("conferenceID").AsString());
+        SetElement(
+            entry, "a",
+            Base64Encode(q.FieldByName("sex").AsString() + " " + q.FieldByName("title").AsString() +
+                         " " + q.FieldByName("members.name").AsString()));
+        SetElement(entry, "f", Base64Encode(q.FieldByName("company").AsString()));
+        SetElement(entry, "v", from + " - " + to);
+        SetElement(entry, "s", AttendanceStatus(from, to));
+        SetElement(entry, "m", FlagText(q.FieldByName("membersvisible").AsBoolean()));
+        LogEntry(entry);
+      }
+    } catch (const std::exception& e) {
+      logging::MainSession().LogException(e, kLogName);
+    }
+    FreeADOQuery(query);
+  }
+  result = DocumentXMLText(response);
+  trace.Result(result);
+}
+
+}  // namespace parlevo

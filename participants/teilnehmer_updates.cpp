@@ -1,0 +1,170 @@
+#include "participants/teilnehmer_updates.h"
+
+#include <memory>
+
+#include "participants/teilnehmer_common.h"
+#include "platform/registry.h"
+#include "service/check_registry.h"
+#include "service/database.h"
+#include "service/helpers.h"
+#include "service/sql_values.h"
+#include "webservice/helpers_conf_ex.h"
+#include "webservice/helpers_xml.h"
+#include "webservice/language_files.h"
+
+namespace parlevo {
+namespace {
+
+using teilnehmer::FlagSlot;
+using teilnehmer::IntSlot;
+using teilnehmer::RunStatement;
+using teilnehmer::TActionTrace;
+using teilnehmer::TRejectedValue;
+
+std::string Field(pugi::xml_node parent, TActionTrace& trace, std::string_view name) {
+  std::string value = NodeText(FindXMLNode(parent, name, true));
+  trace.Value(name, value);
+  return value;
+}
+
+void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
+  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
+}
+
+void Answer(TActionTrace& trace, std::string& result, int code, std::string_view description) {
+  result = CreateResultXML(code, description, "");
+  trace.Result(result);
+}
+
+}  // namespace
+
+void Participants_UpdateConferenceData(pugi::xml_document& request, pugi::xml_document& response,
+                                       std::string& result) {
+  result = "error";
+  TActionTrace trace("Teilnehmer::Participants_UpdateConferenceData");
+  trace.Documents(request, response);
+  const pugi::xml_node root = request.document_element();
+  const std::string teilnehmer_id = Field(root, trace, "TeilnehmerID");
+  const std::string konferenz_id = Field(root, trace, "KonferenzID");
+  const std::string minzeit = Field(root, trace, "minzeit");
+  const std::string maxzeit = Field(root, trace, "maxzeit");
+  const std::string gastgeber = Field(root, trace, "gastgeber");
+  const std::string listen_only = Field(root, trace, "listenOnly");
+  const std::string languagecode = Field(root, trace, "languagecode");
+  const std::string membersvisible = Field(root, trace, "membersvisible");
+
+  std::string error;
+  try {
+    const std::string sql =
+        "UPDATE [conferenceMembers] SET host=" + FlagSlot("gastgeber", gastgeber) +
+        ", [min]=" + SqlText(minzeit) + ", [max]=" + SqlText(maxzeit) +
+        ", [listenOnly]=" + FlagSlot("listenOnly", listen_only) +
+        ", [membersvisible]=" + FlagSlot("membersvisible", membersvisible) +
+        ", [languagecode]=" + SqlText(languagecode) +
+        " WHERE memberID=" + IntSlot("TeilnehmerID", teilnehmer_id) +
+        " AND conferenceID=" + IntSlot("KonferenzID", konferenz_id);
+    std::unique_ptr<TADOQuery> query;
+    const bool ok = RunStatement(trace, query, sql, false, error);
+    FreeADOQuery(query);
+    if (ok) return Answer(trace, result, 0, "Teilnehmerdaten (Konferenz) aktualisiert");
+  } catch (const TRejectedValue& e) {
+    error = e.what();
+    trace.Error(error);
+  }
+  Answer(trace, result, -1, error);
+}
+
+void Participants_Kick(pugi::xml_document& request, pugi::xml_document& response,
+                       std::string& result) {
+  result = "error";
+  TActionTrace trace("Teilnehmer::Participants_Kick");
+  trace.Documents(request, response);
+  for (pugi::xml_node entry : request.document_element().children()) {
+    if (entry.type() != pugi::node_element || !teilnehmer::SameName(entry.name(), "teilnehmer")) {
+      continue;
+    }
+    const std::string teilnehmer_id = Field(entry, trace, "teilnehmerid");
+    const std::string konferenz_id = Field(entry, trace, "konferenzid");
+    std::string error;
+    try {
+      const std::string sql = "UPDATE [conferenceMembers] SET kick=true WHERE memberID=" +
+                              IntSlot("teilnehmerid", teilnehmer_id) +
+                              " AND conferenceID=" + IntSlot("konferenzid", konferenz_id);
+      std::unique_ptr<TADOQuery> query;
+      const bool ok = RunStatement(trace, query, sql, false, error);
+      FreeADOQuery(query);
+      if (ok) continue;
+    } catch (const TRejectedValue& e) {
+      error = e.what();
+      trace.Error(error);
+    }
+    return Answer(trace, result, -1, error);
+  }
+  Answer(trace, result, 0, "Teilnehmer gekickt");
+}
+
+void Participants_GetLog(pugi::xml_document& request, pugi::xml_document& response,
+                         std::string& result) {
+  result = "error";
+  TActionTrace trace("Teilnehmer::Participants_GetLog");
+  trace.Documents(request, response);
+  const std::string konferenz_id = Field(request.document_element(), trace, "KonferenzID");
+  std::string error;
+  std::unique_ptr<TADOQuery> query;
+  try {
+    const std::string sql =
+        "SELECT  [members].name,  [conferenceMemberLog].from,  [conferenceMemberLog].to  FROM "
+        "[conferenceMemberLog], [members] WHERE [members].ID=[conferenceMemberLog].memberID AND "
+        "conferenceID=" +
+        IntSlot("KonferenzID", konferenz_id);
+    if (!RunStatement(trace, query, sql, true, error)) return Answer(trace, result, -1, error);
+  } catch (const TRejectedValue& e) {
+    trace.Error(e.what());
+    return Answer(trace, result, -1, e.what());
+  }
+  pugi::xml_node root = response.document_element();
+  try {
+    for (; !query->Eof(); query->Next()) {
+      pugi::xml_node entry = root.append_child("Liste");
+      SetElement(entry, "Name", query->FieldByName("name").AsString());
+      SetElement(entry, "Von", query->FieldByName("from").AsString());
+      SetElement(entry, "Bis", query->FieldByName("to").AsString());
+    }
+  } catch (const std::exception& e) {
+    FreeADOQuery(query);
+    trace.Error(e.what());
+    return Answer(trace, result, -1, e.what());
+  }
+  FreeADOQuery(query);
+  SetElement(root, "result.code", "0");
+  SetElement(root, "result.description", "");
+  result = DocumentXMLText(response);
+  trace.Result(result);
+}
+
+void GetSalutation(pugi::xml_document& request, pugi::xml_document& response, std::string& result) {
+  TActionTrace trace("Teilnehmer::GetSalutation");
+  trace.Documents(request, response);
+  pugi::xml_node root = response.document_element();
+  SetElement(root, "Type", "getSalutation");
+  const std::string languagecode = Field(request.document_element(), trace, "languagecode");
+  pugi::xml_document language;
+  LoadLanguageFile(language, ExeFolder(), languagecode);
+  pugi::xml_node salutation = root.append_child("Salutation");
+  SetElement(salutation, "Male", LookupLanguageKey(language, "localSettings.salutation.male"));
+  SetElement(salutation, "Female", LookupLanguageKey(language, "localSettings.salutation.female"));
+  result = DocumentXMLText(response);
+  trace.Result(result);
+}
+
+std::string ReadRegistryLanguage() {
+  TRegistry registry;
+  if (!registry.OpenKey(kParlevoRegistryKey, true)) return {};
+  return registry.ReadString("Language");
+}
+
+std::string TranslateRegistryLanguage(std::string_view code) {
+  return TranslateLanguageCode(ExeFolder(), code, ReadRegistryLanguage());
+}
+
+}  // namespace parlevo
