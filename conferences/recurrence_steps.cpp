@@ -145,7 +145,8 @@ std::vector<TPlannedConference> PlanDaily(TRecurrence series, const TSeriesRun& 
       continue;
     }
     plan.push_back({date, newest->StartTime + static_cast<double>(d),
-                    newest->EndTime + static_cast<double>(d), std::nullopt});
+                    newest->EndTime + static_cast<double>(d), std::nullopt, newest->Room,
+                    newest->Name});
   }
   return plan;
 }
@@ -200,7 +201,8 @@ std::vector<TPlannedConference> PlanWeekly(TRecurrence series, const TSeriesRun&
       ReportExisting(pass, missing, date);
     } else {
       plan.push_back({date, newest->StartTime + static_cast<double>(d),
-                      newest->EndTime + static_cast<double>(d), std::nullopt});
+                      newest->EndTime + static_cast<double>(d), std::nullopt, newest->Room,
+                      newest->Name});
     }
     if (sunday(d)) d += skip;
   }
@@ -262,7 +264,8 @@ std::vector<TPlannedConference> PlanMonthly(TRecurrence series, const TSeriesRun
     if (Exists(run, date)) {
       ReportExisting(pass, missing, date);
     } else {
-      plan.push_back({date, date + start_time_of_day, date + end_time_of_day, newest->EndDate});
+      plan.push_back({date, date + start_time_of_day, date + end_time_of_day, newest->EndDate,
+                      newest->Room, newest->Name});
     }
     month = IncMonth(date, interval);
   }

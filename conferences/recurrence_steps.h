@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "conferences/recurrence.h"
@@ -32,6 +33,8 @@ struct TPlannedConference {
   TDateTime StartTime = 0;  // full date and time
   TDateTime EndTime = 0;
   std::optional<TDateTime> EndDate;  // sent by the monthly creator only
+  std::string Room;                  // of the conference the walk started from
+  std::string Name;
 };
 
 // What a run knows besides the series.

@@ -68,7 +68,7 @@ TSeriesRun LaterRun(TDateTime now, int count, TDateTime newest_day) {
     TConference c;
     c.Id = 40;
     c.Room = "100";
-    c.Name = "Jour fixe";
+    c.Name = "Jour fixe (newest)";
     c.StartDate = newest_day;
     c.StartTime = newest_day + EncodeTime(10, 0, 0, 0);
     c.EndTime = newest_day + EncodeTime(11, 0, 0, 0);
@@ -92,14 +92,18 @@ TEST(DailyPlan, IntervalTwoKeepsTenConferencesAhead) {
   EXPECT_EQ(FormatISODateTime(plan[3].StartTime), "2026-03-13 10:00:00");
   EXPECT_EQ(FormatISODateTime(plan[3].EndTime), "2026-03-13 11:00:00");
   EXPECT_FALSE(plan[0].EndDate.has_value());
+  EXPECT_EQ(plan[0].Name, "Jour fixe");
 }
 
 TEST(DailyPlan, LaterRunsOnlyFillTheHorizon) {
   const TRecurrence series = DailySeries(Day(2026, 3, 7), 2);
   EXPECT_THAT(PlanDaily(series, LaterRun(At(2026, 3, 7, 18), 10, Day(2026, 3, 25))), IsEmpty());
   // The next day one conference has passed: one more after the newest.
-  EXPECT_THAT(Dates(PlanDaily(series, LaterRun(At(2026, 3, 8, 6), 9, Day(2026, 3, 25)))),
-              ElementsAre("2026-03-27"));
+  const auto next = PlanDaily(series, LaterRun(At(2026, 3, 8, 6), 9, Day(2026, 3, 25)));
+  EXPECT_THAT(Dates(next), ElementsAre("2026-03-27"));
+  // Room and name come from the conference the walk continues.
+  EXPECT_EQ(next[0].Name, "Jour fixe (newest)");
+  EXPECT_EQ(next[0].Room, "100");
 }
 
 TEST(DailyPlan, PlainIntervalAndIntervalBelowOne) {
