@@ -130,14 +130,6 @@ size_t FindTagEnd(std::string_view text, size_t from) {
 
 }  // namespace
 
-bool IsValidLanguageCode(std::string_view code) {
-  if (code.empty()) return false;
-  return std::all_of(code.begin(), code.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '-';
-  });
-}
-
 TTemplateFiles FindTemplateFiles(const fs::path& templates_root, std::string_view mid) {
   const std::vector<std::string> parts = SplitTemplateName(mid);
   if (!IsValidLanguageCode(parts.front())) {

@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "notifications/mail_settings.h"
+#include "webservice/language_files.h"
 
 namespace parlevo {
 
-// A language code that may stand in a template path: letters, digits, "_" and "-", not empty.
-bool IsValidLanguageCode(std::string_view code);
+// IsValidLanguageCode (webservice/language_files.h) decides which language codes may stand in a
+// template path.
 
 struct TTemplateFiles {
   std::string mask;       // the folder and mask searched, for the trace

@@ -1,17 +1,40 @@
 // Program entry of the conference service: install, uninstall, or run in the foreground.
 #include <memory>
 
+#include "notifications/send_mail_module.h"
+#include "notifications/sms_reminder.h"
 #include "platform/registry.h"
 #include "platform/service_app.h"
+#include "service/database.h"
 #include "service/helpers.h"
+#include "service/schema.h"
 #include "service/zynt_parlevo.h"
+
+namespace parlevo {
+namespace {
+
+// The SMS reminder thread as the service owns it: freeing it stops and joins the thread.
+struct TSMSReminderWorker : IServiceWorker {
+  TSMSReminder reminder;
+};
+
+TZyntParlevoParts ServiceParts() {
+  TZyntParlevoParts parts;
+  parts.update_db = [] { UpdateDB(GetConnectionString()); };
+  parts.make_sms_reminder = [] { return std::make_unique<TSMSReminderWorker>(); };
+  return parts;
+}
+
+}  // namespace
+}  // namespace parlevo
 
 int main(int argc, char** argv) {
   using namespace parlevo;
   return ServiceMain(argc, argv, [](const TServiceOptions& options) {
     SetExeFolder(options.home.string());
     SetRegistryFilePath(ResolveRegistryFilePath(options.registry_file, options.home));
-    TZyntParlevoParts parts;
-    return std::make_unique<TZyntParlevo>(std::move(parts));
+    auto service = std::make_unique<TZyntParlevo>(ServiceParts());
+    CreateEMailDataModule();
+    return service;
   });
 }

@@ -14,6 +14,7 @@
 
 #include "platform/registry.h"
 #include "service/check_registry.h"
+#include "service/database.h"
 
 extern char** environ;
 

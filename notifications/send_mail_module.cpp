@@ -1,0 +1,118 @@
+#include "notifications/send_mail_module.h"
+
+#include <exception>
+#include <mutex>
+
+#include "logging/lg_auto.h"
+#include "platform/registry.h"
+#include "service/database.h"
+#include "service/helpers.h"
+#include "service/sql_values.h"
+
+namespace parlevo {
+
+using logging::MainSession;
+using logging::TLgLevel;
+using logging::TLgMethodScope;
+
+namespace {
+
+std::mutex module_mutex;
+std::shared_ptr<TEMailDataModule> module_instance;
+
+std::string ServiceConnectionString() {
+  std::string install_path;
+  TRegistry registry;
+  if (registry.OpenKeyReadOnly(kParlevoRegistryKey))
+    install_path = registry.ReadString("InstallPath");
+  return GetConnectionString(install_path);
+}
+
+int ReadIsLotusNotes() {
+  TRegistry registry;
+  registry.OpenKey(kParlevoRegistryKey, true);
+  return registry.ReadInteger("isLotusNotes");
+}
+
+std::string ReadMailSender() {
+  TRegistry registry;
+  registry.OpenKey(kParlevoRegistryKey, true);
+  return registry.ReadString("MailSender");
+}
+
+}  // namespace
+
+std::shared_ptr<TEMailDataModule> EMailDataModule() {
+  std::lock_guard lock(module_mutex);
+  return module_instance;
+}
+
+void SetEMailDataModule(std::shared_ptr<TEMailDataModule> module) {
+  std::lock_guard lock(module_mutex);
+  module_instance = std::move(module);
+}
+
+TEMailModuleOptions ServiceEMailModuleOptions() {
+  TEMailModuleOptions options;
+  options.app_path = ExeFolder();
+  options.read_is_lotus_notes = ReadIsLotusNotes;
+  options.read_mail_sender = ReadMailSender;
+  options.read_attendees = getAllRecipients;
+  options.write_debug_log = [](std::string_view line) { WriteDebugLog(line); };
+  return options;
+}
+
+void CreateEMailDataModule() {
+  SetEMailDataModule(std::make_shared<TEMailDataModule>(ServiceEMailModuleOptions()));
+}
+
+std::optional<std::vector<std::string>> getAllRecipients(std::string_view conference_id) {
+  auto& log = MainSession();
+  TLgMethodScope scope(log, "getAllRecipients");
+  const std::string connect_str = ServiceConnectionString();
+  std::unique_ptr<TADOQuery> query;
+  std::string error;
+  const auto id = SqlInt(conference_id);
+  const std::string sql = "Select [memberID] FROM [conferenceMembers] where [conferenceID] = " +
+                          (id ? *id : std::string(conference_id)) + " and [host] <> -1";
+  log.LogSql(TLgLevel::Debug, "string_Query", sql);
+  if (!id) {
+    log.LogError(SqlIntError("conferenceID", conference_id));
+    return std::nullopt;
+  }
+  if (!ConnectToADODB(query, connect_str, sql, true, error)) {
+    log.LogError(error);
+    return std::nullopt;
+  }
+  log.LogMessage("getAllRecipients::getAllRecipients Query auslesen Start");
+  std::vector<std::string> list;
+  for (; !query->Eof(); query->Next()) {
+    try {
+      const auto member_id = SqlInt(query->FieldByName("memberID").AsString());
+      if (!member_id) continue;
+      const std::string sub =
+          "Select [name], [firstname], [email] from [members] where [ID] = " + *member_id;
+      log.LogSql(TLgLevel::Debug, "string_SubQuery", sub);
+      std::unique_ptr<TADOQuery> members;
+      if (!ConnectToADODB(members, connect_str, sub, true, error)) {
+        log.LogError(error);
+        return std::nullopt;
+      }
+      for (; !members->Eof(); members->Next()) {
+        std::string line = members->FieldByName("name").AsString() + "|" +
+                           members->FieldByName("firstname").AsString() + "|" +
+                           members->FieldByName("email").AsString();
+        log.LogString(TLgLevel::Debug, "strBuffer", line);
+        list.push_back(std::move(line));
+      }
+      FreeADOQuery(members);
+    } catch (const std::exception& e) {
+      // One unreadable member does not end the list.
+      log.LogException(e, "getAllRecipients");
+    }
+  }
+  FreeADOQuery(query);
+  return list;
+}
+
+}  // namespace parlevo

@@ -1,0 +1,99 @@
+// SendMailHelper against a real database file and real mail peers on loopback.
+#include "participants/send_mail_helper.h"
+
+#include <gtest/gtest.h>
+
+#include "participants/invitations.h"
+#include "participants/invitations_test_fixture.h"
+
+namespace parlevo {
+namespace {
+
+using testing_support::Contains;
+using testing_support::TMessage;
+
+using SendMailHelperTest = testing_support::Invitations;
+
+TEST_F(SendMailHelperTest, CancellationByMailAndSms) {
+  install_.SetInteger("SMSActivate", 1);
+  pugi::xml_document response;
+  response.append_child("RESPONSE");
+  // Never mailed: nothing to cancel.
+  EXPECT_FALSE(SendMailHelper("1", std::to_string(anna_), false, response));
+  EXPECT_EQ(NodeText(FindXMLNode(response.document_element(), "result", false)),
+            "Keine Teilnehmer gefunden");
+  EXPECT_TRUE(peers_.Messages().empty());
+
+  MarkMailed(anna_);
+  pugi::xml_document second;
+  second.append_child("RESPONSE");
+  EXPECT_TRUE(SendMailHelper("1", std::to_string(anna_), false, second));
+  const auto messages = peers_.Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  const TMessage* mail = MessageTo(messages, "anna@example.test");
+  ASSERT_NE(mail, nullptr);
+  EXPECT_EQ(mail->subject, "Absage: \"Weekly\"");
+  EXPECT_TRUE(Contains(mail->Calendar(), "\r\nMETHOD:CANCEL\r\n"));
+  EXPECT_TRUE(Contains(mail->Calendar(), "\r\nSTATUS:CANCELLED\r\n"));
+  const TMessage* sms = MessageTo(messages, "0170111@gw.example.test");
+  ASSERT_NE(sms, nullptr);
+  EXPECT_EQ(sms->ip, peers_.ip.at("gw"));
+  EXPECT_EQ(sms->subject, "Konferenz");
+  ASSERT_EQ(sms->parts.size(), 1u);  // no calendar in an SMS
+  EXPECT_TRUE(Contains(sms->parts[0].text, "Absage: Ihre Teilnahme an der Telefonkonferenz"));
+  // A cancellation does not change the mark; the caller deletes the membership.
+  EXPECT_EQ(Mailed(anna_), "Wahr");
+}
+
+TEST_F(SendMailHelperTest, MissingLanguageIsSetOnlyWhereEmpty) {
+  // Two members share an address holding an apostrophe; one has no language, the other English.
+  const int quote = AddMember("Herr", "", "O'Brien", "Sean", "o'brien@example.test", "", "", "");
+  const int twin =
+      AddMember("Frau", "", "O'Brien", "Siobhan", "o'brien@example.test", "", "", "eng");
+  const int plain = AddMember("Herr", "", "Lang", "Otto", "otto@example.test", "", "", "");
+  Join(quote, false, "44444", "ger");
+  Join(plain, false, "77777", "ger");
+  pugi::xml_document response;
+  response.append_child("RESPONSE");
+  // The address is no valid mail address, so the mail itself fails; the language is set first.
+  EXPECT_FALSE(SendMailHelper("1", std::to_string(quote), true, response));
+  EXPECT_EQ(
+      install_.Row("SELECT language FROM members WHERE ID=" + std::to_string(quote), {"language"}),
+      std::vector<std::string>{"ger"});
+  EXPECT_EQ(
+      install_.Row("SELECT language FROM members WHERE ID=" + std::to_string(twin), {"language"}),
+      std::vector<std::string>{"eng"});
+
+  EXPECT_TRUE(SendMailHelper("1", std::to_string(plain), true, response))
+      << DocumentXMLText(response);
+  EXPECT_EQ(
+      install_.Row("SELECT language FROM members WHERE ID=" + std::to_string(plain), {"language"}),
+      std::vector<std::string>{"ger"});
+  const auto messages = peers_.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(Contains(messages[0].parts[0].text, "<p>Herr Otto Lang,</p>"));
+}
+
+TEST_F(SendMailHelperTest, SalutationFallbacksAndAnUnreadableConferenceLanguage) {
+  // Member language without a file: the gender is male; the conference language gives the word.
+  const int nofile =
+      AddMember("Monsieur", "", "Dupont", "Jean", "jean@example.test", "", "", "fra");
+  Join(nofile, false, "55555", "eng");
+  auto answer = Run(SendInviteMail, Request("SendInviteMail", Entry(nofile, "1", "-")));
+  EXPECT_EQ(answer.Element("result"), "EMail(s) erfolgreich verschickt");
+  auto messages = peers_.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(Contains(messages[0].parts[0].text, "Mr Jean Dupont")) << messages[0].parts[0].text;
+
+  // A conference language without a language file: the message cannot be built, the invitation
+  // fails without a reason and the membership stays unmailed.
+  const int nolang = AddMember("Frau", "", "Weber", "Eva", "eva@example.test", "", "", "ger");
+  Join(nolang, false, "66666", "../ger");
+  answer = Run(SendInviteMail, Request("SendInviteMail", Entry(nolang, "1", "-")));
+  EXPECT_FALSE(answer.Has("result"));
+  EXPECT_EQ(peers_.Messages().size(), 1u);
+  EXPECT_EQ(Mailed(nolang), "Falsch");
+}
+
+}  // namespace
+}  // namespace parlevo

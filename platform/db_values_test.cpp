@@ -1,0 +1,121 @@
+#include "platform/db_values.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace parlevo::db {
+namespace {
+
+class DbValues : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    saved_tz_ = tz ? std::optional<std::string>(tz) : std::nullopt;
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (saved_tz_) {
+      setenv("TZ", saved_tz_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  std::optional<std::string> saved_tz_;
+};
+
+TEST_F(DbValues, DeclaredTypesNameTheKinds) {
+  EXPECT_EQ(ClassifyDeclaredType("BIT"), FieldKind::Boolean);
+  EXPECT_EQ(ClassifyDeclaredType("TEXT(20)"), FieldKind::Text);
+  EXPECT_EQ(ClassifyDeclaredType("LONGTEXT"), FieldKind::Text);
+  EXPECT_EQ(ClassifyDeclaredType("LONG INTEGER"), FieldKind::Integer);
+  EXPECT_EQ(ClassifyDeclaredType("INTEGER"), FieldKind::Integer);
+  EXPECT_EQ(ClassifyDeclaredType("DATE"), FieldKind::DateTime);
+  EXPECT_EQ(ClassifyDeclaredType("datetime"), FieldKind::DateTime);
+  EXPECT_EQ(ClassifyDeclaredType("DOUBLE"), FieldKind::Real);
+  EXPECT_EQ(ClassifyDeclaredType(""), FieldKind::Unknown);
+}
+
+TEST_F(DbValues, DatesAreStoredAsLocalDayNumbers) {
+  const auto text = [](std::string s) { return DbValue::Of(std::move(s)); };
+  const TDateTime day = EncodeDate(2026, 3, 7);
+  EXPECT_EQ(CoerceForColumn(text("07.03.2026"), FieldKind::DateTime), DbValue::Of(day));
+  EXPECT_EQ(CoerceForColumn(text("07.03.2026 10:30"), FieldKind::DateTime),
+            DbValue::Of(day + EncodeTime(10, 30, 0, 0)));
+  EXPECT_EQ(CoerceForColumn(text("2026-03-07 10:30:15"), FieldKind::DateTime),
+            DbValue::Of(day + EncodeTime(10, 30, 15, 0)));
+  // A zone is converted to the local time (Berlin is one hour ahead in March).
+  EXPECT_EQ(CoerceForColumn(text("2026-03-07T09:30:00.000Z"), FieldKind::DateTime),
+            DbValue::Of(day + EncodeTime(10, 30, 0, 0)));
+  EXPECT_EQ(CoerceForColumn(text("2026-03-07T10:30:00+01:00"), FieldKind::DateTime),
+            DbValue::Of(day + EncodeTime(10, 30, 0, 0)));
+  EXPECT_EQ(CoerceForColumn(text("46088.5"), FieldKind::DateTime), DbValue::Of(46088.5));
+  EXPECT_EQ(CoerceForColumn(DbValue::Of(int64_t{46088}), FieldKind::DateTime),
+            DbValue::Of(46088.0));
+  EXPECT_TRUE(CoerceForColumn(text(""), FieldKind::DateTime).IsNull());
+  EXPECT_TRUE(CoerceForColumn(text("  "), FieldKind::DateTime).IsNull());
+  for (const char* bad : {"tomorrow", "31.02.2026", "2026-03-07 25:00", "07.03.26"}) {
+    try {
+      CoerceForColumn(text(bad), FieldKind::DateTime);
+      ADD_FAILURE() << bad;
+    } catch (const DbError& e) {
+      EXPECT_STREQ(e.what(), "Data type mismatch in criteria expression.");
+    }
+  }
+}
+
+TEST_F(DbValues, IntegersAndFlagsAsJetStoresThem) {
+  const auto text = [](std::string s) { return DbValue::Of(std::move(s)); };
+  EXPECT_EQ(CoerceForColumn(text("-1"), FieldKind::Integer), DbValue::Of(int64_t{-1}));
+  EXPECT_EQ(CoerceForColumn(text(" 42 "), FieldKind::Integer), DbValue::Of(int64_t{42}));
+  EXPECT_EQ(CoerceForColumn(text("2.5"), FieldKind::Integer), DbValue::Of(int64_t{2}));
+  EXPECT_TRUE(CoerceForColumn(text(""), FieldKind::Integer).IsNull());
+  EXPECT_THROW(CoerceForColumn(text("1 OR 1=1"), FieldKind::Integer), DbError);
+  EXPECT_THROW(CoerceForColumn(text("12abc"), FieldKind::Integer), DbError);
+
+  EXPECT_EQ(CoerceForColumn(DbValue::Of(int64_t{1}), FieldKind::Boolean), DbValue::Of(int64_t{-1}));
+  EXPECT_EQ(CoerceForColumn(DbValue::Of(int64_t{0}), FieldKind::Boolean), DbValue::Of(int64_t{0}));
+  EXPECT_EQ(CoerceForColumn(text("True"), FieldKind::Boolean), DbValue::Of(int64_t{-1}));
+  EXPECT_EQ(CoerceForColumn(text("falsch"), FieldKind::Boolean), DbValue::Of(int64_t{0}));
+  EXPECT_EQ(CoerceForColumn(DbValue::Null(), FieldKind::Boolean), DbValue::Of(int64_t{0}));
+  EXPECT_THROW(CoerceForColumn(text("maybe"), FieldKind::Boolean), DbError);
+
+  // Text columns keep what was written, quotes and all.
+  EXPECT_EQ(CoerceForColumn(text("  \"x\" "), FieldKind::Text), text("  \"x\" "));
+}
+
+TEST_F(DbValues, ReadsAsTheServiceExpectsThem) {
+  const DbValue yes = DbValue::Of(int64_t{-1});
+  EXPECT_EQ(ValueAsString(yes, FieldKind::Boolean), "Wahr");
+  EXPECT_EQ(ValueAsString(DbValue::Of(int64_t{0}), FieldKind::Boolean), "Falsch");
+  EXPECT_TRUE(ValueAsBoolean(yes, FieldKind::Boolean));
+  EXPECT_TRUE(ValueAsBoolean(DbValue::Of(std::string("Wahr")), FieldKind::Text));
+
+  const TDateTime t = EncodeDate(2026, 3, 7) + EncodeTime(9, 5, 3, 42);
+  EXPECT_EQ(ValueAsString(DbValue::Of(t), FieldKind::DateTime), "07.03.2026 09:05:03.042");
+  EXPECT_EQ(ValueAsString(DbValue::Of(46088.0), FieldKind::DateTime), "07.03.2026");
+  // ISO texts written by the PBX side read the same.
+  EXPECT_EQ(ValueAsString(DbValue::Of(std::string("2026-03-07 09:05:03")), FieldKind::DateTime),
+            "07.03.2026 09:05:03.000");
+  EXPECT_EQ(ValueAsDateTime(DbValue::Of(std::string("2026-03-07")), FieldKind::DateTime), 46088);
+  EXPECT_EQ(ValueAsString(DbValue::Of(std::string("garbage")), FieldKind::DateTime), "garbage");
+  EXPECT_THROW(ValueAsDateTime(DbValue::Of(std::string("garbage")), FieldKind::DateTime), DbError);
+
+  EXPECT_EQ(ValueAsString(DbValue::Null(), FieldKind::DateTime), "");
+  EXPECT_EQ(ValueAsString(DbValue::Null(), FieldKind::Boolean), "");
+  EXPECT_EQ(ValueAsInteger(DbValue::Null(), FieldKind::Integer), 0);
+  EXPECT_EQ(ValueAsString(DbValue::Of(int64_t{12}), FieldKind::Integer), "12");
+  EXPECT_EQ(ValueAsString(DbValue::Of(1.5), FieldKind::Unknown), "1.5");
+  EXPECT_EQ(ValueAsInteger(DbValue::Of(std::string(" 17")), FieldKind::Text), 17);
+  try {
+    ValueAsInteger(DbValue::Of(std::string("abc")), FieldKind::Text);
+    ADD_FAILURE();
+  } catch (const DbError& e) {
+    EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
+  }
+}
+
+}  // namespace
+}  // namespace parlevo::db

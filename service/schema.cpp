@@ -1,0 +1,303 @@
+#include "service/schema.h"
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "logging/lg_auto.h"
+#include "platform/datetime.h"
+#include "service/database.h"
+
+namespace parlevo {
+namespace {
+
+using logging::MainSession;
+using logging::TLgLevel;
+using logging::TLgMethodScope;
+
+// The tables of version 1 as the service was delivered with them. conferenceMembers is written
+// by inserts without a column list, so its column order is fixed; the four flags sit at the
+// positions 4 (email), 10 (sms), 11 (present) and 13 (kick).
+constexpr const char* kDeliveredTables[] = {
+    "CREATE TABLE rooms (name TEXT(255), directdial TEXT(255), pin TEXT(255))",
+    "CREATE TABLE conferences (ID COUNTER PRIMARY KEY NOT NULL, room TEXT(255), name TEXT(255), "
+    "[date] DATE, starttime DATETIME, endtime DATETIME)",
+    "CREATE TABLE members (ID COUNTER PRIMARY KEY NOT NULL, sex TEXT(255), title TEXT(255), "
+    "name TEXT(255), firstname TEXT(255), email TEXT(255), sms TEXT(255), company TEXT(255), "
+    "project TEXT(255))",
+    "CREATE TABLE conferenceMembers (memberID LONG INTEGER, conferenceID LONG INTEGER, host BIT, "
+    "email BIT, languagecode TEXT(20), pin TEXT(20), directdial TEXT(255), [min] DATETIME, "
+    "[max] DATETIME, sms BIT, present BIT, listenOnly BIT, kick BIT, membersvisible BIT)",
+    "CREATE TABLE conferenceMemberLog (conferenceID LONG INTEGER, memberID LONG INTEGER, "
+    "[from] DATETIME, [to] DATETIME)",
+    "CREATE TABLE languageid (name TEXT(20), [default] BIT)",
+};
+constexpr const char* kDeliveredRows[] = {
+    "INSERT INTO languageid (name, [default]) VALUES (\"ger\", true)",
+};
+
+struct StepStatement {
+  const char* description;
+  const char* sql;
+  // An engine error of a statement that moves data leaves the step undone: running the rest
+  // would drop the columns the data was to be moved from.
+  bool moves_data = false;
+  // Logged with the error message when the statement reports failure.
+  bool log_failure = false;
+  const char* failure_note = nullptr;
+};
+
+struct Step {
+  std::string_view version;
+  const char* routine;
+  std::vector<StepStatement> statements;
+};
+
+const std::vector<Step>& Steps() {
+  static const std::vector<Step> steps = {
+      {"2.00",
+       "TZyntParlevo::UpdateDBVersion200",
+       {
+           {"Create table conferenceRecurrences",
+            "CREATE TABLE conferenceRecurrences (RecurrenceId COUNTER PRIMARY KEY NOT NULL, room "
+            "TEXT, name TEXT, startdate DATE, starttime DATE, endtime DATE, IsRecurrenceElement "
+            "INT, Daily INT, DailyInterval INT, DailyEveryWorkDay INT, Weekly INT, WeeklyInterval "
+            "INT, WeeklyMonday INT, WeeklyTuesday INT, WeeklyWednesday INT, WeeklyThursday INT, "
+            "WeeklyFriday INT, WeeklySaturday INT, WeeklySunday INT, Monthly INT, MonthlyInterval "
+            "INT, MonthlyDay INT, MonthlyDayInterval INT, PinHost INT, PinMember INT, "
+            "PinListenOnly INT)"},
+           {"Add RecurrenceId and the PINs to conferences",
+            "ALTER TABLE conferences ADD COLUMN RecurrenceId INT, COLUMN PinHost INT, COLUMN "
+            "PinMember INT, COLUMN PinListenOnly INT"},
+           {"Add HideFromAddressbook to members",
+            "ALTER TABLE members ADD COLUMN HideFromAddressbook BIT"},
+       }},
+      {"2.10",
+       "TZyntParlevo::UpdateDBVersion210",
+       {
+           {"Add enddate to conferenceRecurrences",
+            "ALTER TABLE conferenceRecurrences ADD COLUMN `enddate` DATETIME"},
+           {"Add enddate to conferences", "ALTER TABLE conferences ADD COLUMN enddate DATETIME"},
+       }},
+      {"2.21",
+       "TZyntParlevo::UpdateDBVersion221",
+       {
+           {"Add MonthlyEveryX to conferenceRecurrences",
+            "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyEveryX LONG INTEGER"},
+           {"Add MonthlyWeekDay to conferenceRecurrences",
+            "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyWeekDay LONG INTEGER"},
+           {"Copy MonthlyDay to MonthlyEveryX",
+            "UPDATE conferenceRecurrences SET MonthlyEveryX = MonthlyDay WHERE 1=1", true},
+           {"Copy MonthlyDayInterval to MonthlyWeekDay",
+            "UPDATE conferenceRecurrences SET MonthlyWeekDay = MonthlyDayInterval WHERE 1=1", true},
+           {"Drop MonthlyDay", "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDay"},
+           {"Drop MonthlyDayInterval",
+            "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDayInterval"},
+       }},
+      {"2.22",
+       "TZyntParlevo::UpdateDBVersion222",
+       {
+           {"Widen SchemaVersion.Version",
+            "ALTER TABLE SchemaVersion ALTER COLUMN Version TEXT(20)"},
+       }},
+      {"2.30",
+       "TZyntParlevo::UpdateDBVersion230",
+       {
+           {"Add language to members", "ALTER TABLE [members] ADD COLUMN [language] TEXT(20)",
+            false, true, "Empty Error Message probably means that [language] already existed"},
+           {"Set empty member languages to ger",
+            "UPDATE members SET [language] = IIF(IsNull([language]),\"ger\",[language])", true,
+            true},
+       }},
+  };
+  return steps;
+}
+
+std::string VersionQuery(std::string_view version) {
+  return "SELECT Version FROM SchemaVersion WHERE Version = \"" + std::string(version) + "\"";
+}
+
+std::string TrimBlanks(std::string s) {
+  const size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  const size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+// Whether the query's result stands on the row of the version.
+bool HoldsVersion(const TADOQuery& query, std::string_view version) {
+  const std::string found = query.Eof() ? "" : TrimBlanks(query.FieldByName("Version").AsString());
+  return found == version;
+}
+
+bool RunStep(const std::string& connect_str, const Step& step, const StatementObserver& observe) {
+  TLgMethodScope scope(MainSession(), step.routine);
+  auto& log = MainSession();
+  const auto run = [&](TADOQuery& query, const std::string& sql, bool is_select,
+                       std::string& error) {
+    if (observe) observe(sql);
+    return RunOnQuery(query, sql, is_select, error);
+  };
+  SetCurrentConnectionString(connect_str);
+  auto query = std::make_unique<TADOQuery>();
+  std::string error;
+  try {
+    query->Connection().Open(connect_str);
+    query->Connection().BeginTrans();
+  } catch (const std::exception& e) {
+    log.LogError(e.what());
+    return false;
+  }
+  // Another instance of the service may have applied the step since it was found missing.
+  if (run(*query, VersionQuery(step.version), true, error) && HoldsVersion(*query, step.version)) {
+    log.LogMessage("Version " + std::string(step.version) + " was applied meanwhile");
+    query->Connection().RollbackTrans();
+    return true;
+  }
+  int number = 1;
+  for (const StepStatement& s : step.statements) {
+    log.LogMessage(std::to_string(number++) + ". " + s.description);
+    error.clear();
+    const bool ok = run(*query, s.sql, false, error);
+    if (!ok && s.log_failure) {
+      log.LogError(error);
+      if (s.failure_note) log.LogError(s.failure_note);
+    }
+    if (!ok && !error.empty() && (s.moves_data || !query->Connection().InTransaction())) {
+      log.LogError("Version " + std::string(step.version) +
+                   " not applied, the database is left as it was: " + error);
+      FreeADOQuery(query);  // rolls the transaction back
+      return false;
+    }
+  }
+  log.LogMessage(std::to_string(number) + ". Record version " + std::string(step.version));
+  error.clear();
+  const std::string row = "INSERT INTO SchemaVersion (Version, VersionDate) VALUES (\"" +
+                          std::string(step.version) + "\", \"" + DateToStr(Now()) + "\")";
+  if (!run(*query, row, false, error) || !query->Connection().InTransaction()) {
+    log.LogError("Version " + std::string(step.version) + " not applied: " + error);
+    FreeADOQuery(query);
+    return false;
+  }
+  try {
+    query->Connection().CommitTrans();
+  } catch (const std::exception& e) {
+    log.LogError(e.what());
+    FreeADOQuery(query);
+    return false;
+  }
+  FreeADOQuery(query);
+  return true;
+}
+
+const Step& StepOf(std::string_view version) {
+  for (const Step& s : Steps()) {
+    if (s.version == version) return s;
+  }
+  return Steps().front();
+}
+
+}  // namespace
+
+bool CreateDatabaseIfMissing(const std::string& connect_str) {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::CreateDatabaseIfMissing");
+  auto& log = MainSession();
+  try {
+    const std::string path = db::DataSourceOf(connect_str);
+    if (!std::filesystem::exists(path)) {
+      log.LogWarning("Database file " + path + " does not exist: create it");
+      const auto folder = std::filesystem::path(path).parent_path();
+      if (!folder.empty()) std::filesystem::create_directories(folder);
+      db::CreateDatabaseFile(path);
+    }
+    TADOQuery query;
+    query.Connection().Open(connect_str);
+    if (!query.Connection().GetTableNames().empty()) return true;
+    log.LogMessage("Create the tables of version 1");
+    query.Connection().BeginTrans();
+    std::string error;
+    for (const char* sql : kDeliveredTables) {
+      if (!RunOnQuery(query, sql, false, error) && !error.empty()) throw db::DbError(error);
+    }
+    for (const char* sql : kDeliveredRows) {
+      if (!RunOnQuery(query, sql, false, error)) throw db::DbError(error);
+    }
+    query.Connection().CommitTrans();
+    return true;
+  } catch (const std::exception& e) {
+    log.LogError(std::string("Database file not created: ") + e.what());
+    return false;
+  }
+}
+
+bool IsDBVersion(const std::string& connect_str, std::string_view version,
+                 const StatementObserver& observe) {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::IsDBVersion");
+  SetCurrentConnectionString(connect_str);
+  std::unique_ptr<TADOQuery> query;
+  std::string error;
+  const std::string sql = VersionQuery(version);
+  if (observe) observe(sql);
+  bool result = false;
+  if (ConnectToADODB(query, connect_str, sql, true, error)) {
+    try {
+      result = HoldsVersion(*query, version);
+    } catch (const std::exception& e) {
+      MainSession().LogException(e, "TZyntParlevo::IsDBVersion");
+    }
+  }
+  FreeADOQuery(query);
+  MainSession().LogBoolean(TLgLevel::Debug, "Result", result);
+  return result;
+}
+
+bool CreateSchemaVersion(const std::string& connect_str, const StatementObserver& observe) {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::CreateSchemaVersion");
+  SetCurrentConnectionString(connect_str);
+  std::unique_ptr<TADOQuery> query;
+  std::string error;
+  const std::string sql = "CREATE TABLE SchemaVersion (Version TEXT, VersionDate DATE)";
+  if (observe) observe(sql);
+  const bool result = ConnectToADODB(query, connect_str, sql, false, error);
+  if (!result) MainSession().LogError(error);
+  FreeADOQuery(query);
+  return result;
+}
+
+bool UpdateDBVersion200(const std::string& connect_str, const StatementObserver& observe) {
+  return RunStep(connect_str, StepOf("2.00"), observe);
+}
+bool UpdateDBVersion210(const std::string& connect_str, const StatementObserver& observe) {
+  return RunStep(connect_str, StepOf("2.10"), observe);
+}
+bool UpdateDBVersion221(const std::string& connect_str, const StatementObserver& observe) {
+  return RunStep(connect_str, StepOf("2.21"), observe);
+}
+bool UpdateDBVersion222(const std::string& connect_str, const StatementObserver& observe) {
+  return RunStep(connect_str, StepOf("2.22"), observe);
+}
+bool UpdateDBVersion230(const std::string& connect_str, const StatementObserver& observe) {
+  return RunStep(connect_str, StepOf("2.30"), observe);
+}
+
+bool UpdateDB(const std::string& connect_str, const StatementObserver& observe) {
+  TLgMethodScope scope(MainSession(), "TZyntParlevo::UpdateDB");
+  auto& log = MainSession();
+  SetCurrentConnectionString(connect_str);
+  CreateDatabaseIfMissing(connect_str);
+  if (observe) observe("SELECT * FROM SchemaVersion WHERE 1=0");
+  if (!TableExistsADO(connect_str, "SchemaVersion")) {
+    log.LogError("Table \"SchemaVersion\" does not exist");
+    CreateSchemaVersion(connect_str, observe);
+  } else {
+    log.LogMessage("Table \"SchemaVersion\" exists");
+  }
+  for (const Step& step : Steps()) {
+    if (IsDBVersion(connect_str, step.version, observe)) continue;
+    log.LogError("DB is not in v" + std::string(step.version));
+    if (!RunStep(connect_str, step, observe)) return false;
+  }
+  return true;
+}
+
+}  // namespace parlevo

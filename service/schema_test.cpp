@@ -1,0 +1,227 @@
+#include "service/schema.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "service/database.h"
+
+namespace parlevo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+class Schema : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/parlevo-schema-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    connstr_ = GetConnectionString(dir_);
+  }
+  void TearDown() override {
+    db::CloseIdleConnections();
+    std::filesystem::remove_all(dir_);
+  }
+
+  void Exec(const std::string& sql) {
+    db::TADOQuery q;
+    q.Connection().Open(connstr_);
+    q.ExecSQL(sql);
+  }
+
+  std::unique_ptr<TADOQuery> Select(const std::string& sql) {
+    std::unique_ptr<TADOQuery> query;
+    std::string error;
+    EXPECT_TRUE(ConnectToADODB(query, connstr_, sql, true, error)) << error;
+    return query;
+  }
+
+  std::vector<std::string> Columns(const std::string& table) {
+    auto q = Select("SELECT * FROM [" + table + "] WHERE 1=0");
+    std::vector<std::string> names;
+    if (!q) return names;
+    for (size_t i = 0; i < q->FieldCount(); ++i) names.push_back(q->Fields(i).FieldName());
+    return names;
+  }
+
+  std::vector<std::string> Versions() {
+    auto q = Select("SELECT Version FROM SchemaVersion ORDER BY Version");
+    std::vector<std::string> versions;
+    for (; q && !q->Eof(); q->Next()) versions.push_back(q->FieldByName("Version").AsString());
+    return versions;
+  }
+
+  // A file of version 1 as delivered, brought to the given step by the chain itself.
+  void FileAt(std::string_view last_version) {
+    ASSERT_TRUE(CreateDatabaseIfMissing(connstr_));
+    if (last_version.empty()) return;
+    CreateSchemaVersion(connstr_);
+    using StepFn = bool (*)(const std::string&, const StatementObserver&);
+    const std::pair<std::string_view, StepFn> steps[] = {{"2.00", &UpdateDBVersion200},
+                                                         {"2.10", &UpdateDBVersion210},
+                                                         {"2.21", &UpdateDBVersion221},
+                                                         {"2.22", &UpdateDBVersion222},
+                                                         {"2.30", &UpdateDBVersion230}};
+    for (const auto& [version, step] : steps) {
+      ASSERT_TRUE(step(connstr_, {})) << version;
+      if (version == last_version) return;
+    }
+  }
+
+  std::string dir_;
+  std::string connstr_;
+};
+
+TEST_F(Schema, ANewInstallationEndsAtTheCurrentVersion) {
+  ASSERT_FALSE(std::filesystem::exists(dir_ + "/Database"));
+  EXPECT_TRUE(UpdateDB(connstr_));
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/Database/conference.mdb"));
+  EXPECT_THAT(Versions(), ElementsAre("2.00", "2.10", "2.21", "2.22", "2.30"));
+  auto q = Select("SELECT * FROM SchemaVersion WHERE Version=\"2.30\"");
+  EXPECT_DOUBLE_EQ(q->FieldByName("VersionDate").AsDateTime(), DateOf(Now()));
+
+  EXPECT_THAT(Columns("rooms"), ElementsAre("name", "directdial", "pin"));
+  EXPECT_THAT(Columns("conferences"),
+              ElementsAre("ID", "room", "name", "date", "starttime", "endtime", "RecurrenceId",
+                          "PinHost", "PinMember", "PinListenOnly", "enddate"));
+  EXPECT_THAT(Columns("members"),
+              ElementsAre("ID", "sex", "title", "name", "firstname", "email", "sms", "company",
+                          "project", "HideFromAddressbook", "language"));
+  EXPECT_THAT(
+      Columns("conferenceMembers"),
+      ElementsAre("memberID", "conferenceID", "host", "email", "languagecode", "pin", "directdial",
+                  "min", "max", "sms", "present", "listenOnly", "kick", "membersvisible"));
+  EXPECT_THAT(Columns("conferenceMemberLog"),
+              ElementsAre("conferenceID", "memberID", "from", "to"));
+  EXPECT_THAT(Columns("languageid"), ElementsAre("name", "default"));
+  EXPECT_THAT(Columns("conferenceRecurrences"),
+              ElementsAre("RecurrenceId", "room", "name", "startdate", "starttime", "endtime",
+                          "IsRecurrenceElement", "Daily", "DailyInterval", "DailyEveryWorkDay",
+                          "Weekly", "WeeklyInterval", "WeeklyMonday", "WeeklyTuesday",
+                          "WeeklyWednesday", "WeeklyThursday", "WeeklyFriday", "WeeklySaturday",
+                          "WeeklySunday", "Monthly", "MonthlyInterval", "PinHost", "PinMember",
+                          "PinListenOnly", "enddate", "MonthlyEveryX", "MonthlyWeekDay"));
+  q = Select("SELECT name FROM [languageid] WHERE default=true");
+  EXPECT_EQ(q->FieldByName("name").AsString(), "ger");
+  // The column kinds the service's reads rely on.
+  q = Select(
+      "SELECT conferenceMembers.*, conferences.starttime FROM conferenceMembers, "
+      "conferences WHERE 1=0");
+  EXPECT_EQ(q->FieldByName("host").Kind(), db::FieldKind::Boolean);
+  EXPECT_EQ(q->FieldByName("min").Kind(), db::FieldKind::DateTime);
+  EXPECT_EQ(q->FieldByName("pin").Kind(), db::FieldKind::Text);
+  EXPECT_EQ(q->FieldByName("starttime").Kind(), db::FieldKind::DateTime);
+}
+
+TEST_F(Schema, AVersionOneFileIsBroughtForwardKeepingItsRows) {
+  FileAt("");
+  Exec("INSERT INTO members (name, email) VALUES (\"A\", \"a@x\")");
+  Exec("INSERT INTO members (name, email) VALUES (\"B\", \"b@x\")");
+  Exec("INSERT INTO conferences (room, name) VALUES (\"100\", \"C\")");
+  ASSERT_FALSE(TableExistsADO(connstr_, "SchemaVersion"));
+
+  EXPECT_TRUE(UpdateDB(connstr_));
+  EXPECT_THAT(Versions(), ElementsAre("2.00", "2.10", "2.21", "2.22", "2.30"));
+  auto q = Select("SELECT * FROM members ORDER BY ID");
+  ASSERT_EQ(q->RecordCount(), 2u);
+  for (; !q->Eof(); q->Next()) {
+    EXPECT_EQ(q->FieldByName("language").AsString(), "ger");
+    EXPECT_EQ(q->FieldByName("HideFromAddressbook").AsString(), "Falsch");
+  }
+  q = Select("SELECT * FROM conferences");
+  EXPECT_EQ(q->FieldByName("name").AsString(), "C");
+  EXPECT_TRUE(q->FieldByName("RecurrenceId").IsNull());
+}
+
+TEST_F(Schema, AFileAtTheCurrentVersionOnlyAsks) {
+  ASSERT_TRUE(UpdateDB(connstr_));
+  std::vector<std::string> statements;
+  EXPECT_TRUE(UpdateDB(connstr_, [&](std::string_view sql) { statements.emplace_back(sql); }));
+  std::vector<std::string> expected = {"SELECT * FROM SchemaVersion WHERE 1=0"};
+  for (std::string_view v : kSchemaVersions) {
+    expected.push_back("SELECT Version FROM SchemaVersion WHERE Version = \"" + std::string(v) +
+                       "\"");
+  }
+  EXPECT_THAT(statements, ElementsAreArray(expected));
+  EXPECT_EQ(Versions().size(), 5u);
+}
+
+TEST_F(Schema, SeriesKeepTheirMonthlyValues) {
+  FileAt("2.10");
+  Exec(
+      "INSERT INTO conferenceRecurrences (room, name, Monthly, MonthlyInterval, MonthlyDay, "
+      "MonthlyDayInterval) VALUES (\"100\", \"S\", \"1\", \"1\", \"2\", \"1\")");
+  Exec(
+      "INSERT INTO conferenceRecurrences (room, name, Monthly, MonthlyDay, MonthlyDayInterval) "
+      "VALUES (\"100\", \"T\", \"1\", \"5\", \"6\")");
+  EXPECT_TRUE(UpdateDB(connstr_));
+  auto q = Select("SELECT * FROM conferenceRecurrences ORDER BY RecurrenceId");
+  ASSERT_EQ(q->RecordCount(), 2u);
+  EXPECT_EQ(q->FieldByName("MonthlyEveryX").AsInteger(), 2);
+  EXPECT_EQ(q->FieldByName("MonthlyWeekDay").AsInteger(), 1);
+  EXPECT_FALSE(q->FindField("MonthlyDay").has_value());
+  q->Next();
+  EXPECT_EQ(q->FieldByName("MonthlyEveryX").AsString(), "5");
+  EXPECT_EQ(q->FieldByName("MonthlyWeekDay").AsString(), "6");
+}
+
+TEST_F(Schema, AStepThatFailsHalfWayLeavesTheFileAsItWas) {
+  FileAt("2.10");
+  Exec("INSERT INTO conferenceRecurrences (room, MonthlyDay) VALUES (\"100\", 3)");
+  // Without the second source column the step's second copy fails after its first has run.
+  Exec("ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDayInterval");
+
+  EXPECT_FALSE(UpdateDB(connstr_));
+  EXPECT_THAT(Versions(), ElementsAre("2.00", "2.10"));
+  auto q = Select("SELECT * FROM conferenceRecurrences");
+  EXPECT_EQ(q->FieldByName("MonthlyDay").AsInteger(), 3);   // not dropped
+  EXPECT_FALSE(q->FindField("MonthlyEveryX").has_value());  // not added either
+  EXPECT_FALSE(IsDBVersion(connstr_, "2.22"));              // later steps wait
+
+  // Mended, the step runs again at the next start.
+  Exec("ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyDayInterval INT");
+  EXPECT_TRUE(UpdateDB(connstr_));
+  EXPECT_THAT(Versions(), ElementsAre("2.00", "2.10", "2.21", "2.22", "2.30"));
+  q = Select("SELECT * FROM conferenceRecurrences");
+  EXPECT_EQ(q->FieldByName("MonthlyEveryX").AsInteger(), 3);
+}
+
+TEST_F(Schema, LanguagesThatWereSetStay) {
+  FileAt("2.22");
+  // The column came in by other means before the step was recorded.
+  Exec("ALTER TABLE [members] ADD COLUMN [language] TEXT(20)");
+  Exec("INSERT INTO members (name, [language]) VALUES (\"A\", \"eng\")");
+  Exec("INSERT INTO members (name) VALUES (\"B\")");
+  EXPECT_TRUE(UpdateDB(connstr_));
+  auto q = Select("SELECT name, [language] FROM members ORDER BY name");
+  EXPECT_EQ(q->FieldByName("language").AsString(), "eng");
+  q->Next();
+  EXPECT_EQ(q->FieldByName("language").AsString(), "ger");
+  EXPECT_TRUE(IsDBVersion(connstr_, "2.30"));
+}
+
+TEST_F(Schema, AnUnusableDatabaseIsOnlyReported) {
+  EXPECT_FALSE(UpdateDB(""));
+  // A folder where the file should be.
+  std::filesystem::create_directories(dir_ + "/Database/conference.mdb");
+  EXPECT_FALSE(UpdateDB(connstr_));
+  EXPECT_FALSE(IsDBVersion(connstr_, "2.00"));
+  EXPECT_FALSE(CreateSchemaVersion(connstr_));
+}
+
+TEST_F(Schema, SchemaVersionIsCreatedThoughItReportsNoRow) {
+  FileAt("");
+  EXPECT_FALSE(CreateSchemaVersion(connstr_));
+  EXPECT_TRUE(TableExistsADO(connstr_, "SchemaVersion"));
+  EXPECT_FALSE(IsDBVersion(connstr_, "2.00"));
+  EXPECT_TRUE(UpdateDBVersion200(connstr_));
+  EXPECT_TRUE(IsDBVersion(connstr_, "2.00"));
+  EXPECT_TRUE(UpdateDBVersion200(connstr_));  // found applied: nothing runs twice
+  EXPECT_THAT(Versions(), ElementsAre("2.00"));
+}
+
+}  // namespace
+}  // namespace parlevo
