@@ -9,6 +9,9 @@
 #include "service/helpers.h"
 #include "service/schema.h"
 #include "service/zynt_parlevo.h"
+#include "webservice/front/frontend_files.h"
+#include "webservice/front/http_bridge.h"
+#include "webservice/front/soap_web_module.h"
 
 namespace parlevo {
 namespace {
@@ -20,6 +23,12 @@ struct TSMSReminderWorker : IServiceWorker {
 
 TZyntParlevoParts ServiceParts() {
   TZyntParlevoParts parts;
+  parts.make_http_server = [] {
+    auto bridge = std::make_unique<TIdHTTPWebBrokerBridge>();
+    bridge->RegisterWebModuleClass(SOAPWebModuleClass());
+    bridge->SetOnCommandGet(HTTPServerCommandGet);
+    return bridge;
+  };
   parts.update_db = [] { UpdateDB(GetConnectionString()); };
   parts.make_sms_reminder = [] { return std::make_unique<TSMSReminderWorker>(); };
   return parts;

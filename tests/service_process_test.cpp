@@ -1,6 +1,9 @@
 // Starts the real program in a fresh install folder and checks what it leaves there and how it
 // answers the control signals.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,6 +25,39 @@ namespace parlevo {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A port nobody listens on right now.
+uint16_t FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+bool Accepts(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Waits until the port accepts (or refuses) connections; false when it never does.
+bool WaitAccepts(uint16_t port, bool accepting) {
+  for (int i = 0; i < 500; ++i) {
+    if (Accepts(port) == accepting) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 class ProgramTest : public ::testing::Test {
  protected:
@@ -79,6 +115,15 @@ class ProgramTest : public ::testing::Test {
     FAIL() << "the program never wrote its defaults";
   }
 
+  // Writes a configuration key that holds only "Port".
+  uint16_t PresetPort() {
+    const uint16_t port = FreePort();
+    TRegistry registry(home_ / "registry.reg");
+    registry.OpenKey(kParlevoRegistryKey, true);
+    registry.WriteInteger("Port", port);
+    return port;
+  }
+
   fs::path home_;
   pid_t pid_ = -1;
 };
@@ -86,6 +131,8 @@ class ProgramTest : public ::testing::Test {
 TEST_F(ProgramTest, FreshHomeGetsItsConfigurationAndStopsOnSigterm) {
   Start();
   WaitForDefaults();
+  // No "Port" could be read on this first start, so it listens on 83; the next start uses 81.
+  EXPECT_TRUE(WaitAccepts(83, true));
   ASSERT_EQ(::kill(pid_, SIGTERM), 0);
   EXPECT_EQ(WaitExit(std::chrono::seconds(2)), 0);
 
@@ -105,29 +152,28 @@ TEST_F(ProgramTest, FreshHomeGetsItsConfigurationAndStopsOnSigterm) {
 }
 
 TEST_F(ProgramTest, KeyHoldingOnlyPortKeepsItAndGainsTheRest) {
-  {
-    std::ofstream out(home_ / "registry.reg", std::ios::binary);
-    out << "Windows Registry Editor Version 5.00\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvalen\\Parlevo for ZyntWare]\r\n"
-           "\"Port\"=dword:00001f90\r\n";
-  }
+  const uint16_t port = PresetPort();
   Start();
   WaitForDefaults();
+  EXPECT_TRUE(WaitAccepts(port, true));
   ASSERT_EQ(::kill(pid_, SIGINT), 0);
   EXPECT_EQ(WaitExit(std::chrono::seconds(2)), 0);
   TRegistry registry(home_ / "registry.reg");
   ASSERT_TRUE(registry.OpenKeyReadOnly(kParlevoRegistryKey));
-  EXPECT_EQ(registry.ReadInteger("Port"), 8080);
+  EXPECT_EQ(registry.ReadInteger("Port"), port);
   EXPECT_EQ(registry.GetValueNames().front(), "Port");
   EXPECT_EQ(registry.GetValueNames().size(), 25u);
 }
 
-TEST_F(ProgramTest, PauseAndContinueKeepTheProcessAlive) {
+TEST_F(ProgramTest, PauseStopsServingAndContinueServesAgain) {
+  const uint16_t port = PresetPort();
   Start();
   WaitForDefaults();
+  ASSERT_TRUE(WaitAccepts(port, true));
   ASSERT_EQ(::kill(pid_, SIGUSR1), 0);
+  EXPECT_TRUE(WaitAccepts(port, false));
   ASSERT_EQ(::kill(pid_, SIGUSR2), 0);
-  EXPECT_EQ(WaitExit(std::chrono::milliseconds(200)), -1);
+  EXPECT_TRUE(WaitAccepts(port, true));
   ASSERT_EQ(::kill(pid_, SIGTERM), 0);
   EXPECT_EQ(WaitExit(std::chrono::seconds(2)), 0);
 }

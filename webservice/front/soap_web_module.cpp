@@ -1,0 +1,23 @@
+#include "webservice/front/soap_web_module.h"
+
+#include <httplib.h>
+
+#include "webservice/front/soap_impl.h"
+#include "webservice/soap.h"
+
+namespace parlevo {
+
+bool TSOAPWebModule::HandleRequest(const httplib::Request& request, httplib::Response& response) {
+  const std::string host = request.get_header_value("Host");
+  const soap::TSoapHttpResponse answer = soap::HandleSoapRequest(
+      {request.method, request.path, host, request.body}, ConferenceServiceMethods());
+  response.status = answer.status;
+  response.set_content(answer.body, answer.content_type);
+  return true;
+}
+
+TWebModuleClass SOAPWebModuleClass() {
+  return [] { return std::make_unique<TSOAPWebModule>(); };
+}
+
+}  // namespace parlevo
