@@ -1,10 +1,18 @@
+#include "logging/lg_file_protocol.h"
+#include "logging/lg_memory_protocol.h"
+#include "logging/lg_pipe_protocol.h"
 #include "logging/lg_protocol_factory.h"
+#include "logging/lg_tcp_protocol.h"
+#include "logging/lg_text_protocol.h"
 
 namespace parlevo::logging {
 
-// The concrete destinations ("file", "mem", "pipe", "tcp", "text") register themselves here as
-// they are added to the library; until then no name is known and the start-up connections
-// leave the global log center without a protocol.
-void RegisterLibraryProtocols() {}
+void RegisterLibraryProtocols() {
+  TLgProtocolFactory::RegisterProtocol<TLgFileProtocol>("file");
+  TLgProtocolFactory::RegisterProtocol<TLgMemoryProtocol>("mem");
+  TLgProtocolFactory::RegisterProtocol<TLgPipeProtocol>("pipe");
+  TLgProtocolFactory::RegisterProtocol<TLgTcpProtocol>("tcp");
+  TLgProtocolFactory::RegisterProtocol<TLgTextProtocol>("text");
+}
 
 }  // namespace parlevo::logging

@@ -224,8 +224,7 @@ void TLogCenter::SendProcessFlow(const std::shared_ptr<TLgProcessFlow>& flow) no
 }
 
 TDateTime TLogCenter::Now() {
-  // Both resolutions read the local wall clock, which carries milliseconds.
-  return parlevo::Now();
+  return TLgClock::Now(Resolution());
 }
 
 void TLogCenter::SetOnFilter(FilterHandler handler) {

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "logging/lg_clock.h"
 #include "logging/lg_config_reader.h"
 #include "logging/lg_connections.h"
 #include "logging/lg_exceptions.h"
@@ -27,9 +28,6 @@
 #include "platform/datetime.h"
 
 namespace parlevo::logging {
-
-// Which clock stamps packets.
-enum class TLgResolution : uint8_t { Standard, High };
 
 class TLogCenter {
  public:

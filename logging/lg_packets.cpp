@@ -1,9 +1,11 @@
 #include "logging/lg_packets.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -89,11 +91,43 @@ uint16_t PacketTypeCode(TLgPacketType type) {
   return kCodes.at(static_cast<size_t>(type));
 }
 
-uint32_t CurrentThreadId() {
-  return static_cast<uint32_t>(::syscall(SYS_gettid));
+namespace {
+
+// Every packet is stamped with both ids; asking the kernel each time costs more than building
+// the rest of a packet. The cached values are dropped in a child process after fork.
+std::atomic<uint32_t> fork_generation{1};
+
+void ForgetIdsAfterFork() {
+  fork_generation.fetch_add(1, std::memory_order_relaxed);
 }
+
+const bool fork_handler_installed = [] {
+  return ::pthread_atfork(nullptr, nullptr, ForgetIdsAfterFork) == 0;
+}();
+
+}  // namespace
+
+uint32_t CurrentThreadId() {
+  thread_local uint32_t generation = 0;
+  thread_local uint32_t id = 0;
+  const uint32_t current = fork_generation.load(std::memory_order_relaxed);
+  if (generation != current) {
+    id = static_cast<uint32_t>(::syscall(SYS_gettid));
+    generation = current;
+  }
+  return id;
+}
+
 uint32_t CurrentProcessId() {
-  return static_cast<uint32_t>(::getpid());
+  static std::atomic<uint64_t> cached{0};  // generation in the high half, pid in the low one
+  const uint32_t current = fork_generation.load(std::memory_order_relaxed);
+  uint64_t value = cached.load(std::memory_order_relaxed);
+  if (static_cast<uint32_t>(value >> 32) != current) {
+    value = (static_cast<uint64_t>(current) << 32) | static_cast<uint32_t>(::getpid());
+    cached.store(value, std::memory_order_relaxed);
+  }
+  (void)fork_handler_installed;
+  return static_cast<uint32_t>(value);
 }
 
 void TLgPacket::SetThreadSafe(bool value) {

@@ -1,6 +1,11 @@
 #include "logging/lg_packets.h"
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include <sstream>
 
@@ -171,6 +176,23 @@ TEST(LgPacketQueue, BacklogZeroDropsEveryPacketAtOnce) {
     EXPECT_EQ(queue.Size(), 0);
   }
   EXPECT_EQ(drops, 3);
+}
+
+TEST(PacketIdsTest, CachedIdsFollowThreadsAndForks) {
+  EXPECT_EQ(CurrentProcessId(), static_cast<uint32_t>(::getpid()));
+  EXPECT_EQ(CurrentThreadId(), static_cast<uint32_t>(::syscall(SYS_gettid)));
+  uint32_t other = 0;
+  std::thread([&] { other = CurrentThreadId(); }).join();
+  EXPECT_NE(other, CurrentThreadId());
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const bool right = CurrentProcessId() == static_cast<uint32_t>(::getpid()) &&
+                       CurrentThreadId() == static_cast<uint32_t>(::syscall(SYS_gettid));
+    ::_exit(right ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace

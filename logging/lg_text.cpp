@@ -83,7 +83,15 @@ char32_t LowerOne(char32_t c) {
 size_t Utf16Length(std::string_view text) {
   size_t units = 0;
   size_t pos = 0;
-  while (pos < text.size()) units += DecodeOne(text, pos) >= 0x10000 ? 2 : 1;
+  while (pos < text.size()) {
+    // Plain ASCII, the usual content of log texts, is one unit a byte.
+    if (static_cast<unsigned char>(text[pos]) < 0x80) {
+      ++units;
+      ++pos;
+      continue;
+    }
+    units += DecodeOne(text, pos) >= 0x10000 ? 2 : 1;
+  }
   return units;
 }
 

@@ -537,7 +537,6 @@ struct TADOConnection::Impl {
           cached.columns = DescribeColumns(stmt);
           handle->statements[tr.statements.front()].columns = cached.columns;
         }
-        values->reserve(values->size() + static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) values->push_back(ReadColumn(stmt, i));
         ++*rows;
       }

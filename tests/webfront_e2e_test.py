@@ -178,9 +178,9 @@ class SoapMethods(unittest.TestCase):
         self.assertEqual(self.client.service.TranslateLanguageCode("ger", "eng"), "German")
         self.assertIn(self.client.service.TranslateLanguageCode("fr", "eng"), ("", None))
 
-    def test_DoKonferenzAction_unknown_and_not_yet_available_actions_answer_error(self):
+    def test_DoKonferenzAction_unknown_actions_answer_error(self):
         self.set_registry()
-        for action in ["noSuchAction", "GETRAEUME", " GetRaeume", ""]:
+        for action in ["noSuchAction", " GetRaeume", "GetRaeume ", ""]:
             self.assertEqual(
                 self.client.service.DoKonferenzAction(
                     "<Request><Action>%s</Action></Request>" % action), "error", action)
@@ -188,8 +188,15 @@ class SoapMethods(unittest.TestCase):
         self.assertEqual(self.client.service.DoKonferenzAction("<action>GetRaeume</action>"),
                          "error")
         log = self.front.debug_log()
-        self.assertIn("[SOAPImpl][DoKonferenzAction] Action: GETRAEUME", log)
+        self.assertIn("[SOAPImpl][DoKonferenzAction] Action: noSuchAction", log)
         self.assertIn("[SOAPImpl][DoKonferenzAction] Result: error", log)
+
+    def test_DoKonferenzAction_matches_action_names_without_regard_to_case(self):
+        self.set_registry()
+        answer = self.client.service.DoKonferenzAction(
+            "<Request><Action>GETRAEUME</Action></Request>")
+        self.assertIn("<code>0</code>", answer)
+        self.assertIn("[SOAPImpl][DoKonferenzAction] Action: GETRAEUME", self.front.debug_log())
 
     def test_DoKonferenzAction_without_install_path_answers_the_registry_error(self):
         write_registry(self.front.registry, {"Language": "ger"})

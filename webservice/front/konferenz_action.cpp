@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "conferences/konferenzraum.h"
+#include "conferences/pin_allocation.h"
 #include "logging/lg_auto.h"
 #include "participants/invitations.h"
 #include "service/database.h"
@@ -17,32 +19,32 @@ constexpr std::string_view kTrace = "[SOAPImpl][DoKonferenzAction] ";
 
 // Rows without a handler are actions whose subsystem is not part of this build yet.
 constexpr TKonferenzAction kActions[] = {
-    {"getNextFreeHostPin", nullptr},        // GetNextFreeHostPin
-    {"getNextFreeMemberPin", nullptr},      // GetNextFreeMemberPin
-    {"getNextFreeListenOnlyPin", nullptr},  // GetNextFreeListenOnlyPin
-    {"getRecurrence", nullptr},             // GetRecurrence
-    {"addRecurrence", nullptr},             // Recurrence_Add
-    {"updateRecurrence", nullptr},          // Recurrence_Update
-    {"deleteRecurrence", nullptr},          // Recurrence_Delete
-    {"addRaum", nullptr},                   // AddRaum
-    {"addKonferenz", nullptr},              // AddKonferenz
-    {"GetRaeume", nullptr},                 // GetRaeume
-    {"GetKonferenzen", nullptr},            // Conferences_Get
-    {"UpdateRaum", nullptr},                // UpdateRaum
-    {"UpdateKonferenz", nullptr},           // Conferences_Update
-    {"inviteOne", nullptr},                 // Participant_AddToConference
-    {"InviteKonfTeilnehmer", nullptr},      // InviteKonfTeilnehmer
-    {"GetKonfTeilnehmer", nullptr},         // GetKonfTeilnehmer
-    {"GetKonfTeilnehmerMobile", nullptr},   // GetKonfTeilnehmerMobile
-    {"DeleteKonfTeilnehmer", nullptr},      // DeleteKonfTeilnehmer
-    {"AddTeilnehmer", nullptr},             // Participants_Add
-    {"updateKonfTeilnehmer", nullptr},      // Participants_UpdateConferenceData
-    {"updateTeilnehmer", nullptr},          // Participants_UpdateAddressbook
-    {"GetTeilnehmer", nullptr},             // Participants_Get
-    {"DeleteTeilnehmer", nullptr},          // Participants_Delete
-    {"DeleteRaum", nullptr},                // DeleteRaum
-    {"DeleteKonferenz", nullptr},           // DeleteKonferenz
-    {"GetTeilnehmerLog", nullptr},          // Participants_GetLog
+    {"getNextFreeHostPin", GetNextFreeHostPin},
+    {"getNextFreeMemberPin", GetNextFreeMemberPin},
+    {"getNextFreeListenOnlyPin", GetNextFreeListenOnlyPin},
+    {"getRecurrence", nullptr},     // GetRecurrence
+    {"addRecurrence", nullptr},     // Recurrence_Add
+    {"updateRecurrence", nullptr},  // Recurrence_Update
+    {"deleteRecurrence", nullptr},  // Recurrence_Delete
+    {"addRaum", AddRaum},
+    {"addKonferenz", AddKonferenz},
+    {"GetRaeume", GetRaeume},
+    {"GetKonferenzen", Conferences_Get},
+    {"UpdateRaum", UpdateRaum},
+    {"UpdateKonferenz", Conferences_Update},
+    {"inviteOne", nullptr},                // Participant_AddToConference
+    {"InviteKonfTeilnehmer", nullptr},     // InviteKonfTeilnehmer
+    {"GetKonfTeilnehmer", nullptr},        // GetKonfTeilnehmer
+    {"GetKonfTeilnehmerMobile", nullptr},  // GetKonfTeilnehmerMobile
+    {"DeleteKonfTeilnehmer", nullptr},     // DeleteKonfTeilnehmer
+    {"AddTeilnehmer", nullptr},            // Participants_Add
+    {"updateKonfTeilnehmer", nullptr},     // Participants_UpdateConferenceData
+    {"updateTeilnehmer", nullptr},         // Participants_UpdateAddressbook
+    {"GetTeilnehmer", nullptr},            // Participants_Get
+    {"DeleteTeilnehmer", nullptr},         // Participants_Delete
+    {"DeleteRaum", DeleteRaum},
+    {"DeleteKonferenz", DeleteKonferenz},
+    {"GetTeilnehmerLog", nullptr},  // Participants_GetLog
     {"SendInviteMail", SendInviteMail},
     {"SendInviteMailAll", SendInviteMailAll},
     {"kickTeilnehmer", nullptr},  // Participants_Kick

@@ -103,7 +103,7 @@ TEST_F(DispatchTest, TheSoapMethodLooksAtTheInstallPath) {
   TRegistry registry;
   registry.OpenKey("SOFTWARE\\Orvalen\\Parlevo for ZyntWare", true);
   registry.WriteString("InstallPath", home_.string() + "/");
-  EXPECT_EQ(DoKonferenzAction("<r><action>GetRaeume</action></r>"), "error");
+  EXPECT_EQ(DoKonferenzAction("<r><action>noSuchAction</action></r>"), "error");
 }
 
 }  // namespace

@@ -1,0 +1,168 @@
+#include "logging/lg_scheduler.h"
+
+namespace parlevo::logging {
+
+int64_t TLgSchedulerCommand::Size() const {
+  if (size_ < 0) size_ = action == TLgSchedulerAction::WritePacket && packet ? packet->Size() : 0;
+  return size_;
+}
+
+void TLgSchedulerQueue::Enqueue(TLgSchedulerCommandPtr command) {
+  size_ += command->Size() + kNodeOverhead;
+  commands_.push_back(std::move(command));
+}
+
+TLgSchedulerCommandPtr TLgSchedulerQueue::Dequeue() {
+  if (commands_.empty()) return nullptr;
+  TLgSchedulerCommandPtr command = std::move(commands_.front());
+  commands_.pop_front();
+  size_ -= command->Size() + kNodeOverhead;
+  if (commands_.empty()) size_ = 0;
+  return command;
+}
+
+void TLgSchedulerQueue::Trim(int64_t bytes) {
+  if (bytes < 1) return;
+  int64_t freed = 0;
+  for (auto it = commands_.begin(); it != commands_.end() && freed < bytes;) {
+    if ((*it)->action != TLgSchedulerAction::WritePacket) {
+      ++it;
+      continue;
+    }
+    TLgSchedulerCommandPtr command = std::move(*it);
+    it = commands_.erase(it);
+    const int64_t size = command->Size() + kNodeOverhead;
+    size_ -= size;
+    freed += size;
+    Delete(std::move(command));
+  }
+  if (commands_.empty()) size_ = 0;
+}
+
+void TLgSchedulerQueue::Clear() {
+  while (TLgSchedulerCommandPtr command = Dequeue()) Delete(std::move(command));
+  size_ = 0;
+}
+
+void TLgSchedulerQueue::Delete(TLgSchedulerCommandPtr command) {
+  if (on_delete_) on_delete_(std::move(command));
+}
+
+TLgScheduler::TLgScheduler(TLgSchedulerTarget& target, int64_t threshold, bool throttle)
+    : target_(target), threshold_(threshold), throttle_(throttle) {}
+
+TLgScheduler::~TLgScheduler() {
+  Stop();
+}
+
+void TLgScheduler::Start() {
+  std::lock_guard lock(lock_);
+  if (started_) return;
+  started_ = true;
+  thread_ = std::thread([this] { Execute(); });
+}
+
+void TLgScheduler::Stop() {
+  {
+    std::lock_guard lock(lock_);
+    if (!started_ || stopped_) {
+      stopped_ = true;
+      return;
+    }
+    stopped_ = true;
+  }
+  not_empty_.notify_all();
+  not_full_.notify_all();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+bool TLgScheduler::Schedule(TLgSchedulerCommandPtr command) {
+  if (!command) return false;
+  const int64_t size = command->Size();
+  std::unique_lock lock(lock_);
+  if (!started_ || stopped_) return false;
+  if (size > threshold_) return false;
+  if (throttle_ && !target_.Failed()) {
+    // The producer waits for the worker to make room; a protocol that fails meanwhile, or a
+    // stop, ends the wait and dropping applies instead.
+    ++producers_waiting_;
+    not_full_.wait(
+        lock, [&] { return queue_.Size() + size <= threshold_ || target_.Failed() || stopped_; });
+    --producers_waiting_;
+    if (stopped_) return false;
+  }
+  if (queue_.Size() + size > threshold_) queue_.Trim(size);
+  queue_.Enqueue(std::move(command));
+  const bool wake = worker_waiting_;
+  lock.unlock();
+  if (wake) not_empty_.notify_one();
+  return true;
+}
+
+void TLgScheduler::Clear() {
+  {
+    std::lock_guard lock(lock_);
+    queue_.Clear();
+  }
+  not_full_.notify_all();
+}
+
+int64_t TLgScheduler::QueueSize() const {
+  std::lock_guard lock(lock_);
+  return queue_.Size();
+}
+
+int TLgScheduler::QueueCount() const {
+  std::lock_guard lock(lock_);
+  return queue_.Count();
+}
+
+void TLgScheduler::Execute() {
+  std::vector<TLgSchedulerCommandPtr> batch;
+  batch.reserve(kBatchSize);
+  for (;;) {
+    if (TakeBatch(batch) == 0) return;
+    if (RunBatch(batch)) return;
+  }
+}
+
+int TLgScheduler::TakeBatch(std::vector<TLgSchedulerCommandPtr>& batch) {
+  batch.clear();
+  bool producers_waiting;
+  {
+    std::unique_lock lock(lock_);
+    worker_waiting_ = true;
+    not_empty_.wait(lock, [&] { return queue_.Count() > 0 || stopped_; });
+    worker_waiting_ = false;
+    while (static_cast<int>(batch.size()) < kBatchSize) {
+      TLgSchedulerCommandPtr command = queue_.Dequeue();
+      if (!command) break;
+      batch.push_back(std::move(command));
+    }
+    producers_waiting = producers_waiting_ > 0;
+  }
+  if (producers_waiting) not_full_.notify_all();
+  return static_cast<int>(batch.size());
+}
+
+bool TLgScheduler::RunBatch(std::vector<TLgSchedulerCommandPtr>& batch) {
+  for (auto& command : batch) {
+    bool was_stopped;
+    {
+      std::lock_guard lock(lock_);
+      was_stopped = stopped_;
+    }
+    target_.RunCommand(*command);
+    command.reset();
+    if (was_stopped && target_.Failed()) {
+      // A stopping scheduler whose protocol can no longer deliver gives up at once.
+      Clear();
+      batch.clear();
+      return true;
+    }
+  }
+  batch.clear();
+  return false;
+}
+
+}  // namespace parlevo::logging
