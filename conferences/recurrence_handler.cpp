@@ -1,0 +1,53 @@
+#include "conferences/recurrence_handler.h"
+
+#include <pthread.h>
+
+#include <exception>
+#include <string>
+
+#include "conferences/recurrence_scan.h"
+#include "logging/lg_auto.h"
+
+namespace parlevo {
+namespace {
+
+using logging::MainSession;
+using logging::TLgMethodScope;
+
+// Linux keeps 15 characters of a thread's name.
+constexpr size_t kMaxThreadNameLength = 15;
+
+void SetThreadName(std::string_view name) {
+  pthread_setname_np(pthread_self(), PlatformThreadName(name).c_str());
+}
+
+}  // namespace
+
+std::string PlatformThreadName(std::string_view name) {
+  return std::string(name.substr(0, kMaxThreadNameLength));
+}
+
+TRecurrenceHandler::TRecurrenceHandler() : TRecurrenceHandler([] { HandleRecurrences(""); }) {}
+
+TRecurrenceHandler::TRecurrenceHandler(std::function<void()> scan)
+    : thread_([scan = std::move(scan)] { Execute(scan); }) {}
+
+TRecurrenceHandler::~TRecurrenceHandler() = default;
+
+void TRecurrenceHandler::Execute(const std::function<void()>& scan) noexcept {
+  try {
+    TLgMethodScope scope(MainSession(), "TRecurrenceHandler::Execute");
+    SetThreadName(kRecurrenceThreadName);
+    try {
+      scan();
+    } catch (const std::exception& e) {
+      MainSession().LogException(e, "TRecurrenceHandler::Execute");
+    } catch (...) {
+      MainSession().LogException("TRecurrenceHandler::Execute");
+    }
+  } catch (...) {
+    // Logging itself never throws; this only keeps the thread from ending the process.
+  }
+}
+
+}  // namespace parlevo

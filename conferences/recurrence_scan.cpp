@@ -1,0 +1,310 @@
+#include "conferences/recurrence_scan.h"
+
+#include <exception>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "conferences/action_query.h"
+#include "conferences/konferenzraum.h"
+#include "conferences/recurrence_requests.h"
+#include "conferences/recurrence_steps.h"
+#include "logging/lg_auto.h"
+#include "participants/teilnehmer.h"
+#include "webservice/helpers_conf_ex.h"
+#include "webservice/helpers_xml.h"
+
+namespace parlevo {
+namespace {
+
+using logging::MainSession;
+using logging::TLgLevel;
+using logging::TLgMethodScope;
+
+std::mutex& SeriesMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+ColumnText RowReader(TADOQuery& rows) {
+  return [&rows](std::string_view column) { return rows.FieldByName(column).AsString(); };
+}
+
+using THandler = void (*)(pugi::xml_document&, pugi::xml_document&, std::string&);
+
+// Runs an action with an internal request, as the front end's requests run: the tag names are
+// lowered before parsing, and the answer document is a fresh one rooted "RESPONSE".
+std::string RunInternalRequest(THandler handler, const std::string& request_text) {
+  pugi::xml_document request;
+  LoadRequestDocument(request, request_text);
+  pugi::xml_document response;
+  response.append_child("RESPONSE");
+  std::string result = "error";
+  handler(request, response, result);
+  return result;
+}
+
+struct TEnvelope {
+  int code = -1;
+  std::string id;
+};
+
+// The code and the "id" of a result envelope; code -1 when the text is no envelope.
+TEnvelope ReadEnvelope(const std::string& result) {
+  TEnvelope envelope;
+  try {
+    pugi::xml_document doc;
+    LoadRequestDocument(doc, result);
+    const pugi::xml_node root = doc.document_element();
+    const std::string code = NodeText(FindXMLNode(root, "result.code", false));
+    envelope.code = code.empty() ? -1 : ColumnTextToInteger("code", code);
+    envelope.id = NodeText(FindXMLNode(root, "id", false));
+  } catch (const std::exception&) {
+    envelope.code = -1;
+  }
+  return envelope;
+}
+
+void CreateConferences(const TRecurrence& series, const std::vector<TPlannedConference>& plan) {
+  for (const TPlannedConference& planned : plan) {
+    TConferenceRequest request;
+    request.Name = planned.Name;
+    request.Date = planned.Date;
+    request.EndDate = planned.EndDate;
+    request.StartTime = planned.StartTime;
+    request.EndTime = planned.EndTime;
+    request.Room = planned.Room;
+    request.PinHost = series.PinHost;
+    request.PinMember = series.PinMember;
+    request.PinListenOnly = series.PinListenOnly;
+    request.RecurrenceId = series.Id;
+    const std::string text = ConferenceRequestText(request, LocalUtcOffsetMinutes(Now()));
+    MainSession().LogText(TLgLevel::Debug, "Conference request", text);
+    const std::string result = RunInternalRequest(&AddKonferenz, text);
+    if (ReadEnvelope(result).code != 0) {
+      MainSession().LogError("Conference of series " + std::to_string(series.Id) + " on " +
+                             DateToStr(planned.Date) + " not stored: " + result);
+    } else {
+      MainSession().LogString(TLgLevel::Debug, "AddKonferenz", result);
+    }
+  }
+}
+
+TSeriesRun RunOf(const TRecurrence& series, TDateTime now) {
+  TSeriesRun run;
+  run.now = now;
+  run.count = CheckRecurrence(series, now);
+  run.newest = [id = series.Id] { return GetNewestConference(id); };
+  run.existing_days = RecurrenceConferenceDays(series.Id);
+  return run;
+}
+
+}  // namespace
+
+TSeriesLock LockSeries() {
+  return TSeriesLock(SeriesMutex());
+}
+
+void HandleRecurrences(const std::string& take_over) {
+  HandleRecurrencesAt(take_over, Now());
+}
+
+void HandleRecurrencesAt(const std::string& take_over, TDateTime now) {
+  const TSeriesLock held = LockSeries();
+  HandleRecurrencesLocked(held, take_over, now);
+}
+
+void HandleRecurrencesLocked(const TSeriesLock& held, const std::string& take_over, TDateTime now) {
+  TLgMethodScope scope(MainSession(), "Recurrence::HandleRecurrences");
+  TActionQuery query(ActionConnectionString());
+  std::string error;
+  if (!query.Run("Select * FROM conferenceRecurrences", true, error)) {
+    MainSession().LogError(error);
+    return;
+  }
+  // The rows were read whole when the select opened, so the creators may change the table.
+  for (TADOQuery& rows = query.Rows(); !rows.Eof(); rows.Next()) {
+    try {
+      const TRecurrence series = LoadRecurrence(RowReader(rows));
+      switch (series.Kind()) {
+        case TRecurrenceKind::None:
+          AddRecurrence_None(held, series, take_over, now);
+          break;
+        case TRecurrenceKind::Daily:
+          AddRecurrence_Daily(held, series, now);
+          break;
+        case TRecurrenceKind::Weekly:
+          AddRecurrence_Weekly(held, series, now);
+          break;
+        case TRecurrenceKind::Monthly:
+          AddRecurrence_Monthly(held, series, now);
+          break;
+        case TRecurrenceKind::Unused:
+          break;
+      }
+    } catch (const std::exception& e) {
+      MainSession().LogException(e, "HandleRecurrences");
+    } catch (...) {
+      MainSession().LogException("HandleRecurrences");
+    }
+  }
+}
+
+int CheckRecurrence(const TRecurrence& series, TDateTime now) {
+  TLgMethodScope scope(MainSession(), "Recurrence::CheckRecurrence");
+  const CivilDateTime today = DecodeDateTime(now);
+  const std::string sql =
+      "Select * FROM conferences WHERE RecurrenceId = " + std::to_string(series.Id) +
+      " AND starttime>=#" + std::to_string(today.year) + "-" + std::to_string(today.month) + "-" +
+      std::to_string(today.day) + "#";
+  MainSession().LogSql(TLgLevel::Debug, "CheckRecurrence", sql);
+  TActionQuery query(ActionConnectionString());
+  std::string error;
+  if (!query.Run(sql, true, error)) {
+    MainSession().LogError(error);
+    return 0;
+  }
+  const int count = static_cast<int>(query.Rows().RecordCount());
+  MainSession().LogInteger("count", count);
+  return count;
+}
+
+std::optional<TConference> GetNewestConference(int32_t recurrence_id) {
+  TLgMethodScope scope(MainSession(), "Recurrence::GetNewestConference");
+  TActionQuery query(ActionConnectionString());
+  std::string error;
+  if (!query.Run("Select * FROM conferences WHERE RecurrenceId = " + std::to_string(recurrence_id),
+                 true, error)) {
+    MainSession().LogError(error);
+    return std::nullopt;
+  }
+  TADOQuery& rows = query.Rows();
+  if (rows.RecordCount() == 0) {
+    MainSession().LogMessage("No conferences found");
+    return std::nullopt;
+  }
+  std::optional<TConference> newest;
+  try {
+    for (; !rows.Eof(); rows.Next()) {
+      const int32_t id = ColumnTextToInteger("ID", rows.FieldByName("ID").AsString());
+      if (newest && id <= newest->Id) {
+        MainSession().LogDebug("Not higher");
+        continue;
+      }
+      newest = LoadConference(RowReader(rows));
+    }
+  } catch (const std::exception& e) {
+    MainSession().LogException(e, "GetNewestConference");
+  }
+  return newest;
+}
+
+std::set<int64_t> RecurrenceConferenceDays(int32_t recurrence_id) {
+  std::set<int64_t> days;
+  TActionQuery query(ActionConnectionString());
+  std::string error;
+  if (!query.Run(
+          "SELECT [date] FROM conferences WHERE RecurrenceId = " + std::to_string(recurrence_id),
+          true, error)) {
+    MainSession().LogError(error);
+    return days;
+  }
+  for (TADOQuery& rows = query.Rows(); !rows.Eof(); rows.Next()) {
+    try {
+      days.insert(static_cast<int64_t>(ColumnTextToDate("date", rows.Fields(0).AsString())));
+    } catch (const std::exception& e) {
+      MainSession().LogException(e, "RecurrenceConferenceDays");
+    }
+  }
+  return days;
+}
+
+void AddRecurrence_None(const TSeriesLock& held, const TRecurrence& series,
+                        const std::string& take_over, TDateTime now) {
+  TLgMethodScope scope(MainSession(), "Recurrence::AddRecurrence_None");
+  if (CheckRecurrence(series, now) >= 1) {
+    MainSession().LogMessage("Conference already exists");
+    return;
+  }
+  MainSession().LogMessage("Conference does not exist");
+  TConferenceRequest request;
+  request.Name = series.Name;
+  request.Date = series.StartDate;
+  request.StartTime = series.StartTime;
+  request.EndTime = series.EndTime;
+  request.Room = series.Room;
+  request.PinHost = series.PinHost;
+  request.PinMember = series.PinMember;
+  request.PinListenOnly = series.PinListenOnly;
+  const std::string text = ConferenceRequestText(request, LocalUtcOffsetMinutes(Now()));
+  MainSession().LogText(TLgLevel::Debug, "Conference request", text);
+  const std::string result = RunInternalRequest(&AddKonferenz, text);
+  MainSession().LogString(TLgLevel::Debug, "AddKonferenz", result);
+  const TEnvelope envelope = ReadEnvelope(result);
+  if (envelope.code != 0 || envelope.id.empty()) {
+    // The element stays, so that the next scan tries again.
+    MainSession().LogError("Conference of one-off series " + std::to_string(series.Id) +
+                           " not stored, kept for the next scan: " + result);
+    return;
+  }
+  DeleteRecurrence(held, series.Id);
+  if (take_over.empty()) return;
+  MainSession().LogMessage("TakeOver members");
+  const std::string invite =
+      InviteRequestText(envelope.id, series.Room, series.StartTime, series.EndTime,
+                        SplitString(take_over, ';', false, false));
+  MainSession().LogText(TLgLevel::Debug, "Invite request", invite);
+  MainSession().LogString(TLgLevel::Debug, "InviteKonfTeilnehmer",
+                          RunInternalRequest(&InviteKonfTeilnehmer, invite));
+}
+
+void AddRecurrence_Daily(const TSeriesLock& held, const TRecurrence& series, TDateTime now) {
+  TLgMethodScope scope(MainSession(), "Recurrence::AddRecurrence_Daily");
+  CreateConferences(series, PlanDaily(series, RunOf(series, now)));
+}
+
+void AddRecurrence_Weekly(const TSeriesLock& held, const TRecurrence& series, TDateTime now) {
+  TLgMethodScope scope(MainSession(), "Recurrence::AddRecurrence_Weekly");
+  CreateConferences(series, PlanWeekly(series, RunOf(series, now)));
+}
+
+void AddRecurrence_Monthly(const TSeriesLock& held, const TRecurrence& series, TDateTime now) {
+  TLgMethodScope scope(MainSession(), "Recurrence::AddRecurrence_Monthly");
+  CreateConferences(series, PlanMonthly(series, RunOf(series, now)));
+}
+
+void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
+  TLgMethodScope scope(MainSession(), "Recurrence::DeleteRecurrence");
+  const std::string id = std::to_string(recurrence_id);
+  MainSession().LogMessage("1. Get all conference ids");
+  std::vector<std::string> ids;
+  {
+    TActionQuery query(ActionConnectionString());
+    std::string error;
+    if (!query.Run("SELECT * FROM conferences WHERE RecurrenceId = " + id, true, error)) {
+      MainSession().LogError(error);
+      return;
+    }
+    for (TADOQuery& rows = query.Rows(); !rows.Eof(); rows.Next()) {
+      ids.push_back(rows.FieldByName("ID").AsString());
+    }
+  }
+  MainSession().LogMessage("2. Delete recurrence information");
+  {
+    TActionQuery query(ActionConnectionString());
+    std::string error;
+    if (!query.Run("DELETE * FROM conferenceRecurrences WHERE RecurrenceId = " + id, false,
+                   error)) {
+      MainSession().LogString(TLgLevel::Debug, "Delete recurrence", error);
+    }
+  }
+  MainSession().LogMessage("3. Delete all conferences");
+  for (const std::string& conference_id : ids) {
+    MainSession().LogMessage("Delete conference id " + conference_id);
+    MainSession().LogString(
+        TLgLevel::Debug, "DeleteKonferenz",
+        RunInternalRequest(&DeleteKonferenz, DeleteConferenceRequestText(conference_id)));
+  }
+}
+
+}  // namespace parlevo
