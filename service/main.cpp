@@ -1,6 +1,7 @@
 // Program entry of the conference service: install, uninstall, or run in the foreground.
 #include <memory>
 
+#include "conferences/recurrence_handler.h"
 #include "notifications/send_mail_module.h"
 #include "notifications/sms_reminder.h"
 #include "platform/registry.h"
@@ -31,6 +32,7 @@ TZyntParlevoParts ServiceParts() {
   };
   parts.update_db = [] { UpdateDB(GetConnectionString()); };
   parts.make_sms_reminder = [] { return std::make_unique<TSMSReminderWorker>(); };
+  parts.make_recurrence_handler = [] { return std::make_unique<TRecurrenceHandler>(); };
   return parts;
 }
 

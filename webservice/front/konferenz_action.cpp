@@ -4,6 +4,7 @@
 
 #include "conferences/konferenzraum.h"
 #include "conferences/pin_allocation.h"
+#include "conferences/recurrence_actions.h"
 #include "logging/lg_auto.h"
 #include "participants/invitations.h"
 #include "participants/teilnehmer.h"
@@ -26,10 +27,10 @@ constexpr TKonferenzAction kActions[] = {
     {"getNextFreeHostPin", GetNextFreeHostPin},
     {"getNextFreeMemberPin", GetNextFreeMemberPin},
     {"getNextFreeListenOnlyPin", GetNextFreeListenOnlyPin},
-    {"getRecurrence", nullptr},     // GetRecurrence
-    {"addRecurrence", nullptr},     // Recurrence_Add
-    {"updateRecurrence", nullptr},  // Recurrence_Update
-    {"deleteRecurrence", nullptr},  // Recurrence_Delete
+    {"getRecurrence", GetRecurrence},
+    {"addRecurrence", Recurrence_Add},
+    {"updateRecurrence", Recurrence_Update},
+    {"deleteRecurrence", Recurrence_Delete},
     {"addRaum", AddRaum},
     {"addKonferenz", AddKonferenz},
     {"GetRaeume", GetRaeume},
