@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "logging/lg_platform.h"
+#include "platform/text_codec.h"
 
 namespace parlevo::logging {
 
@@ -57,103 +58,6 @@ std::pair<std::string_view, std::string_view> SplitNumber(std::string_view text)
   size_t n = 0;
   while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
   return {text.substr(0, n), text.substr(n)};
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-std::string DecodeUtf16(std::string_view bytes, bool big_endian) {
-  std::string out;
-  auto unit = [&](size_t i) -> uint32_t {
-    auto b0 = static_cast<uint8_t>(bytes[i]), b1 = static_cast<uint8_t>(bytes[i + 1]);
-    return big_endian ? (uint32_t{b0} << 8 | b1) : (uint32_t{b1} << 8 | b0);
-  };
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    uint32_t u = unit(i);
-    if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
-      uint32_t low = unit(i + 2);
-      if (low >= 0xDC00 && low < 0xE000) {
-        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-        i += 2;
-        continue;
-      }
-    }
-    AppendUtf8(out, (u >= 0xD800 && u < 0xE000) ? 0xFFFD : u);
-  }
-  return out;
-}
-
-bool IsValidUtf8(std::string_view bytes) {
-  size_t i = 0;
-  while (i < bytes.size()) {
-    auto c = static_cast<uint8_t>(bytes[i]);
-    size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= bytes.size()) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      auto d = static_cast<uint8_t>(bytes[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
-// Windows-1252, the code page such files were written in on the original platform.
-std::string DecodeWindows1252(std::string_view bytes) {
-  static constexpr uint16_t kHigh[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  std::string out;
-  for (char ch : bytes) {
-    auto c = static_cast<uint8_t>(ch);
-    AppendUtf8(out, (c >= 0x80 && c < 0xA0) ? kHigh[c - 0x80] : c);
-  }
-  return out;
-}
-
-std::string DecodeText(std::string_view bytes) {
-  auto starts = [&](std::string_view marker) { return bytes.substr(0, marker.size()) == marker; };
-  if (starts("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
-  if (bytes.size() >= 3 && starts("\xFF\xFE")) return DecodeUtf16(bytes.substr(2), false);
-  if (bytes.size() >= 3 && starts("\xFE\xFF")) return DecodeUtf16(bytes.substr(2), true);
-  // Without a marker: UTF-8 as written on this system, else the old single-byte code page.
-  if (IsValidUtf8(bytes)) return std::string(bytes);
-  return DecodeWindows1252(bytes);
 }
 
 std::string ReadWholeFile(const std::string& file_name) {
@@ -329,7 +233,7 @@ std::vector<uint8_t> TLgLookupTable::GetBytesValue(std::string_view key, size_t 
 // ---- TLgConfiguration ----
 
 void TLgConfiguration::LoadFromFile(const std::string& file_name) {
-  const std::string text = DecodeText(ReadWholeFile(file_name));
+  const std::string text = DecodeTextFile(ReadWholeFile(file_name));
 
   values_.Clear();
   keys_.clear();

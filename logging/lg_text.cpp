@@ -1,66 +1,17 @@
 #include "logging/lg_text.h"
 
+#include "platform/text_codec.h"
+
 namespace parlevo::logging {
 namespace {
 
 // Decodes one code point at `pos`; invalid sequences yield the byte itself.
 char32_t DecodeOne(std::string_view text, size_t& pos) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(pos);
-  size_t extra = 0;
   char32_t cp = 0;
-  if (lead < 0x80) {
-    ++pos;
-    return lead;
-  } else if ((lead & 0xE0) == 0xC0) {
-    extra = 1;
-    cp = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2;
-    cp = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3;
-    cp = lead & 0x07;
-  } else {
-    ++pos;
-    return lead;
-  }
-  if (pos + extra >= text.size()) {
-    ++pos;
-    return lead;
-  }
-  for (size_t i = 1; i <= extra; ++i) {
-    if ((byte(pos + i) & 0xC0) != 0x80) {
-      ++pos;
-      return lead;
-    }
-    cp = (cp << 6) | (byte(pos + i) & 0x3F);
-  }
-  static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++pos;
-    return lead;
-  }
-  pos += extra + 1;
+  const size_t length = DecodeUtf8Sequence(text, pos, cp);
+  if (length == 0) return static_cast<unsigned char>(text[pos++]);
+  pos += length;
   return cp;
-}
-
-void EncodeOne(char32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 char32_t LowerOne(char32_t c) {
@@ -113,20 +64,7 @@ std::u16string ToUtf16(std::string_view text) {
 }
 
 std::string FromUtf16(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;  // a lone surrogate has no UTF-8 form
-    }
-    EncodeOne(cp, out);
-  }
-  return out;
+  return Utf16ToUtf8(text);
 }
 
 std::string LowerCaseText(std::string_view text) {
@@ -140,7 +78,7 @@ std::string LowerCaseText(std::string_view text) {
     if (lower == cp) {
       out.append(text.substr(start, pos - start));  // keeps invalid bytes as they were
     } else {
-      EncodeOne(lower, out);
+      AppendUtf8(out, lower);
     }
   }
   return out;

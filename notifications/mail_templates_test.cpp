@@ -8,27 +8,14 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/temp_folder.h"
+
 namespace parlevo {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/parlevo_templates_XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-  void Write(const fs::path& relative, std::string_view text) const {
-    fs::create_directories((path_ / relative).parent_path());
-    std::ofstream(path_ / relative, std::ios::binary) << text;
-  }
-
- private:
-  fs::path path_;
-};
+using testing_support::TTempFolder;
 
 std::vector<std::string> Names(const TTemplateFiles& found) {
   std::vector<std::string> names;
@@ -50,7 +37,7 @@ TEST(TemplateTags, ReplacedFromTheSettingsList) {
 }
 
 TEST(TemplateFiles, MaskMatchesWithoutRegardToCaseInNameOrder) {
-  TempFolder t;
+  TTempFolder t;
   t.Write("ger/mail/b.invite.txt", "t");
   t.Write("ger/mail/A.Invite.html", "h");
   t.Write("ger/mail/x.disinvite.html", "d");
@@ -63,7 +50,7 @@ TEST(TemplateFiles, MaskMatchesWithoutRegardToCaseInNameOrder) {
 }
 
 TEST(TemplateFiles, FolderTakesItsBodyFiles) {
-  TempFolder t;
+  TTempFolder t;
   t.Write("news/body.html", "h");
   t.Write("news/Body.txt", "t");
   t.Write("news/other.html", "o");
@@ -73,12 +60,12 @@ TEST(TemplateFiles, FolderTakesItsBodyFiles) {
 }
 
 TEST(TemplateFiles, MissingFolderGivesNoFiles) {
-  TempFolder t;
+  TTempFolder t;
   EXPECT_TRUE(FindTemplateFiles(t.path(), "fra\\mail\\*.invite.*").files.empty());
 }
 
 TEST(TemplateFiles, NamesThatCouldLeaveTheTemplatesFolderAreRefused) {
-  TempFolder t;
+  TTempFolder t;
   t.Write("ger/mail/a.invite.html", "h");
   EXPECT_THROW(FindTemplateFiles(t.path() / "ger", "..\\ger\\mail\\*.invite.*"),
                std::invalid_argument);

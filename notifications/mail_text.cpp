@@ -1,49 +1,8 @@
 #include "notifications/mail_text.h"
 
-#include <cstdint>
-
 namespace parlevo::mail {
 
 namespace {
-
-// Length of the valid UTF-8 sequence at text[i], or 0 when the byte there does not start one.
-size_t Utf8SequenceLength(std::string_view text, size_t i, uint32_t* code_point) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char c = byte(i);
-  if (c < 0x80) {
-    *code_point = c;
-    return 1;
-  }
-  size_t len = 0;
-  uint32_t cp = 0;
-  uint32_t min = 0;
-  if ((c & 0xE0) == 0xC0) {
-    len = 2, cp = c & 0x1F, min = 0x80;
-  } else if ((c & 0xF0) == 0xE0) {
-    len = 3, cp = c & 0x0F, min = 0x800;
-  } else if ((c & 0xF8) == 0xF0) {
-    len = 4, cp = c & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + len > text.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  *code_point = cp;
-  return len;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -56,8 +15,8 @@ std::string SanitiseUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    uint32_t cp = 0;
-    const size_t len = Utf8SequenceLength(text, i, &cp);
+    char32_t cp = 0;
+    const size_t len = DecodeUtf8Sequence(text, i, cp);
     if (len == 0) {
       AppendUtf8(out, static_cast<unsigned char>(text[i]));
       ++i;
@@ -65,23 +24,6 @@ std::string SanitiseUtf8(std::string_view text) {
       out.append(text.substr(i, len));
       i += len;
     }
-  }
-  return out;
-}
-
-std::string Utf8ToLatin1(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    uint32_t cp = 0;
-    const size_t len = Utf8SequenceLength(text, i, &cp);
-    if (len == 0) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    out += cp <= 0xFF ? static_cast<char>(cp) : '?';
-    i += len;
   }
   return out;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text_codec.h"
+
 namespace parlevo::mail {
 
 // Valid UTF-8 sequences stay; every byte that is not part of one is taken as an ISO-8859-1
@@ -16,7 +18,7 @@ namespace parlevo::mail {
 std::string SanitiseUtf8(std::string_view text);
 
 // UTF-8 to ISO-8859-1; characters beyond U+00FF become "?", as do bytes that are not UTF-8.
-std::string Utf8ToLatin1(std::string_view text);
+using parlevo::Utf8ToLatin1;
 
 // CR, LF, TAB and every other ASCII control character become a blank, so that a value can never
 // start a new header line, settings line or SMTP command.

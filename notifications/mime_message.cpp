@@ -59,17 +59,20 @@ std::string EncodeQuotedPrintable(std::string_view bytes) {
     out.append(piece);
     line_length += piece.size();
   };
+  // A blank or tab at the end of a line would be lost in transport: encode it.
+  const auto encode_trailing_blank = [&] {
+    if (!out.empty() && (out.back() == ' ' || out.back() == '\t') && line_length > 0) {
+      const char last = out.back();
+      out.pop_back();
+      --line_length;
+      const char enc[3] = {'=', kHex[last >> 4], kHex[last & 0x0F]};
+      emit(std::string_view(enc, 3));
+    }
+  };
   for (size_t i = 0; i < bytes.size(); ++i) {
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-      // A blank or tab at the end of a line would be lost in transport: encode it.
-      if (!out.empty() && (out.back() == ' ' || out.back() == '\t') && line_length > 0) {
-        const char last = out.back();
-        out.pop_back();
-        --line_length;
-        const char enc[3] = {'=', kHex[last >> 4], kHex[last & 0x0F]};
-        emit(std::string_view(enc, 3));
-      }
+      encode_trailing_blank();
       out += "\r\n";
       line_length = 0;
       ++i;
@@ -86,13 +89,7 @@ std::string EncodeQuotedPrintable(std::string_view bytes) {
       emit(std::string_view(enc, 3));
     }
   }
-  if (!out.empty() && (out.back() == ' ' || out.back() == '\t') && line_length > 0) {
-    const char last = out.back();
-    out.pop_back();
-    --line_length;
-    const char enc[3] = {'=', kHex[last >> 4], kHex[last & 0x0F]};
-    emit(std::string_view(enc, 3));
-  }
+  encode_trailing_blank();
   return out;
 }
 

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <optional>
 
+#include "platform/text_codec.h"
+
 namespace parlevo {
 namespace {
 
@@ -38,56 +40,19 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && RegNamesEqual(s.substr(0, prefix.size()), prefix);
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // regedit writes its exports in UTF-16; the program works in UTF-8.
-std::string Utf16ToUtf8(std::string_view bytes, bool big_endian, std::string_view file_name) {
+std::string DecodeRegUtf16(std::string_view bytes, bool big_endian, std::string_view file_name) {
   if (bytes.size() % 2 != 0) {
     throw ERegistryException(
         fmt::format("registry file \"{}\": UTF-16 text with an odd number of bytes", file_name));
   }
-  auto unit_at = [&](size_t i) -> uint32_t {
-    auto b0 = static_cast<unsigned char>(bytes[i]);
-    auto b1 = static_cast<unsigned char>(bytes[i + 1]);
-    return big_endian ? (b0 << 8 | b1) : (b1 << 8 | b0);
-  };
-  std::string out;
-  out.reserve(bytes.size() / 2);
-  int line = 1;
-  for (size_t i = 0; i < bytes.size(); i += 2) {
-    uint32_t u = unit_at(i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
-      uint32_t low = unit_at(i + 2);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-        i += 2;
-        continue;
-      }
-    }
-    if (u >= 0xD800 && u <= 0xDFFF) {
-      throw ERegistryException(fmt::format(
-          "registry file \"{}\", line {}: broken UTF-16 surrogate pair", file_name, line));
-    }
-    if (u == '\n') ++line;
-    AppendUtf8(out, u);
+  const std::u16string units = Utf16Units(bytes, big_endian);
+  if (const auto lone = FindLoneSurrogate(units)) {
+    const auto line = 1 + std::count(units.begin(), units.begin() + *lone, u'\n');
+    throw ERegistryException(fmt::format(
+        "registry file \"{}\", line {}: broken UTF-16 surrogate pair", file_name, line));
   }
-  return out;
+  return Utf16ToUtf8(units);
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {
@@ -247,10 +212,10 @@ TRegDocument TRegDocument::Parse(std::string_view bytes, std::string_view file_n
   std::string text;
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    text = Utf16ToUtf8(bytes.substr(2), false, file_name);
+    text = DecodeRegUtf16(bytes.substr(2), false, file_name);
   } else if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
              static_cast<unsigned char>(bytes[1]) == 0xFF) {
-    text = Utf16ToUtf8(bytes.substr(2), true, file_name);
+    text = DecodeRegUtf16(bytes.substr(2), true, file_name);
   } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     text = bytes.substr(3);
   } else {

@@ -41,5 +41,36 @@ TEST(TextCodec, Utf32Decoding) {
   EXPECT_EQ(out, "\U0001F600");
 }
 
+TEST(TextCodec, Utf8SequencesAreCheckedOneAtATime) {
+  char32_t c = 0;
+  EXPECT_EQ(DecodeUtf8Sequence("x\u20ac", 1, c), 3u);
+  EXPECT_EQ(c, U'\u20ac');
+  EXPECT_EQ(DecodeUtf8Sequence("\xe2\x82", 0, c), 0u);      // cut short
+  EXPECT_EQ(DecodeUtf8Sequence("\xf4\x90\x80\x80", 0, c), 0u);  // beyond U+10FFFF
+  EXPECT_TRUE(IsValidUtf8("M\u00fcller \U0001F600"));
+  EXPECT_FALSE(IsValidUtf8("M\xfcller"));
+}
+
+TEST(TextCodec, Utf16PairsJoinAndLoneSurrogatesAreFound) {
+  const std::u16string units = Utf16Units(std::string("a\0\x3d\xd8\x00\xde\x00\xdc", 8), false);
+  EXPECT_EQ(units, std::u16string(u"a\U0001F600\xdc00"));
+  EXPECT_EQ(Utf16Units(std::string("\0a\xd8", 3), true), u"a");  // odd last byte ignored
+  EXPECT_EQ(Utf16ToUtf8(units), "a\U0001F600\uFFFD");
+  EXPECT_EQ(FindLoneSurrogate(units), 3u);
+  EXPECT_EQ(FindLoneSurrogate(u"\xd800x"), 0u);
+  EXPECT_EQ(FindLoneSurrogate(u"a\U0001F600"), std::nullopt);
+}
+
+TEST(TextCodec, TextFilesAreReadByTheirByteOrderMark) {
+  EXPECT_EQ(DecodeTextFile("\xEF\xBB\xBFk=\u00e4"), "k=\u00e4");
+  EXPECT_EQ(DecodeTextFile(std::string("\xFF\xFEk\0=\0\xe4\0", 8)), "k=\u00e4");
+  EXPECT_EQ(DecodeTextFile(std::string("\xFE\xFF\0k\0=\0\xe4", 8)), "k=\u00e4");
+  // Without a mark: valid UTF-8 as it is, anything else as Windows-1252.
+  EXPECT_EQ(DecodeTextFile("k=\u00e4"), "k=\u00e4");
+  EXPECT_EQ(DecodeTextFile("k=\xe4\x80"), "k=\u00e4\u20ac");
+  // A UTF-16 mark with nothing after it is no mark.
+  EXPECT_EQ(DecodeTextFile("\xFF\xFE"), "\u00ff\u00fe");
+}
+
 }  // namespace
 }  // namespace parlevo

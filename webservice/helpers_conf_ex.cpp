@@ -22,27 +22,6 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-std::string EscapeText(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out.push_back(c);
-    }
-  }
-  return out;
-}
-
 // Host names end up in links of mails and SMS; anything but a plain name or address is refused.
 bool IsPlainHostName(std::string_view host) {
   if (host.empty()) return false;
@@ -81,7 +60,7 @@ std::string CreateResultXML(int code, std::string_view description, std::string_
   std::string result = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><response><result><code>";
   result += std::to_string(code);
   result += "</code><description>";
-  result += EscapeText(description);
+  result += EscapeXml(description);
   result += "</description></result>";
   result += add_tag;
   result += "</response>";

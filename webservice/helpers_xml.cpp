@@ -3,8 +3,15 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/text_codec.h"
+
 namespace parlevo {
 namespace {
+
+bool IsXmlChar(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
 
 char AsciiUpper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -170,6 +177,37 @@ std::string DocumentXMLText(const pugi::xml_document& doc) {
   std::ostringstream out;
   doc.save(out, "", pugi::format_raw | pugi::format_no_declaration);
   return out.str();
+}
+
+std::string EscapeXml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (char32_t c : Utf8ToUtf32(text)) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      default:
+        if (IsXmlChar(c)) {
+          AppendUtf8(out, c);
+        } else {
+          out.push_back('?');
+        }
+    }
+  }
+  return out;
 }
 
 }  // namespace parlevo

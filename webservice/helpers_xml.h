@@ -1,6 +1,7 @@
-// Reading and writing XML elements by name: the dotted-path lookup through which every action
-// reads its request fields and writes its answer elements, and the tag-name case conversion that
-// makes request field names match without regard to letter case.
+// Reading and writing XML elements by name, and escaping text for XML written by hand: the
+// dotted-path lookup through which every action reads its request fields and writes its answer
+// elements, and the tag-name case conversion that makes request field names match without regard to
+// letter case.
 //
 // Thread safety: the functions are pure, apart from FindXMLNode with create set, which changes
 // the document it is given; a document must not be used by two threads at once.
@@ -42,5 +43,10 @@ std::string NodeText(pugi::xml_node node);
 // A document's XML text: the declaration (when the document has one) and the elements, without
 // indentation.
 std::string DocumentXMLText(const pugi::xml_document& doc);
+
+// Escapes text for element content or a double-quoted attribute: & < > " as entities, CR as a
+// character reference so that the reader's parser keeps it. Characters that XML cannot carry at
+// all become "?", bytes that are not UTF-8 U+FFFD.
+std::string EscapeXml(std::string_view text);
 
 }  // namespace parlevo

@@ -92,5 +92,18 @@ TEST(ConvertTagNameCase, LeavesMarkupOtherThanTagsAlone) {
   EXPECT_EQ(NodeText(FindXMLNode(doc.document_element(), "name", false)), "<B>Bold</B> & <I>");
 }
 
+TEST(HelpersXml, EscapedTextReadsBackAsItWasWritten) {
+  const std::string text = "M\u00fcller & \"Co\" <x>\r\nend";
+  const std::string escaped = EscapeXml(text);
+  EXPECT_EQ(escaped, "M\u00fcller &amp; &quot;Co&quot; &lt;x&gt;&#13;\nend");
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(("<a b=\"" + escaped + "\">" + escaped + "</a>").c_str()));
+  EXPECT_EQ(std::string(doc.child("a").text().get()), text);
+  // What XML cannot carry at all is marked, never written raw.
+  EXPECT_EQ(EscapeXml("a\x01"
+                      "b\x7f"),
+            "a?b\x7f");
+}
+
 }  // namespace
 }  // namespace parlevo

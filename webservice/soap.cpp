@@ -6,7 +6,6 @@
 #include <pugixml.hpp>
 
 #include "logging/lg_auto.h"
-#include "platform/text_codec.h"
 #include "webservice/helpers_xml.h"
 
 namespace parlevo::soap {
@@ -72,44 +71,6 @@ const std::array<TSoapMethod, 7>& Table() {
 
 std::string_view XsdName(TSoapType type) {
   return type == TSoapType::Int ? "int" : "string";
-}
-
-bool IsXmlChar(char32_t c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-// Escapes text for element content or a double-quoted attribute. Characters that XML cannot carry
-// at all become "?"; CR is written as a reference so that the peer's parser keeps it.
-std::string Escape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 16);
-  for (char32_t c : Utf8ToUtf32(text)) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\r':
-        out += "&#13;";
-        break;
-      default:
-        if (IsXmlChar(c)) {
-          AppendUtf8(out, c);
-        } else {
-          out.push_back('?');
-        }
-    }
-  }
-  return out;
 }
 
 std::string_view LocalName(std::string_view name) {
@@ -186,7 +147,7 @@ TSoapHttpResponse Fault(std::string_view code, std::string_view message) {
   response.status = 500;
   response.content_type = kXmlType;
   response.body = std::string(kEnvelopeOpen) + "<SOAP-ENV:Body><SOAP-ENV:Fault><faultcode>" +
-                  std::string(code) + "</faultcode><faultstring>" + Escape(message) +
+                  std::string(code) + "</faultcode><faultstring>" + EscapeXml(message) +
                   "</faultstring></SOAP-ENV:Fault></SOAP-ENV:Body>" + std::string(kEnvelopeClose);
   return response;
 }
@@ -204,7 +165,7 @@ TSoapHttpResponse Answer(const TSoapMethod& method, std::string_view result) {
                   std::string(kSoapEncoding) + "\"><" + element + " xmlns:NS1=\"" +
                   std::string(kInterfaceNamespace) +
                   "\"><return xsi:type=\"xsd:" + std::string(XsdName(method.result)) + "\">" +
-                  Escape(result) + "</return></" + element + "></SOAP-ENV:Body>" +
+                  EscapeXml(result) + "</return></" + element + "></SOAP-ENV:Body>" +
                   std::string(kEnvelopeClose);
   return response;
 }
@@ -314,7 +275,7 @@ std::string GenerateWsdl(std::string_view host) {
          "\"><soap:binding style=\"rpc\" transport=\"http://schemas.xmlsoap.org/soap/http\"/>" +
          binding + "</binding><service name=\"" + intf + "service\"><port name=\"" + intf +
          "Port\" binding=\"tns:" + intf + "binding\"><soap:address location=\"" +
-         Escape(ServiceAddress(host)) + "\"/></port></service></definitions>";
+         EscapeXml(ServiceAddress(host)) + "\"/></port></service></definitions>";
 }
 
 std::string ServiceInfoPage() {
