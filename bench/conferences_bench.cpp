@@ -45,7 +45,7 @@ void FillInstallFolder(const std::string& home) {
   registry.OpenKey(kParlevoRegistryKey, true);
   registry.WriteString("InstallPath", home + "/");
   registry.WriteString("Language", "ger");
-  const std::string connect_str = ActionConnectionString();
+  const std::string connect_str = UseConnectionString();
   if (!CreateDatabaseIfMissing(connect_str) || !UpdateDB(connect_str)) {
     throw std::runtime_error("could not create the database below " + home);
   }

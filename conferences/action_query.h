@@ -1,8 +1,8 @@
 // One database statement of an action: the connection text the action works with and a query
 // variable that is released on every path, so that an action cannot leak a query however it ends.
 //
-// Thread safety: a TActionQuery belongs to the thread that made it; ActionConnectionString may be
-// called from any thread.
+// Thread safety: a TActionQuery belongs to the thread that made it; UseConnectionString (service/database.h)
+// may be called from any thread.
 #pragma once
 
 #include <memory>
@@ -12,10 +12,6 @@
 #include "service/database.h"
 
 namespace parlevo {
-
-// The connection text of the database below the configured install path, also stored as the
-// process-wide current connection string; empty when the install path cannot be read.
-std::string ActionConnectionString();
 
 // Holds the query of ConnectToADODB and releases it with FreeADOQuery when it goes out of scope.
 class TActionQuery {

@@ -31,9 +31,9 @@ TEST_F(ActionQuery, NoInstallPathGivesNoConnectionAndFailingStatements) {
     ASSERT_TRUE(registry.OpenKey(kParlevoRegistryKey, false));
     registry.DeleteValue("InstallPath");
   }
-  EXPECT_EQ(ActionConnectionString(), "");
+  EXPECT_EQ(UseConnectionString(), "");
   EXPECT_EQ(CurrentConnectionString(), "");
-  TActionQuery query(ActionConnectionString());
+  TActionQuery query(UseConnectionString());
   std::string error;
   EXPECT_FALSE(query.Run("SELECT * FROM [rooms]", true, error));
   EXPECT_NE(error, "");

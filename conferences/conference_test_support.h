@@ -42,7 +42,7 @@ class InstallFolderTest : public ::testing::Test {
       ASSERT_TRUE(registry.OpenKey(kParlevoRegistryKey, true));
       registry.WriteString("InstallPath", dir_ + "/");
     }
-    connect_str_ = ActionConnectionString();
+    connect_str_ = UseConnectionString();
     ASSERT_FALSE(connect_str_.empty());
     ASSERT_TRUE(CreateDatabaseIfMissing(connect_str_));
     ASSERT_TRUE(UpdateDB(connect_str_));

@@ -124,7 +124,7 @@ std::string RoomsFail(std::string_view action, const std::string& error) {
 void RunRoomStatement(std::string_view action, const std::string& sql,
                       std::string_view success_text, std::string& result) {
   TraceQuery(action, sql);
-  TActionQuery query(ActionConnectionString());
+  TActionQuery query(UseConnectionString());
   std::string error;
   if (!query.Run(sql, false, error)) {
     result = RoomsFail(action, error);
@@ -163,7 +163,7 @@ std::optional<NextConference> ChooseNext(TADOQuery& conferences, TDateTime now) 
 // fails.
 bool ListRooms(pugi::xml_node root, TDateTime now, std::string& error) {
   const std::string_view action = "GetRaeume";
-  const std::string connect_str = ActionConnectionString();
+  const std::string connect_str = UseConnectionString();
   TActionQuery rooms(connect_str);
   const std::string rooms_sql = "Select * FROM [rooms]";
   TraceQuery(action, rooms_sql);
@@ -208,7 +208,7 @@ bool ListRooms(pugi::xml_node root, TDateTime now, std::string& error) {
 // error set when the room row itself could not be deleted.
 bool DeleteOneRoom(const std::string& directdial, std::string& error) {
   const std::string_view action = "DeleteRaum";
-  const std::string connect_str = ActionConnectionString();
+  const std::string connect_str = UseConnectionString();
   const std::string room_literal = SqlText(directdial);
   std::string ignored;
 
@@ -468,7 +468,7 @@ void AddKonferenzAt(pugi::xml_document& request, pugi::xml_document& response, s
         SqlText(converted[1]) + ", " + SqlText(converted[2]) + ", " + SqlText(converted[3]) + ", " +
         SqlText(*recurrence) + ", " + SqlText(*pin_host) + ", " + SqlText(*pin_member) + ", " +
         SqlText(*pin_listen) + ")";
-    TActionQuery query(ActionConnectionString());
+    TActionQuery query(UseConnectionString());
     MainSession().LogSql(TLgLevel::Debug, "AddKonferenz", sql);
     if (!query.Run(sql, false, error)) {
       TraceNotConnected(action, error);
@@ -518,7 +518,7 @@ void Conferences_Update(pugi::xml_document& request, pugi::xml_document& respons
         ", RecurrenceID=\"-1\", PinMember=" + SqlText(*pin_member) +
         ", PinHost=" + SqlText(*pin_host) + ", PinListenOnly=" + SqlText(*pin_listen) +
         " WHERE ID=" + *id;
-    const std::string connect_str = ActionConnectionString();
+    const std::string connect_str = UseConnectionString();
     TActionQuery query(connect_str);
     MainSession().LogSql(TLgLevel::Debug, "Conferences_Update", conference_sql);
     if (!query.Run(conference_sql, false, error)) return fail();
@@ -563,7 +563,7 @@ void Conferences_GetAt(pugi::xml_document& request, pugi::xml_document& response
       if (!MonthWindow(monat, jahr, from, to, error)) return fail();
       sql += " AND starttime>=#" + from + "# AND starttime<#" + to + "# ORDER BY starttime ASC";
     }
-    TActionQuery query(ActionConnectionString());
+    TActionQuery query(UseConnectionString());
     MainSession().LogSql(TLgLevel::Debug, "Conferences_Get", sql);
     if (!query.Run(sql, true, error)) return fail();
 
@@ -596,7 +596,7 @@ void DeleteKonferenzWith(pugi::xml_document& request, pugi::xml_document& respon
   const std::string_view action = "DeleteKonferenz";
   TLgMethodScope scope(MainSession(), "DeleteKonferenz");
   try {
-    const std::string connect_str = ActionConnectionString();
+    const std::string connect_str = UseConnectionString();
     for (const std::string& konferenz_id : RepeatedFields(request, "KonferenzID")) {
       const auto id = SqlInt(konferenz_id);
       if (!id) {

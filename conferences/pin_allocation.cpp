@@ -47,7 +47,7 @@ int DetectNextFreePin(std::string_view column, std::vector<std::string>& used) {
     MainSession().LogError("DetectNextFreePin: no PIN column: " + std::string(column));
     return kPinColumnUnreadable;
   }
-  TActionQuery query(ActionConnectionString());
+  TActionQuery query(UseConnectionString());
   std::string error;
   if (!query.Run("Select " + std::string(column) + " FROM conferences", true, error)) {
     MainSession().LogError(error);

@@ -89,7 +89,7 @@ bool InsertSeries(pugi::xml_document& request, std::string& error) {
     return false;
   }
   MainSession().LogSql(TLgLevel::Debug, "Insert series", insert.sql);
-  TActionQuery query(ActionConnectionString());
+  TActionQuery query(UseConnectionString());
   if (!query.Run(insert.sql, false, error)) {
     MainSession().LogError(error);
     return false;
@@ -108,7 +108,7 @@ void GetRecurrence(pugi::xml_document& request, pugi::xml_document& response, st
   result = "error";
   try {
     const int32_t id = RequestedId("RecurrenceId", Field(request, "RecurrenceId"));
-    TActionQuery query(ActionConnectionString());
+    TActionQuery query(UseConnectionString());
     std::string error;
     if (!query.Run(
             "SELECT * FROM [conferenceRecurrences] WHERE RecurrenceId = " + std::to_string(id),

@@ -116,7 +116,7 @@ void HandleRecurrencesAt(const std::string& take_over, TDateTime now) {
 
 void HandleRecurrencesLocked(const TSeriesLock& held, const std::string& take_over, TDateTime now) {
   TLgMethodScope scope(MainSession(), "Recurrence::HandleRecurrences");
-  TActionQuery query(ActionConnectionString());
+  TActionQuery query(UseConnectionString());
   std::string error;
   if (!query.Run("Select * FROM conferenceRecurrences", true, error)) {
     MainSession().LogError(error);
@@ -158,7 +158,7 @@ int CheckRecurrence(const TRecurrence& series, TDateTime now) {
       " AND starttime>=#" + std::to_string(today.year) + "-" + std::to_string(today.month) + "-" +
       std::to_string(today.day) + "#";
   MainSession().LogSql(TLgLevel::Debug, "CheckRecurrence", sql);
-  TActionQuery query(ActionConnectionString());
+  TActionQuery query(UseConnectionString());
   std::string error;
   if (!query.Run(sql, true, error)) {
     MainSession().LogError(error);
@@ -171,7 +171,7 @@ int CheckRecurrence(const TRecurrence& series, TDateTime now) {
 
 std::optional<TConference> GetNewestConference(int32_t recurrence_id) {
   TLgMethodScope scope(MainSession(), "Recurrence::GetNewestConference");
-  TActionQuery query(ActionConnectionString());
+  TActionQuery query(UseConnectionString());
   std::string error;
   if (!query.Run("Select * FROM conferences WHERE RecurrenceId = " + std::to_string(recurrence_id),
                  true, error)) {
@@ -201,7 +201,7 @@ std::optional<TConference> GetNewestConference(int32_t recurrence_id) {
 
 std::set<int64_t> RecurrenceConferenceDays(int32_t recurrence_id) {
   std::set<int64_t> days;
-  TActionQuery query(ActionConnectionString());
+  TActionQuery query(UseConnectionString());
   std::string error;
   if (!query.Run(
           "SELECT [date] FROM conferences WHERE RecurrenceId = " + std::to_string(recurrence_id),
@@ -279,7 +279,7 @@ void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
   MainSession().LogMessage("1. Get all conference ids");
   std::vector<std::string> ids;
   {
-    TActionQuery query(ActionConnectionString());
+    TActionQuery query(UseConnectionString());
     std::string error;
     if (!query.Run("SELECT * FROM conferences WHERE RecurrenceId = " + id, true, error)) {
       MainSession().LogError(error);
@@ -291,7 +291,7 @@ void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
   }
   MainSession().LogMessage("2. Delete recurrence information");
   {
-    TActionQuery query(ActionConnectionString());
+    TActionQuery query(UseConnectionString());
     std::string error;
     if (!query.Run("DELETE * FROM conferenceRecurrences WHERE RecurrenceId = " + id, false,
                    error)) {

@@ -20,14 +20,6 @@ namespace {
 std::mutex module_mutex;
 std::shared_ptr<TEMailDataModule> module_instance;
 
-std::string ServiceConnectionString() {
-  std::string install_path;
-  TRegistry registry;
-  if (registry.OpenKeyReadOnly(kParlevoRegistryKey))
-    install_path = registry.ReadString("InstallPath");
-  return GetConnectionString(install_path);
-}
-
 int ReadIsLotusNotes() {
   TRegistry registry;
   registry.OpenKey(kParlevoRegistryKey, true);
@@ -69,7 +61,7 @@ void CreateEMailDataModule() {
 std::optional<std::vector<std::string>> getAllRecipients(std::string_view conference_id) {
   auto& log = MainSession();
   TLgMethodScope scope(log, "getAllRecipients");
-  const std::string connect_str = ServiceConnectionString();
+  const std::string connect_str = GetConnectionString();
   std::unique_ptr<TADOQuery> query;
   std::string error;
   const auto id = SqlInt(conference_id);

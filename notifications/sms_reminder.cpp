@@ -38,14 +38,6 @@ int32_t ReadRegistryInteger(std::string_view name) {
   return registry.ReadInteger(name);
 }
 
-std::string OwnConnectionString() {
-  std::string install_path;
-  TRegistry registry;
-  if (registry.OpenKeyReadOnly(kParlevoRegistryKey))
-    install_path = registry.ReadString("InstallPath");
-  return GetConnectionString(install_path);
-}
-
 void TraceField(std::string_view name, std::string_view value) {
   std::string label = "mailSettings." + std::string(name);
   if (label.size() < 35) label.append(35 - label.size(), ' ');
@@ -128,7 +120,7 @@ void TSMSReminder::TimerExecute() {
   const std::string from_text = DayNumberToText(from);
   const std::string to_text = DayNumberToText(to);
 
-  const std::string connect_str = OwnConnectionString();
+  const std::string connect_str = GetConnectionString();
   const std::string sql =
       "SELECT [conferences].name, [members].sex, [members].title, [members].name, "
       "[members].firstname, [members].email, [members].sms, [conferenceMembers].min, "

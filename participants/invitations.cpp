@@ -26,16 +26,6 @@ namespace {
 
 constexpr std::string_view kSent = "EMail(s) erfolgreich verschickt";
 
-std::string ServiceConnectionString() {
-  std::string install_path;
-  TRegistry registry;
-  if (registry.OpenKeyReadOnly(kParlevoRegistryKey))
-    install_path = registry.ReadString("InstallPath");
-  const std::string connect_str = GetConnectionString(install_path);
-  SetCurrentConnectionString(connect_str);
-  return connect_str;
-}
-
 std::string Field(pugi::xml_node parent, std::string_view name) {
   return NodeText(FindXMLNode(parent, name, true));
 }
@@ -117,7 +107,7 @@ class TInviteAction {
     return value;
   }
 
-  std::string connect_str_ = ServiceConnectionString();
+  std::string connect_str_ = UseConnectionString();
 
  private:
   std::string name_;

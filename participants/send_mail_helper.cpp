@@ -29,16 +29,6 @@ std::string Title(std::string_view text) {
   return std::string(kLog) + ": " + std::string(text);
 }
 
-std::string ServiceConnectionString() {
-  std::string install_path;
-  TRegistry registry;
-  if (registry.OpenKeyReadOnly(kParlevoRegistryKey))
-    install_path = registry.ReadString("InstallPath");
-  const std::string connect_str = GetConnectionString(install_path);
-  SetCurrentConnectionString(connect_str);
-  return connect_str;
-}
-
 // Runs one statement; on failure the error goes into "result" of the response.
 bool Run(std::unique_ptr<TADOQuery>& query, const std::string& connect_str, const std::string& sql,
          bool is_select, pugi::xml_document& response) {
@@ -95,7 +85,7 @@ bool SendMailHelper(std::string_view conference_id, std::string_view participant
     GetQueryResultText(response, error);
     return false;
   }
-  const std::string connect_str = ServiceConnectionString();
+  const std::string connect_str = UseConnectionString();
   std::unique_ptr<TADOQuery> query;
 
   // The host of the conference.

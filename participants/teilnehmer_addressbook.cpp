@@ -207,7 +207,7 @@ void Participants_Delete(pugi::xml_document& request, pugi::xml_document& respon
     const std::string id = teilnehmer::IntSlot("TeilnehmerID", teilnehmerid);
     // The three deletes stand or fall together: a member is never left half removed.
     TADOQuery query;
-    query.Connection().Open(teilnehmer::MemberConnectionString());
+    query.Connection().Open(UseConnectionString());
     query.Connection().BeginTrans();
     for (const std::string& sql : {"Delete FROM [conferenceMemberLog] WHERE memberID=" + id,
                                    "Delete FROM [conferenceMembers] WHERE memberID=" + id,

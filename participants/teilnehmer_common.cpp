@@ -57,20 +57,6 @@ std::optional<int> FreePinsIn(TActionTrace& trace, int low, int high, std::strin
 
 }  // namespace
 
-std::string MemberConnectionString() {
-  std::string install_path;
-  try {
-    TRegistry registry;
-    if (registry.OpenKeyReadOnly(kParlevoRegistryKey))
-      install_path = registry.ReadString("InstallPath");
-  } catch (const std::exception& e) {
-    MainSession().LogException(e, "Teilnehmer::MemberConnectionString");
-  }
-  std::string connstr = GetConnectionString(install_path);
-  SetCurrentConnectionString(connstr);
-  return connstr;
-}
-
 TActionTrace::TActionTrace(std::string log_name) : log_name_(std::move(log_name)) {
   MainSession().EnterMethod(TLgLevel::Debug, log_name_);
 }
@@ -123,7 +109,7 @@ std::string FlagSlot(std::string_view slot, std::string_view value) {
 bool RunStatement(TActionTrace& trace, std::unique_ptr<TADOQuery>& query, std::string_view sql,
                   bool is_select, std::string& error) {
   trace.Statement(sql);
-  const bool ok = ConnectToADODB(query, MemberConnectionString(), sql, is_select, error);
+  const bool ok = ConnectToADODB(query, UseConnectionString(), sql, is_select, error);
   if (!ok) trace.Error(error);
   return ok;
 }

@@ -21,9 +21,6 @@
 
 namespace parlevo::teilnehmer {
 
-// The connection text of the database below the configured "InstallPath" (empty when that value
-// is missing); also made the process-wide current connection string.
-std::string MemberConnectionString();
 
 // Enters the action under its log name ("Teilnehmer::" + routine) for the life of the object and
 // logs what the action handles: documents, extracted values, statements, errors, the result.

@@ -59,6 +59,12 @@ std::string GetConnectionString() {
   return GetConnectionString(install_path);
 }
 
+std::string UseConnectionString() {
+  std::string connect_str = GetConnectionString();
+  SetCurrentConnectionString(connect_str);
+  return connect_str;
+}
+
 void SetCurrentConnectionString(std::string connection_string) {
   std::lock_guard lock(g_connection_string_mutex);
   CurrentConnectionStringStorage() = std::move(connection_string);

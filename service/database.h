@@ -27,6 +27,9 @@ std::string GetConnectionString(std::string_view install_path);
 // The same for the "InstallPath" of the configuration key (opened read-only, never created);
 // empty when the key or the value is missing or the file cannot be read.
 std::string GetConnectionString();
+// Sets the process-wide current connection string from GetConnectionString() and returns the
+// caller's own copy, as every routine does before it works on the database.
+std::string UseConnectionString();
 
 // The process-wide current connection string: set by a routine before it works on the database,
 // read back for its logs.

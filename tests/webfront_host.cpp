@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   parlevo::SetExeFolder(argv[1]);
   parlevo::SetRegistryFilePath(argv[2]);
   // As the service does at start: a new installation gets its database, brought up to date.
-  const std::string connection = parlevo::GetConnectionString(parlevo::ReadInstallPath());
+  const std::string connection = parlevo::GetConnectionString();
   if (!connection.empty() && parlevo::CreateDatabaseIfMissing(connection)) {
     parlevo::UpdateDB(connection);
   }

@@ -22,14 +22,4 @@ void WriteConfigString(std::string_view name, std::string_view value) {
   registry.WriteString(name, value);
 }
 
-std::string ReadInstallPath() {
-  try {
-    TRegistry registry;
-    if (!registry.OpenKeyReadOnly(kConfigurationKey)) return "";
-    return registry.ReadString("InstallPath");
-  } catch (const std::exception&) {
-    return "";  // the database routines then see no configured database
-  }
-}
-
 }  // namespace parlevo

@@ -21,8 +21,5 @@ std::string ReadConfigString(std::string_view name);
 int32_t ReadConfigInteger(std::string_view name);
 void WriteConfigString(std::string_view name, std::string_view value);
 
-// "InstallPath" as the database routines read it: the key opened read-only, nothing created;
-// empty when the file, the key or the value is missing or the file cannot be read.
-std::string ReadInstallPath();
 
 }  // namespace parlevo

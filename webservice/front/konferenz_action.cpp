@@ -115,7 +115,7 @@ std::string DoKonferenzAction(const std::string& Request) {
   logging::TLgMethodScope scope(logging::MainSession(),
                                 "TZYNTConferenceService::DoKonferenzAction");
   // This call's own copy: other threads set the process-wide text at the same time.
-  const std::string connection = GetConnectionString(ReadInstallPath());
+  const std::string connection = GetConnectionString();
   SetCurrentConnectionString(connection);
   return DispatchKonferenzAction(Request, !connection.empty(), KonferenzActionTable());
 }

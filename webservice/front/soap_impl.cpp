@@ -39,7 +39,7 @@ bool AllDigits(std::string_view text) {
 
 // The connection text of this call, also made the process-wide current one for the logs.
 std::string CallConnectionString() {
-  std::string connection = GetConnectionString(ReadInstallPath());
+  std::string connection = GetConnectionString();
   SetCurrentConnectionString(connection);
   return connection;
 }
