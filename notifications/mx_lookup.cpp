@@ -33,6 +33,24 @@ class TResolverState {
 
 }  // namespace
 
+std::optional<TDnsServer> ParseDnsServer(std::string_view text) {
+  TDnsServer server;
+  const size_t colon = text.find(':');
+  server.address = std::string(text.substr(0, colon));
+  in_addr parsed{};
+  if (inet_pton(AF_INET, server.address.c_str(), &parsed) != 1) return std::nullopt;
+  if (colon == std::string_view::npos) return server;
+  const std::string_view port = text.substr(colon + 1);
+  if (port.empty() || port.size() > 5 ||
+      !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  const int value = std::stoi(std::string(port));
+  if (value < 1 || value > 65535) return std::nullopt;
+  server.port = static_cast<uint16_t>(value);
+  return server;
+}
+
 std::vector<TMxRecord> LookupMx(std::string_view domain, const TDnsServer& server,
                                 std::chrono::milliseconds wait) {
   if (domain.empty()) throw std::runtime_error("DNS lookup of an empty domain");

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,10 @@ struct TDnsServer {
   std::string address;  // IPv4 address text
   uint16_t port = 53;
 };
+
+// "ADDRESS" or "ADDRESS:PORT" (IPv4 address, port 1-65535; without one, 53). nullopt for any
+// other text.
+std::optional<TDnsServer> ParseDnsServer(std::string_view text);
 
 struct TMxRecord {
   uint16_t preference = 0;

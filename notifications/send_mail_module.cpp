@@ -1,5 +1,6 @@
 #include "notifications/send_mail_module.h"
 
+#include <cstdlib>
 #include <exception>
 #include <mutex>
 
@@ -51,6 +52,14 @@ TEMailModuleOptions ServiceEMailModuleOptions() {
   options.read_mail_sender = ReadMailSender;
   options.read_attendees = getAllRecipients;
   options.write_debug_log = [](std::string_view line) { WriteDebugLog(line); };
+  if (const char* dns = std::getenv(kDnsServerEnvVar); dns != nullptr && *dns != '\0') {
+    if (auto server = ParseDnsServer(dns)) {
+      options.dns_server = *server;
+    } else {
+      MainSession().LogError(std::string(kDnsServerEnvVar) + " is no DNS server address: '" + dns +
+                             "'; the system's resolver is asked");
+    }
+  }
   return options;
 }
 

@@ -23,8 +23,13 @@ std::shared_ptr<TEMailDataModule> EMailDataModule();
 // Replaces the process-wide instance (an empty pointer removes it).
 void SetEMailDataModule(std::shared_ptr<TEMailDataModule> module);
 
+// The environment variable that names the DNS server asked for mail exchangers, as "ADDRESS" or
+// "ADDRESS:PORT" (for example "127.0.0.1:5353"); unset or empty: the system's resolver setup.
+inline constexpr const char* kDnsServerEnvVar = "ZYNTPARLEVO_DNS_SERVER";
+
 // The options of the service's module: the install folder ExeFolder(), "isLotusNotes" and
-// "MailSender" from the registry, the attendees from getAllRecipients, the debug log file.
+// "MailSender" from the registry, the attendees from getAllRecipients, the debug log file, and
+// the DNS server of kDnsServerEnvVar (a value that is no address is logged and left aside).
 TEMailModuleOptions ServiceEMailModuleOptions();
 
 // Creates the module with ServiceEMailModuleOptions() and makes it the process-wide instance.

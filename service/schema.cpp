@@ -31,6 +31,11 @@ constexpr const char* kDeliveredTables[] = {
     "CREATE TABLE conferenceMemberLog (conferenceID LONG INTEGER, memberID LONG INTEGER, "
     "[from] DATETIME, [to] DATETIME)",
     "CREATE TABLE languageid (name TEXT(20), [default] BIT)",
+    // A caller dialling in is routed by his PIN alone, and the participant lists walk one
+    // conference's memberships and stays: without these, each is a scan of the whole table.
+    "CREATE INDEX conferenceMembers_pin ON conferenceMembers (pin)",
+    "CREATE INDEX conferenceMembers_conference ON conferenceMembers (conferenceID)",
+    "CREATE INDEX conferenceMemberLog_membership ON conferenceMemberLog (conferenceID, memberID)",
 };
 constexpr const char* kDeliveredRows[] = {
     "INSERT INTO languageid (name, [default]) VALUES (\"ger\", true)",

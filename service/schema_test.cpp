@@ -116,6 +116,25 @@ TEST_F(Schema, ANewInstallationEndsAtTheCurrentVersion) {
   EXPECT_EQ(q->FieldByName("starttime").Kind(), db::FieldKind::DateTime);
 }
 
+// The dial-in lookup by PIN and the lists of one conference must not scan whole tables; the
+// indexes of a new file survive the upgrade chain.
+TEST_F(Schema, ANewInstallationIndexesPinsAndMemberships) {
+  ASSERT_TRUE(UpdateDB(connstr_));
+  auto q = Select(
+      "SELECT name, sql FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL "
+      "ORDER BY name");
+  std::vector<std::string> indexes;
+  for (; q && !q->Eof(); q->Next()) {
+    const std::string sql = q->FieldByName("sql").AsString();
+    indexes.push_back(q->FieldByName("name").AsString() + ":" + sql.substr(sql.find(" ON ")));
+  }
+  EXPECT_THAT(indexes,
+              ElementsAre("conferenceMemberLog_membership: ON conferenceMemberLog (conferenceID, "
+                          "memberID)",
+                          "conferenceMembers_conference: ON conferenceMembers (conferenceID)",
+                          "conferenceMembers_pin: ON conferenceMembers (pin)"));
+}
+
 TEST_F(Schema, AVersionOneFileIsBroughtForwardKeepingItsRows) {
   FileAt("");
   Exec("INSERT INTO members (name, email) VALUES (\"A\", \"a@x\")");

@@ -1,18 +1,16 @@
 #!/usr/bin/python3
 """Recurring series through the real SOAP port, as the front end calls them: a real SOAP client
-(zeep) sends DoKonferenzAction requests to the web front host on a free loopback port, with a
-temporary install folder whose database the schema code made. Rows are checked in the database
-file itself.
+(zeep) sends DoKonferenzAction requests to the program zyntparlevo on a free loopback port, with a
+temporary install folder whose database the program made at start. Rows are checked in the
+database file itself.
 
-Usage: recurrence_e2e_test.py HOST_BINARY DB_TOOL DIST HARNESS_DIR
-Exits with 77 (skipped) when the running front does not route the series actions yet.
+Usage: recurrence_e2e_test.py PROGRAM DIST HARNESS_DIR
 """
 import base64
 import datetime
 import sys
 import unittest
 
-SKIPPED = 77
 conf = None  # conferences_e2e_test, the room and conference harness
 
 DAY_ZERO = datetime.date(1899, 12, 30)
@@ -132,29 +130,15 @@ class SeriesTests:
 
 def main():
     global conf
-    host_binary, db_tool, dist, harness_dir = sys.argv[1:5]
-    del sys.argv[1:5]
-    sys.path.insert(0, harness_dir)
+    sys.path.insert(0, sys.argv[3])
     import conferences_e2e_test
-    import webfront_e2e_test as harness
-    harness.HOST_BINARY, harness.DIST = host_binary, dist
-    conferences_e2e_test.DB_TOOL = db_tool
-    conferences_e2e_test.front_module = harness
-    conf = conferences_e2e_test
-    # The series actions join the dispatcher's table when the web front and this code meet;
-    # until then the front answers "error" for them and there is nothing to test here.
-    probe = conf.Service()
-    try:
-        routed = probe.call("getRecurrence", "<RecurrenceId>1</RecurrenceId>") != "error"
-    finally:
-        probe.stop()
-    if not routed:
-        print("the series actions are not routed by the dispatcher yet")
-        sys.exit(SKIPPED)
+    conf = conferences_e2e_test.load_harness(*sys.argv[1:4])
+    del sys.argv[1:4]
     series = type("Series", (SeriesTests, conf.ServiceTest), {})
     result = unittest.TextTestRunner(verbosity=2).run(
         unittest.defaultTestLoader.loadTestsFromTestCase(series))
     sys.exit(0 if result.wasSuccessful() else 1)
+
 
 if __name__ == "__main__":
     main()

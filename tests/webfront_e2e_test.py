@@ -1,25 +1,28 @@
 #!/usr/bin/python3
 """The web front through its real port: a real SOAP client (zeep) loads the WSDL from the running
-server and calls the methods of IZYNTConferenceService; plain HTTP requests fetch front-end files.
-Each test class runs its own host on a free loopback port, with a temporary install folder and
-registry file.
+program and calls the methods of IZYNTConferenceService; plain HTTP requests fetch front-end files.
+Each test class starts the program zyntparlevo itself on a free loopback port, with a temporary
+install folder and registry file, and stops it with SIGTERM.
 
-Usage: webfront_e2e_test.py PATH/TO/webfront_host PATH/TO/dist
+Usage: webfront_e2e_test.py PATH/TO/zyntparlevo PATH/TO/dist [HARNESS_DIR]
 """
 import base64
 import http.client
 import os
 import shutil
+import signal
+import socket
 import sqlite3
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 from zeep import Client
 from zeep.exceptions import Fault
 
-HOST_BINARY = None
+PROGRAM = None
 DIST = None
 KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Orvalen\Parlevo for ZyntWare"
 
@@ -47,38 +50,76 @@ def read_registry(path):
     return values
 
 
-class RunningFront:
-    """The host process with its install folder; stopped by closing its standard input."""
+def free_port():
+    """A loopback port nobody listens on right now."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as sock:
+        sock.bind(("127.0.0.1", 0))
+        return sock.getsockname()[1]
 
-    def __init__(self, registry_values, templates=None, database=None):
+
+def accepts(port):
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as sock:
+        sock.settimeout(5)
+        return sock.connect_ex(("127.0.0.1", port)) == 0
+
+
+class RunningFront:
+    """The program zyntparlevo with its install folder (--home) and registry file (--registry),
+    listening on a free port written as "Port" into the registry before it starts. It creates its
+    database at start, as on a new installation. Stopped with SIGTERM, which must end it with exit
+    code 0. `environment` adds variables to the program's environment."""
+
+    START_ATTEMPTS = 3
+
+    def __init__(self, registry_values, templates=None, environment=None):
         self.folder = tempfile.TemporaryDirectory()
         self.home = self.folder.name
         self.registry = os.path.join(self.home, "registry.reg")
-        values = dict(registry_values)
-        values.setdefault("InstallPath", self.home + "/")
-        write_registry(self.registry, values)
         os.makedirs(os.path.join(self.home, "Frontend"))
         templates_dir = os.path.join(self.home, "Templates")
         if templates is None:
             shutil.copytree(os.path.join(DIST, "Templates"), templates_dir)
         else:
             templates(templates_dir)
-        if database is not None:
-            os.makedirs(os.path.join(self.home, "Database"))
-            database(os.path.join(self.home, "Database", "conference.mdb"))
-        self.process = subprocess.Popen([HOST_BINARY, self.home, self.registry],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        line = self.process.stdout.readline().decode()
-        if not line.startswith("PORT "):
-            self.stop()
-            raise RuntimeError("host did not start: %r" % line)
-        self.port = int(line.split()[1])
+        env = dict(os.environ)
+        env.update(environment or {})
+        self.process = None
+        try:
+            # Another process may take the free port between the test and the program: try again.
+            for _ in range(self.START_ATTEMPTS):
+                if self._start(registry_values, env):
+                    return
+            raise RuntimeError("zyntparlevo did not start listening")
+        except BaseException:
+            self.folder.cleanup()
+            raise
+
+    def _start(self, registry_values, env):
+        self.port = free_port()
+        values = {"Port": self.port}
+        values.update(registry_values)
+        values.setdefault("InstallPath", self.home + "/")
+        write_registry(self.registry, values)
+        self.process = subprocess.Popen([PROGRAM, "--home", self.home, "--registry", self.registry],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        env=env)
+        # The program opens its port only after it has created its database and registry values.
+        while self.process.poll() is None:
+            if accepts(self.port):
+                return True
+            time.sleep(0.02)
+        self.process = None
+        return False
 
     def stop(self):
-        self.process.stdin.close()
-        self.process.wait(timeout=60)
-        self.process.stdout.close()
-        self.folder.cleanup()
+        try:
+            if self.process is not None:
+                self.process.send_signal(signal.SIGTERM)
+                code = self.process.wait(timeout=60)
+                if code != 0:
+                    raise RuntimeError("zyntparlevo ended with exit code %s after SIGTERM" % code)
+        finally:
+            self.folder.cleanup()
 
     def path(self, *parts):
         return os.path.join(self.home, *parts)
@@ -362,9 +403,9 @@ class StaticFront(unittest.TestCase):
 
 
 def main():
-    global HOST_BINARY, DIST
-    HOST_BINARY, DIST = sys.argv[1], sys.argv[2]
-    del sys.argv[1:3]
+    global PROGRAM, DIST
+    PROGRAM, DIST = sys.argv[1], sys.argv[2]
+    del sys.argv[1:4]
     unittest.main(verbosity=2)
 
 
