@@ -5,42 +5,24 @@
 # getNextFreeHostPin.
 #
 #   bench/conferences_load.sh [BUILD_DIR] [SECONDS]
-# The build needs -DPARLEVO_BUILD_BENCH=ON (conferences_bench fills the folder, the web front's
-# webfront_bench_host serves it). Needs wrk.
+# The build needs -DPARLEVO_BUILD_BENCH=ON (conferences_bench fills the folder, the real program
+# zyntparlevo serves it). Needs wrk and python3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/program.sh
 build=${1:-build}
 seconds=${2:-10}
-host_bin="$build/bench/webfront_bench_host"
 fill_bin="$build/bench/conferences_bench"
-for bin in "$host_bin" "$fill_bin"; do
-  [ -x "$bin" ] || { echo "build $bin first (-DPARLEVO_BUILD_BENCH=ON)" >&2; exit 1; }
-done
+[ -x "$fill_bin" ] || { echo "build $fill_bin first (-DPARLEVO_BUILD_BENCH=ON)" >&2; exit 1; }
 
 home=$(mktemp -d)
-host_pid=
-cleanup() {
-  exec 3>&- 2>/dev/null || true
-  [ -n "$host_pid" ] && wait "$host_pid" 2>/dev/null || true
-  rm -rf "$home"
-}
-trap cleanup EXIT
+trap 'stop_program; rm -rf "$home"' EXIT
 mkdir -p "$home/Frontend"
 cp -r dist/Templates "$home/"
 "$fill_bin" --fill "$home"
-
-# The host runs until its standard input (the fifo held open on fd 3) closes.
 export TZ=Europe/Berlin
-mkfifo "$home/host.in"
-"$host_bin" "$home" "$home/registry.reg" <"$home/host.in" >"$home/host.out" &
-host_pid=$!
-exec 3>"$home/host.in"
-until grep -q '^BARE ' "$home/host.out" 2>/dev/null; do
-  kill -0 "$host_pid" 2>/dev/null || { echo "host did not start" >&2; exit 1; }
-  sleep 0.1
-done
-soap_port=$(awk '/^SOAP / {print $2}' "$home/host.out")
-url="http://127.0.0.1:$soap_port/soap/IZYNTConferenceService"
+start_program "$build" "$home"
+url="http://127.0.0.1:$program_port/soap/IZYNTConferenceService"
 
 run() {  # name request
   local out rps p50 p99 errors
@@ -48,7 +30,7 @@ run() {  # name request
   rps=$(awk '/^Requests\/sec/ {print $2}' <<<"$out")
   p50=$(awk '/^p50/ {print $2}' <<<"$out")
   p99=$(awk '/^p50/ {print $5}' <<<"$out")
-  errors=$(awk '/^p50/ {print $9}' <<<"$out")
+  errors=$(awk '/^p50/ {print $NF}' <<<"$out")
   printf '%-20s %10s req/s   p50 %6s ms   p99 %6s ms   non-200 %s\n' "$1" "$rps" "$p50" "$p99" "$errors"
 }
 

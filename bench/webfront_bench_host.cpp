@@ -4,6 +4,7 @@
 //   webfront_bench_host HOME REGISTRY_FILE     prints "SOAP <port>" and "BARE <port>", then runs
 //                                              until its standard input closes
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <iostream>
 #include <string>
@@ -35,10 +36,14 @@ int main(int argc, char** argv) {
   bare.set_tcp_nodelay(true);
   bare.set_keep_alive_max_count(10000);
   bare.new_task_queue = [] { return new httplib::ThreadPool(128); };
+  int bare_socket = -1;
+  bare.set_socket_options([&bare_socket](socket_t sock) { bare_socket = sock; });
   bare.Post(".*", [](const httplib::Request&, httplib::Response& response) {
     response.set_content("<response><type>bare</type></response>", "text/xml");
   });
   const int bare_port = bare.bind_to_any_port("127.0.0.1");
+  // The front's listen backlog (the library's own is 5).
+  if (bare_socket >= 0) ::listen(bare_socket, SOMAXCONN);
   std::thread bare_thread([&] { bare.listen_after_bind(); });
 
   std::cout << "SOAP " << front.BoundPort() << "\nBARE " << bare_port << std::endl;

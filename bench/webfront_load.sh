@@ -1,30 +1,30 @@
 #!/usr/bin/env bash
 # Load run of the web front, by hand: wrk with 64 connections against the SOAP methods getAmPm and
-# getLatestVersion and, in the same run, against a bare HTTP handler that answers a fixed text.
-# Prints requests per second, p50 and p99 of each and the ratio SOAP / bare.
+# getLatestVersion of the real program zyntparlevo and, in the same run, against a bare
+# cpp-httplib handler that answers a fixed text (webfront_bench_host). Prints requests per second,
+# p50 and p99 of each and the ratio SOAP / bare.
 #
 #   bench/webfront_load.sh [BUILD_DIR] [SECONDS]
-# The build needs -DPARLEVO_BUILD_BENCH=ON. Needs wrk and sqlite3.
+# The build needs -DPARLEVO_BUILD_BENCH=ON. Needs wrk and python3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/program.sh
 build=${1:-build}
 seconds=${2:-10}
 host_bin="$build/bench/webfront_bench_host"
 [ -x "$host_bin" ] || { echo "build $host_bin first (-DPARLEVO_BUILD_BENCH=ON)" >&2; exit 1; }
 
 home=$(mktemp -d)
-trap '[ -n "${HOST_PID:-}" ] && kill "$HOST_PID" 2>/dev/null; wait 2>/dev/null; rm -rf "$home"' EXIT
-mkdir -p "$home/Database" "$home/Frontend"
+trap 'stop_program; [ -n "${HOST_PID:-}" ] && kill "$HOST_PID" 2>/dev/null; wait 2>/dev/null; rm -rf "$home"' EXIT
+mkdir -p "$home/Frontend" "$home/bare"
 cp -r dist/Templates "$home/"
-sqlite3 "$home/Database/conference.mdb" \
-  "CREATE TABLE SchemaVersion (Version TEXT, VersionDate REAL);
-   INSERT INTO SchemaVersion VALUES ('2.00', 45000), ('2.10', 45000), ('2.21', 45000),
-                                    ('2.22', 45000), ('2.30', 45000);"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvalen\\Parlevo for ZyntWare]\r\n"InstallPath"="%s/"\r\n"Language"="ger"\r\n"TimeShowMode"=dword:00000018\r\n' \
   "$home" > "$home/registry.reg"
+start_program "$build" "$home"
 
-coproc HOST { "$host_bin" "$home" "$home/registry.reg"; }
-read -r _ soap_port <&"${HOST[0]}"
+# The bench host's own front stays unused; only its bare server counts.
+coproc HOST { "$host_bin" "$home/bare" "$home/bare/registry.reg"; }
+read -r _ _ <&"${HOST[0]}"
 read -r _ bare_port <&"${HOST[0]}"
 
 run() {  # name url method
@@ -40,7 +40,7 @@ run() {  # name url method
 
 echo "64 connections, ${seconds}s each"
 run bare "http://127.0.0.1:$bare_port/" getAmPm
-run getAmPm "http://127.0.0.1:$soap_port/soap/IZYNTConferenceService" getAmPm
-run getLatestVersion "http://127.0.0.1:$soap_port/soap/IZYNTConferenceService" getLatestVersion
+run getAmPm "http://127.0.0.1:$program_port/soap/IZYNTConferenceService" getAmPm
+run getLatestVersion "http://127.0.0.1:$program_port/soap/IZYNTConferenceService" getLatestVersion
 awk -v b="$rps_bare" -v a="$rps_getAmPm" -v v="$rps_getLatestVersion" \
   'BEGIN { printf "ratio getAmPm/bare %.0f %%, getLatestVersion/bare %.0f %%\n", 100*a/b, 100*v/b }'

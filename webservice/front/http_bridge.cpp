@@ -88,9 +88,11 @@ void TIdHTTPWebBrokerBridge::Start() {
   // requests per connection would make a busy client pay a new connection and thread every
   // fifth request.
   server->set_keep_alive_max_count(10000);
-  server->set_socket_options([](socket_t sock) {
+  auto listening = std::make_shared<socket_t>(INVALID_SOCKET);
+  server->set_socket_options([listening](socket_t sock) {
     const int yes = 1;
     ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    *listening = sock;
   });
   const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     DoCommandGet(req, res);
@@ -116,6 +118,10 @@ void TIdHTTPWebBrokerBridge::Start() {
                              std::to_string(default_port_) +
                              ": the port is in use or needs rights the service lacks");
   }
+  // The library (as built by the distribution) listens with a backlog of 5: when more clients
+  // connect at once, the kernel drops their SYNs and they retry a second later, a one-second
+  // stall. Listening again on the bound socket raises the backlog.
+  if (*listening != INVALID_SOCKET) ::listen(*listening, SOMAXCONN);
   bound_port_ = static_cast<uint16_t>(port);
   httplib::Server* raw = server.get();
   auto ended = std::make_shared<std::atomic<bool>>(false);
