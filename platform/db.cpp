@@ -21,8 +21,10 @@ using Clock = std::chrono::steady_clock;
 // we keep retrying a statement that still found the file busy.
 constexpr int kBusyTimeoutMs = 30000;
 constexpr auto kRetryBudget = std::chrono::seconds(60);
-constexpr size_t kIdleHandlesPerFile = 8;
-constexpr size_t kIdleHandlesTotal = 32;
+// Enough for every request thread of a busy server to find a handle: a handle closed and opened
+// again costs a schema parse, which under load is most of a short request.
+constexpr size_t kIdleHandlesPerFile = 64;
+constexpr size_t kIdleHandlesTotal = 128;
 constexpr size_t kStatementsPerHandle = 128;
 
 char Lower(char c) {
@@ -81,6 +83,13 @@ class RetryBudget {
 std::atomic<uint64_t> g_use_tick{0};
 // Idle handles kept over all files.
 std::atomic<size_t> g_idle_total{0};
+
+// The engine's memory statistics take one process-wide lock on every allocation, which request
+// threads then queue on; nothing reads them, so they are switched off before the first open.
+void ConfigureEngineOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
 
 // A statement prepared on one handle, with the description of its result columns.
 struct CachedStatement {
@@ -201,6 +210,7 @@ class FileState {
     }
     handle = std::make_unique<Handle>();
     handle->generation = generation;
+    ConfigureEngineOnce();
     const int rc = sqlite3_open_v2(path_.c_str(), &handle->db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -408,6 +418,7 @@ std::string DataSourceOf(std::string_view connection_string) {
 void CreateDatabaseFile(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) throw DbError("The database file exists already: " + path);
+  ConfigureEngineOnce();
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(
       path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);

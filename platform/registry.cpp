@@ -192,6 +192,33 @@ TRegistry::TRegistry() : TRegistry(RegistryFilePath()) {}
 
 TRegistry::TRegistry(std::filesystem::path file) : file_(std::move(file)) {}
 
+namespace {
+std::mutex& SnapshotCacheMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+}  // namespace
+
+std::unordered_map<std::string, std::shared_ptr<const TRegistry::Snapshot>>&
+TRegistry::SnapshotCache() {
+  static std::unordered_map<std::string, std::shared_ptr<const Snapshot>> cache;
+  return cache;
+}
+
+std::shared_ptr<const TRegistry::Snapshot> TRegistry::SharedSnapshot(
+    const std::filesystem::path& file) {
+  std::lock_guard lock(SnapshotCacheMutex());
+  const auto& cache = SnapshotCache();
+  const auto it = cache.find(file.string());
+  return it == cache.end() ? nullptr : it->second;
+}
+
+void TRegistry::ShareSnapshot(const std::filesystem::path& file,
+                              std::shared_ptr<const Snapshot> snapshot) {
+  std::lock_guard lock(SnapshotCacheMutex());
+  SnapshotCache()[file.string()] = std::move(snapshot);
+}
+
 const std::optional<TRegDocument>& TRegistry::Current() {
   auto signature_of = [](const struct stat& st) {
     return FileSignature{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
@@ -204,6 +231,10 @@ const std::optional<TRegDocument>& TRegistry::Current() {
     FailErrno(file_, "cannot look at the file");
   }
   if (snapshot_ && snapshot_->signature == now && !snapshot_->racy) return snapshot_->document;
+  if (auto shared = SharedSnapshot(file_); shared && shared->signature == now && !shared->racy) {
+    snapshot_ = std::move(shared);
+    return snapshot_->document;
+  }
 
   snapshot_.reset();
   Snapshot fresh;
@@ -232,7 +263,8 @@ const std::optional<TRegDocument>& TRegistry::Current() {
         st.st_mtim.tv_sec + 2 > read_time.tv_sec || st.st_ctim.tv_sec + 2 > read_time.tv_sec;
     fresh.document = TRegDocument::Parse(bytes, file_.string());
   }
-  snapshot_ = std::move(fresh);
+  snapshot_ = std::make_shared<const Snapshot>(std::move(fresh));
+  ShareSnapshot(file_, snapshot_);
   return snapshot_->document;
 }
 

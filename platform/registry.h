@@ -14,10 +14,12 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -118,7 +120,15 @@ class TRegistry {
   std::filesystem::path file_;
   std::string key_;  // full path with "HKEY_LOCAL_MACHINE\"; empty while no key is open
   bool writable_ = false;
-  std::optional<Snapshot> snapshot_;
+  // The last snapshot any TRegistry of the process read of a file.
+  static std::shared_ptr<const Snapshot> SharedSnapshot(const std::filesystem::path& file);
+  static void ShareSnapshot(const std::filesystem::path& file,
+                            std::shared_ptr<const Snapshot> snapshot);
+  static std::unordered_map<std::string, std::shared_ptr<const Snapshot>>& SnapshotCache();
+
+  // Shared with every other TRegistry of the same file while the file is unchanged, so that the
+  // readers of each request do not parse the file again.
+  std::shared_ptr<const Snapshot> snapshot_;
 };
 
 }  // namespace parlevo

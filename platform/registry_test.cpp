@@ -292,6 +292,33 @@ TEST_F(RegistryFile, AnEditByHandIsSeenAtTheNextRead) {
   EXPECT_EQ(reg.ReadString("language"), "");
 }
 
+TEST_F(RegistryFile, ReadersOfEachRequestSeeWritesAndEditsMadeElsewhere) {
+  {
+    TRegistry writer(file_);
+    ASSERT_TRUE(writer.OpenKey(kKey, true));
+    writer.WriteString("MailHost", "a");
+  }
+  // Fresh objects, as every request makes them, share what the process read last...
+  auto read = [&] {
+    TRegistry reader(file_);
+    EXPECT_TRUE(reader.OpenKeyReadOnly(kKey));
+    return reader.ReadString("MailHost");
+  };
+  EXPECT_EQ(read(), "a");
+  EXPECT_EQ(read(), "a");
+  // ...but never past a change, whoever made it.
+  TRegistry other(file_);
+  ASSERT_TRUE(other.OpenKey(kKey, true));
+  other.WriteString("MailHost", "b");
+  EXPECT_EQ(read(), "b");
+  fs::path edited = dir_.path() / "edited";
+  std::string text = ReadBytes(file_);
+  text.replace(text.find("\"b\""), 3, "\"c\"");
+  WriteBytes(edited, text);
+  fs::rename(edited, file_);
+  EXPECT_EQ(read(), "c");
+}
+
 TEST_F(RegistryFile, ThreadsWritingAtOnceLoseNothing) {
   constexpr int kThreads = 8;
   constexpr int kValues = 25;

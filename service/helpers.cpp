@@ -47,8 +47,6 @@ void SetExeFolder(std::string folder) {
 void WriteDebugLog(std::string_view message) {
   try {
     const std::filesystem::path dir = std::filesystem::path(ExeFolder()) / "debug";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
     const std::string path = (dir / "log.txt").string();
 
     FormatSettings fs;  // fixed English names, independent of the process-wide formats
@@ -56,7 +54,14 @@ void WriteDebugLog(std::string_view message) {
     line.append(message);
     line.append("\r\n");
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+    int fd = ::open(path.c_str(), kFlags, 0644);
+    if (fd < 0 && errno == ENOENT) {
+      // The folder is made on first use only: every request writes lines here.
+      std::error_code ec;
+      std::filesystem::create_directories(dir, ec);
+      fd = ::open(path.c_str(), kFlags, 0644);
+    }
     if (fd < 0) return;
     // One write per line: O_APPEND keeps lines of concurrent writers whole.
     size_t done = 0;
