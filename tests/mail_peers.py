@@ -174,8 +174,8 @@ def main():
     loop = asyncio.new_event_loop()
     used = set()
     addresses = {}
-    for spec in args.smtp:
-        name, behaviour = spec.split(":", 1)
+    for entry in args.smtp:
+        name, behaviour = entry.split(":", 1)
         ip, sock = bind_free_address(used, behaviour != "refuse")
         addresses[name] = ip
         if sock is not None:
@@ -183,8 +183,8 @@ def main():
             loop.run_until_complete(asyncio.start_server(handler, sock=sock))
 
     table = {}
-    for spec in args.mx:
-        domain, _, entries = spec.partition("=")
+    for entry in args.mx:
+        domain, _, entries = entry.partition("=")
         table[domain.lower()] = []
         for entry in filter(None, entries.split(",")):
             preference, _, name = entry.partition(":")
