@@ -182,7 +182,7 @@ class InvitationTests:
             self.assertIn("DTEND;TZID=%s:20300601T113000" % TZID, lines)
             self.assertIn("SUMMARY:" + subject, lines)
             self.assertIn("UID:OrvalenZyntParlevo%d" % conference, lines)
-            self.assertIn("ORGANIZER;CN=Karl Host:MAILTO:host@example.test", lines)
+            self.assertIn('ORGANIZER;CN="Karl Host":MAILTO:host@example.test', lines)
             attendees = [l for l in lines if l.startswith("ATTENDEE")]
             self.assertEqual(attendees, [
                 'ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN="Bauer, Anna"'
