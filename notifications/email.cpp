@@ -250,6 +250,13 @@ TMimeMessage TEMailDataModule::CurrentMessage() const {
   message.content_type = "multipart/alternative";
   message.parts = body_parts_;
   if (calendar_part_) message.parts.push_back(*calendar_part_);
+  if (message.parts.empty()) {
+    // A multipart message needs a part: with neither template nor calendar data an empty text
+    // stands in.
+    TMimePart empty;
+    empty.content_type = "text/plain;charset=\"iso-8859-1\"";
+    message.parts.push_back(std::move(empty));
+  }
   return message;
 }
 
@@ -345,7 +352,13 @@ void TEMailDataModule::SetBodyText() {
   if (settings_.MID.empty()) {
     log.LogWarning("TEMailDataModule.SendEMail.SetBodyText: no template name");
   } else {
-    templates = FindTemplateFiles(fs::path(TemplateFolder()), settings_.MID);
+    try {
+      templates = FindTemplateFiles(fs::path(TemplateFolder()), settings_.MID);
+    } catch (const std::invalid_argument& e) {
+      // A template name that names no language (the fallback to an empty default language) or
+      // that could leave the templates folder has no templates; the message goes without body.
+      log.LogWarning(std::string("TEMailDataModule.SendEMail.SetBodyText: ") + e.what());
+    }
   }
   log.LogMessage(templates.use_mask ? "TEMailDataModule.SendEMail.SetBodyText: MDir is mask"
                                     : "TEMailDataModule.SendEMail.SetBodyText: MDir is folder");
@@ -379,11 +392,7 @@ void TEMailDataModule::SetBodyText() {
     body_parts_.push_back(std::move(part));
   }
   if (body_parts_.empty()) {
-    // A multipart message needs a part; an empty text stands for the missing template.
     log.LogWarning("TEMailDataModule.SendEMail.SetBodyText: no template found");
-    TMimePart empty;
-    empty.content_type = "text/plain;charset=\"iso-8859-1\"";
-    body_parts_.push_back(std::move(empty));
   }
 }
 

@@ -158,9 +158,9 @@ TEST_F(EMailDelivery, InvitationWithCalendarPartArrivesAsComposed) {
                        "\r\nSUMMARY:Einladung: Gr\xC3\xBC\xC3\x9F"
                        "e\r\n"));
   EXPECT_TRUE(Contains(ics, "\r\nUID:OrvalenZyntParlevo42\r\n"));
-  EXPECT_TRUE(Contains(ics, "\r\nORGANIZER;CN=Max Host:MAILTO:organiser@example.de\r\n"));
+  EXPECT_TRUE(Contains(ics, "\r\nORGANIZER;CN=\"Max Host\":MAILTO:organiser@example.de\r\n"));
   EXPECT_TRUE(Contains(ics, "CN=\"Schulz, Bob\":MAILTO:bob@example.de\r\n"));
-  EXPECT_TRUE(Contains(ics, "\r\nDESCRIPTION:<p>Sehr geehrte Frau Meier, PIN 04711 f\xC3\xBCr "));
+  EXPECT_TRUE(Contains(ics, "\r\nDESCRIPTION:<p>Sehr geehrte Frau Meier\\, PIN 04711 f\xC3\xBCr "));
   EXPECT_TRUE(Contains(ics, "\r\nTRIGGER:-PT01H30M00S\r\n"));
   EXPECT_EQ(attendee_queries_, (std::vector<std::string>{"42"}));
   EXPECT_EQ(debug_, (std::vector<std::string>{
@@ -189,7 +189,7 @@ TEST_F(EMailDelivery, LotusNotesTakesEveryTemplateAndCancellationHasNoAlarm) {
   EXPECT_TRUE(Contains(parts[2].text, "\r\nSTATUS:CANCELLED\r\n"));
   EXPECT_FALSE(Contains(parts[2].text, "VALARM"));
   // No organiser in the request: the registry sender stands in.
-  EXPECT_TRUE(Contains(parts[2].text, "ORGANIZER;CN=sender@example.de:MAILTO:organiser@"));
+  EXPECT_TRUE(Contains(parts[2].text, "ORGANIZER;CN=\"sender@example.de\":MAILTO:organiser@"));
 }
 
 TEST_F(EMailDelivery, NoTemplateGivesOneEmptyTextPart) {
@@ -206,6 +206,29 @@ TEST_F(EMailDelivery, NoTemplateGivesOneEmptyTextPart) {
   EXPECT_EQ(messages[0].parts[0].text, "");
   EXPECT_TRUE(Contains(messages[0].raw, "Content-class: urn:content-classes:calendarmessage"));
   EXPECT_TRUE(attendee_queries_.empty());
+}
+
+TEST_F(EMailDelivery, TemplateNameWithoutLanguageStillSendsTheCalendarPart) {
+  // The builder's fallback to an empty default language names no language folder; so does a
+  // template name that would climb out of the templates folder.
+  TMailPeers peers({"--smtp", "a:ok", "--mx", "example.test=10:a"});
+  auto& module = Module(peers);
+  for (const std::string mid : {"\\mail\\*.invite.*", "..\\mail\\*.invite.*"}) {
+    auto request = InviteRequest("anna@example.test");
+    Set(request, "mid", mid);
+    EXPECT_TRUE(module.SendEMailExt(request)) << mid;
+  }
+  const auto messages = peers.Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  for (const auto& m : messages) {
+    EXPECT_EQ(m.defects, 0);
+    ASSERT_EQ(m.parts.size(), 1u);
+    EXPECT_EQ(m.parts[0].content_type,
+              "text/calendar;method=REQUEST;name=\"invitation.ics\";charset=\"utf-8\"");
+    // No HTML part to describe the meeting.
+    EXPECT_FALSE(Contains(m.Calendar(), "\r\nDESCRIPTION:<"));
+    EXPECT_TRUE(Contains(m.Calendar(), "CN=\"Schulz, Bob\":MAILTO:bob@example.de"));
+  }
 }
 
 TEST_F(EMailDelivery, ExchangersInPreferenceOrderAndNextAfterRefusedRecipient) {

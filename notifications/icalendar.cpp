@@ -39,20 +39,39 @@ std::string FormatAlarmTrigger(int hours, int minutes) {
 
 std::string EscapeCalendarText(std::string_view text) {
   std::string out;
-  out.reserve(text.size());
+  out.reserve(text.size() + text.size() / 8);
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (c == '\\') {
-      out += "\\\\";
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\\' || c == ';' || c == ',') {
+      out += '\\';
+      out += c;
     } else if (c == '\r') {
       out += "\\n";
       if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
     } else if (c == '\n') {
       out += "\\n";
+    } else if ((u < 0x20 && c != '\t') || u == 0x7F) {
+      // A text value may hold no control character but the tab.
+      out += ' ';
     } else {
       out += c;
     }
   }
+  return out;
+}
+
+std::string QuoteCalendarParameter(std::string_view value) {
+  std::string out = "\"";
+  out.reserve(value.size() + 2);
+  for (char c : value) {
+    const auto u = static_cast<unsigned char>(c);
+    // A quoted parameter value ends at the next quote and may hold no control character but the
+    // tab; both are dropped rather than replaced, so a name reads as it was typed.
+    if (c == '"' || (u < 0x20 && c != '\t') || u == 0x7F) continue;
+    out += c;
+  }
+  out += '"';
   return out;
 }
 
@@ -107,10 +126,13 @@ std::vector<std::string> BuildCalendarLines(const TCalendarEvent& e) {
   lines.push_back("DTSTAMP:" + e.stamp);
   lines.push_back(fmt::format("DTSTART;TZID=\"{}\":{}T{}", kTimeZone, OneLine(e.date_begin),
                               OneLine(e.time_begin)));
-  lines.push_back("SUMMARY:" + OneLine(e.subject));
-  lines.push_back("UID:OrvalenZyntParlevo" + OneLine(e.conference_id));
-  lines.push_back("ORGANIZER;CN=" + OneLine(e.organiser) + ":MAILTO:" + OneLine(e.sender_address));
-  for (const auto& attendee : e.attendees) {
+  lines.push_back("SUMMARY:" + EscapeCalendarText(e.subject));
+  lines.push_back("UID:OrvalenZyntParlevo" + EscapeCalendarText(e.conference_id));
+  lines.push_back("ORGANIZER;CN=" + QuoteCalendarParameter(e.organiser) +
+                  ":MAILTO:" + OneLine(e.sender_address));
+  for (const auto& stored : e.attendees) {
+    // Rows written by older installations may hold Latin-1 bytes; the part is labelled UTF-8.
+    const std::string attendee = mail::SanitiseUtf8(stored);
     const size_t bar1 = attendee.find('|');
     const size_t bar2 =
         bar1 == std::string::npos ? std::string::npos : attendee.find('|', bar1 + 1);
@@ -118,8 +140,9 @@ std::vector<std::string> BuildCalendarLines(const TCalendarEvent& e) {
     const std::string firstname =
         bar1 == std::string::npos ? "" : attendee.substr(bar1 + 1, bar2 - bar1 - 1);
     const std::string email = bar2 == std::string::npos ? "" : attendee.substr(bar2 + 1);
-    std::string line = "ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN=\"" +
-                       OneLine(name) + ", " + OneLine(firstname) + "\":MAILTO:" + OneLine(email);
+    std::string line = "ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN=" +
+                       QuoteCalendarParameter(name + ", " + firstname) +
+                       ":MAILTO:" + OneLine(email);
     log.LogMessage("ATTENDEE: " + line);
     lines.push_back(std::move(line));
   }

@@ -34,8 +34,14 @@ struct TCalendarEvent {
 std::string FormatCalendarStamp(std::chrono::system_clock::time_point when);
 // "TRIGGER:-PT" hours "H" minutes "M00S", each number with a "0" in front below 10.
 std::string FormatAlarmTrigger(int hours, int minutes);
-// Backslashes and line breaks (CR LF, CR or LF) escaped as "\\" and "\n".
+// A TEXT value as calendar readers take it whole: backslash, ";" and "," escaped with a backslash,
+// each line break (CR LF, CR or LF) written as "\n", other control characters but the tab made
+// blanks.
 std::string EscapeCalendarText(std::string_view text);
+// A parameter value (such as CN) in double quotes, so that ":", ";" and "," stay inside it; the
+// quote character and control characters but the tab, which a quoted value cannot hold, are
+// dropped.
+std::string QuoteCalendarParameter(std::string_view value);
 // Lines longer than 75 octets continue on lines that begin with a blank; a UTF-8 sequence is
 // never split.
 std::string FoldCalendarLine(std::string_view line);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <optional>
+
 namespace parlevo {
 namespace {
 
@@ -54,7 +57,7 @@ TEST(Calendar, InvitationLines) {
       "DTSTART;TZID=\"(GMT+01.00) Sarajevo/Warsaw/Zagreb\":20081224T093000",
       "SUMMARY:Einladung",
       "UID:OrvalenZyntParlevo42",
-      "ORGANIZER;CN=Max Muster:MAILTO:max@example.de",
+      "ORGANIZER;CN=\"Max Muster\":MAILTO:max@example.de",
       "ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN=\"Meier, "
       "Anna\":MAILTO:anna@example.de",
       "ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN=\"Schulz, "
@@ -103,7 +106,7 @@ TEST(Calendar, CancellationLinesAndNoAlarm) {
       "DTSTART;TZID=\"(GMT+01.00) Sarajevo/Warsaw/Zagreb\":20081224T093000",
       "SUMMARY:Einladung",
       "UID:OrvalenZyntParlevo42",
-      "ORGANIZER;CN=Max Muster:MAILTO:max@example.de",
+      "ORGANIZER;CN=\"Max Muster\":MAILTO:max@example.de",
       "LOCATION:",
       "DTEND;TZID=\"(GMT+01.00) Sarajevo/Warsaw/Zagreb\":20081224T103000",
       "SEQUENCE:0",
@@ -137,30 +140,188 @@ TEST(Calendar, AlarmOffHasNoBlockAndTriggerIsPadded) {
   EXPECT_EQ(FormatAlarmTrigger(12, 0), "TRIGGER:-PT12H00M00S");
 }
 
-TEST(Calendar, ValuesStayOnTheirLineAndDescriptionIsEscaped) {
-  TCalendarEvent e = Invitation();
-  e.subject = "Hallo\r\nATTENDEE:x";
-  e.organiser = "Max\nMuster";
-  e.sender_address = "max@example.de\r\nX:1";
-  e.attendees = {"Mei\ner|An\rna|anna@example.de\n"};
-  e.description = "Zeile 1\r\nZeile 2\nC:\\Pfad";
-  const std::vector<std::string> lines = BuildCalendarLines(e);
-  for (const auto& line : lines) {
-    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
-  }
-  EXPECT_EQ(lines[23], "SUMMARY:Hallo  ATTENDEE:x");
-  EXPECT_EQ(lines[25], "ORGANIZER;CN=Max Muster:MAILTO:max@example.de  X:1");
-  EXPECT_EQ(lines[26],
-            "ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN=\"Mei er, An "
-            "na\":MAILTO:anna@example.de ");
-  EXPECT_EQ(lines[29], "DESCRIPTION:Zeile 1\\nZeile 2\\nC:\\\\Pfad");
+// A reader's view of one unfolded content line: name *(";" param) ":" value. Parameter values
+// are split at unquoted "," as a reader does; nullopt when the line breaks the grammar.
+struct TContentLine {
+  std::string name;
+  std::vector<std::pair<std::string, std::vector<std::string>>> params;
+  std::string value;
+};
+
+bool IsControl(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u < 0x20 && c != '\t') || u == 0x7F;
 }
 
-TEST(Calendar, AttendeeLineWithMissingFields) {
+std::optional<TContentLine> ParseContentLine(std::string_view line) {
+  TContentLine out;
+  size_t i = 0;
+  const auto token = [&] {
+    const size_t start = i;
+    while (i < line.size() &&
+           (std::isalnum(static_cast<unsigned char>(line[i])) || line[i] == '-')) {
+      ++i;
+    }
+    return std::string(line.substr(start, i - start));
+  };
+  out.name = token();
+  if (out.name.empty()) return std::nullopt;
+  while (i < line.size() && line[i] == ';') {
+    ++i;
+    std::string name = token();
+    if (name.empty() || i >= line.size() || line[i] != '=') return std::nullopt;
+    std::vector<std::string> values;
+    do {
+      ++i;  // "=" or ","
+      std::string value;
+      if (i < line.size() && line[i] == '"') {
+        const size_t close = line.find('"', i + 1);
+        if (close == std::string_view::npos) return std::nullopt;
+        value = std::string(line.substr(i + 1, close - i - 1));
+        i = close + 1;
+      } else {
+        while (i < line.size() && std::string_view(";:,\"").find(line[i]) == std::string::npos) {
+          value += line[i++];
+        }
+      }
+      for (char c : value) {
+        if (IsControl(c)) return std::nullopt;
+      }
+      values.push_back(std::move(value));
+    } while (i < line.size() && line[i] == ',');
+    out.params.emplace_back(std::move(name), std::move(values));
+  }
+  if (i >= line.size() || line[i] != ':') return std::nullopt;
+  out.value = std::string(line.substr(i + 1));
+  return out;
+}
+
+// A TEXT value decoded by its own grammar: only "\\", "\;", "\,", "\n" and "\N" may follow a
+// backslash; "," and ";" must be escaped; no control character but the tab.
+std::optional<std::string> DecodeText(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\') {
+      if (++i == text.size()) return std::nullopt;
+      const char e = text[i];
+      if (e == 'n' || e == 'N') {
+        out += '\n';
+      } else if (e == '\\' || e == ';' || e == ',') {
+        out += e;
+      } else {
+        return std::nullopt;
+      }
+    } else if (c == ';' || c == ',' || IsControl(c)) {
+      return std::nullopt;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+const std::vector<std::string>* Param(const TContentLine& line, std::string_view name) {
+  for (const auto& [key, values] : line.params) {
+    if (key == name) return &values;
+  }
+  return nullptr;
+}
+
+TEST(CalendarText, EscapedTextDecodesToTheOriginal) {
+  for (const std::string text : {"", "plain", "Raum; A, \"B\"", "Q1, Plan; \"Budget\": Zahlen",
+                                 "C:\\new\\;,", "\\\\", "a;;b,,c",
+                                 "Gr\xC3\xBC\xC3\x9F"
+                                 "e\tTab",
+                                 "<p style=\"a: b; c: d\">&auml;, &szlig;</p>"}) {
+    const std::string escaped = EscapeCalendarText(text);
+    EXPECT_EQ(DecodeText(escaped), text) << escaped;
+  }
+  EXPECT_EQ(EscapeCalendarText("Raum; A, \"B\""), "Raum\\; A\\, \"B\"");
+  // Every line break becomes "\n"; other control characters cannot stand in a text value.
+  EXPECT_EQ(DecodeText(EscapeCalendarText("a\r\nb\rc\nd\r\n\r\ne")), "a\nb\nc\nd\n\ne");
+  EXPECT_EQ(DecodeText(EscapeCalendarText(std::string("a\x01"
+                                                      "b\x7F"
+                                                      "c\0d",
+                                                      7))),
+            "a b c d");
+}
+
+TEST(CalendarText, QuotedParameterHoldsNoQuoteOrControl) {
+  EXPECT_EQ(QuoteCalendarParameter("Max Muster, Jr."), "\"Max Muster, Jr.\"");
+  EXPECT_EQ(QuoteCalendarParameter("Bei\"spiel, Erika; Anna"), "\"Beispiel, Erika; Anna\"");
+  EXPECT_EQ(QuoteCalendarParameter("A\r\nB\x7F:\tC"), "\"AB:\tC\"");
+  EXPECT_EQ(QuoteCalendarParameter("\"\""), "\"\"");
+}
+
+TEST(Calendar, HostileNamesAndTextsReadBackWhole) {
   TCalendarEvent e = Invitation();
-  e.attendees = {"Meier"};
+  e.subject = "Einladung \"Q1, Plan; \"Budget\": Zahlen\" in \"Raum; A, \"B\"\" \xC3\xBC";
+  e.organiser = "Max Muster, Jr.";
+  e.attendees = {"Bei\"spiel|Erika; Anna|erika@example.de", "M\xC3\xBCller|J\xC3\xBCrgen|j@x.de",
+                 "Line\r\nBreak|Tab\tby|l@x.de"};
+  e.description = "<p style=\"font: 10pt Arial, sans-serif;\">&auml;\r\nC:\\Pfad</p>";
+  e.conference_id = "42";
+  const std::vector<std::string> lines = BuildCalendarLines(e);
+
+  std::vector<std::string> attendees;
+  std::optional<std::string> organiser, summary, description, uid, location;
+  for (const auto& text : lines) {
+    const auto line = ParseContentLine(text);
+    ASSERT_TRUE(line) << text;
+    if (line->name == "ORGANIZER") {
+      const auto* cn = Param(*line, "CN");
+      ASSERT_TRUE(cn && cn->size() == 1u) << text;
+      organiser = cn->front();
+      EXPECT_EQ(line->value, "MAILTO:max@example.de");
+    } else if (line->name == "ATTENDEE") {
+      const auto* cn = Param(*line, "CN");
+      ASSERT_TRUE(cn && cn->size() == 1u) << text;
+      attendees.push_back(cn->front() + " <" + line->value + ">");
+    } else if (line->name == "SUMMARY") {
+      summary = DecodeText(line->value);
+    } else if (line->name == "DESCRIPTION" && line->value != "REMINDER") {
+      description = DecodeText(line->value);
+    } else if (line->name == "UID") {
+      uid = DecodeText(line->value);
+    } else if (line->name == "LOCATION") {
+      location = DecodeText(line->value);
+    }
+  }
+  EXPECT_EQ(organiser, "Max Muster, Jr.");
+  EXPECT_EQ(attendees, (std::vector<std::string>{"Beispiel, Erika; Anna <MAILTO:erika@example.de>",
+                                                 "M\xC3\xBCller, J\xC3\xBCrgen <MAILTO:j@x.de>",
+                                                 "LineBreak, Tab\tby <MAILTO:l@x.de>"}));
+  EXPECT_EQ(summary, e.subject);
+  EXPECT_EQ(description, "<p style=\"font: 10pt Arial, sans-serif;\">&auml;\nC:\\Pfad</p>");
+  EXPECT_EQ(uid, "OrvalenZyntParlevo42");
+  EXPECT_EQ(location, "");
+
+  // Folded for the wire, every physical line stays within 75 octets and unfolds to the same lines.
+  const std::string wire = JoinCalendarLines(lines);
+  std::vector<std::string> unfolded;
+  size_t pos = 0;
+  while (pos <= wire.size()) {
+    size_t end = wire.find("\r\n", pos);
+    if (end == std::string::npos) end = wire.size();
+    const std::string physical = wire.substr(pos, end - pos);
+    EXPECT_LE(physical.size(), 75u) << physical;
+    if (!physical.empty() && physical[0] == ' ') {
+      unfolded.back() += physical.substr(1);
+    } else {
+      unfolded.push_back(physical);
+    }
+    pos = end + 2;
+  }
+  EXPECT_EQ(unfolded, lines);
+}
+
+TEST(Calendar, LatinOneBytesOfOldRowsBecomeUtf8) {
+  TCalendarEvent e = Invitation();
+  e.attendees = {"M\xFCller|J\xFCrgen|j@x.de"};
   EXPECT_EQ(BuildCalendarLines(e)[26],
-            "ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN=\"Meier, \":MAILTO:");
+            "ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN=\"M\xC3\xBCller, "
+            "J\xC3\xBCrgen\":MAILTO:j@x.de");
 }
 
 TEST(Calendar, FoldingKeepsUtf8SequencesWhole) {

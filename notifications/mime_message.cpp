@@ -1,5 +1,6 @@
 #include "notifications/mime_message.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include <fmt/format.h>
@@ -19,6 +20,58 @@ bool IsPlainHeaderText(std::string_view text) {
   }
   // "=?" would make a reader take plain text for an encoded word.
   return text.find("=?") == std::string_view::npos;
+}
+
+// Longest plain header value: with its field name the line stays below the 998 octets a line
+// may have; a longer value goes as encoded words, which fold.
+constexpr size_t kMaxPlainHeaderValue = 900;
+
+// The characters of an atom (RFC 5322 atext).
+bool IsAtext(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+}
+
+// RFC 2047 "Q" encoded words in UTF-8, at most 75 characters each, each holding whole UTF-8
+// sequences, separated by a folding blank. Only letters, digits and "!*+-/" stay literal, the set
+// that is safe in a display name as well as in unstructured text.
+std::string EncodedWords(std::string_view text) {
+  std::string out;
+  std::string word;
+  const auto flush = [&] {
+    if (word.empty()) return;
+    if (!out.empty()) out += "\r\n ";
+    out += "=?UTF-8?Q?" + word + "?=";
+    word.clear();
+  };
+  for (size_t i = 0; i < text.size();) {
+    size_t len = 1;
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead >= 0xF0) {
+      len = 4;
+    } else if (lead >= 0xE0) {
+      len = 3;
+    } else if (lead >= 0xC0) {
+      len = 2;
+    }
+    std::string encoded;
+    for (size_t k = i; k < i + len && k < text.size(); ++k) {
+      const auto c = static_cast<unsigned char>(text[k]);
+      if (c == ' ') {
+        encoded += '_';
+      } else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                 c == '!' || c == '*' || c == '+' || c == '-' || c == '/') {
+        encoded += static_cast<char>(c);
+      } else {
+        encoded += {'=', kHex[c >> 4], kHex[c & 0x0F]};
+      }
+    }
+    if (word.size() + encoded.size() > 75 - 12) flush();
+    word += encoded;
+    i += len;
+  }
+  flush();
+  return out;
 }
 
 std::string PartBody(const TMimePart& part) {
@@ -95,45 +148,25 @@ std::string EncodeQuotedPrintable(std::string_view bytes) {
 
 std::string EncodeHeaderValue(std::string_view utf8) {
   const std::string text = mail::NeutraliseControls(mail::SanitiseUtf8(utf8));
-  if (IsPlainHeaderText(text)) return text;
-  // Encoded words of at most 75 characters, each holding whole UTF-8 sequences, separated by a
-  // folding blank.
-  std::string out;
-  std::string word;
-  const auto flush = [&] {
-    if (word.empty()) return;
-    if (!out.empty()) out += "\r\n ";
-    out += "=?UTF-8?Q?" + word + "?=";
-    word.clear();
-  };
-  for (size_t i = 0; i < text.size();) {
-    size_t len = 1;
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead >= 0xF0) {
-      len = 4;
-    } else if (lead >= 0xE0) {
-      len = 3;
-    } else if (lead >= 0xC0) {
-      len = 2;
-    }
-    std::string encoded;
-    for (size_t k = i; k < i + len && k < text.size(); ++k) {
-      const auto c = static_cast<unsigned char>(text[k]);
-      if (c == ' ') {
-        encoded += '_';
-      } else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                 c == '!' || c == '*' || c == '+' || c == '-' || c == '/') {
-        encoded += static_cast<char>(c);
-      } else {
-        encoded += {'=', kHex[c >> 4], kHex[c & 0x0F]};
-      }
-    }
-    if (word.size() + encoded.size() > 75 - 12) flush();
-    word += encoded;
-    i += len;
+  if (IsPlainHeaderText(text) && text.size() <= kMaxPlainHeaderValue) return text;
+  return EncodedWords(text);
+}
+
+std::string EncodeDisplayName(std::string_view utf8) {
+  const std::string text = mail::NeutraliseControls(mail::SanitiseUtf8(utf8));
+  if (!IsPlainHeaderText(text) || text.size() > kMaxPlainHeaderValue) return EncodedWords(text);
+  if (std::all_of(text.begin(), text.end(), [](char c) { return IsAtext(c) || c == ' '; })) {
+    return text;
   }
-  flush();
-  return out;
+  // "," would split the address list and "<", ":", "@" and the like would be read as address
+  // syntax: the name goes in a quoted string, with quote and backslash escaped.
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
 }
 
 std::string FormatMessageDate(std::chrono::system_clock::time_point when) {
@@ -159,7 +192,7 @@ std::string SerialiseMessage(const TMimeMessage& message, std::string_view recip
 
   std::string from = mail::NeutraliseControls(message.sender_address);
   if (!message.sender_name.empty()) {
-    from = EncodeHeaderValue(message.sender_name) + " <" + from + ">";
+    from = EncodeDisplayName(message.sender_name) + " <" + from + ">";
   }
   std::string out;
   out += "From: " + from + "\r\n";

@@ -33,8 +33,12 @@ struct TMimeMessage {
 // Quoted-printable of bytes; CR LF stays a hard line break, other lines are broken softly so that
 // no encoded line exceeds 76 characters.
 std::string EncodeQuotedPrintable(std::string_view bytes);
-// A header value: plain when it is printable ASCII, otherwise RFC 2047 encoded words in UTF-8.
+// An unstructured header value (Subject): plain when it is printable ASCII of a length a header
+// line can carry, otherwise RFC 2047 encoded words in UTF-8.
 std::string EncodeHeaderValue(std::string_view utf8);
+// A display name before an address: plain when it is atoms and blanks, a quoted string when it
+// holds other printable ASCII (",", quote, "<"...), otherwise encoded words.
+std::string EncodeDisplayName(std::string_view utf8);
 // RFC 5322 date in local time, for example "Wed, 24 Dec 2008 09:30:00 +0100".
 std::string FormatMessageDate(std::chrono::system_clock::time_point when);
 

@@ -50,6 +50,49 @@ TEST(HeaderValue, PlainAsciiStaysAndTheRestIsEncoded) {
   for (const auto& line : Lines(long_value)) EXPECT_LE(line.size(), 76u) << line;
 }
 
+TEST(HeaderValue, LongPlainSubjectIsEncodedSoItFolds) {
+  const std::string value = EncodeHeaderValue(std::string(1200, 'x'));
+  std::string decoded;
+  for (const auto& line : Lines(value)) {
+    EXPECT_LE(line.size(), 76u) << line;
+    const std::string word = line[0] == ' ' ? line.substr(1) : line;
+    ASSERT_EQ(word.rfind("=?UTF-8?Q?", 0), 0u) << word;
+    decoded += word.substr(10, word.size() - 12);
+  }
+  EXPECT_EQ(decoded, std::string(1200, 'x'));
+}
+
+// The display name as a reader takes it back from the phrase: a quoted string unquoted, encoded
+// words left as they are (their characters are all phrase-safe).
+std::string ReadPhrase(const std::string& phrase) {
+  if (phrase.size() < 2 || phrase.front() != '"') return phrase;
+  std::string out;
+  for (size_t i = 1; i + 1 < phrase.size(); ++i) {
+    if (phrase[i] == '\\') {
+      ++i;
+    } else if (phrase[i] == '"') {
+      ADD_FAILURE() << "unescaped quote in " << phrase;
+    }
+    out += phrase[i];
+  }
+  return out;
+}
+
+TEST(DisplayName, SpecialsAreQuotedAndNonAsciiEncoded) {
+  EXPECT_EQ(EncodeDisplayName("Max Muster"), "Max Muster");
+  EXPECT_EQ(EncodeDisplayName("Max Muster, Jr."), "\"Max Muster, Jr.\"");
+  for (const std::string name : {"Bei\"spiel, Erika; Anna", "a\\\"b", "<x@y.de>", "R: \"A\", B"}) {
+    const std::string phrase = EncodeDisplayName(name);
+    EXPECT_EQ(phrase.front(), '"') << phrase;
+    EXPECT_EQ(ReadPhrase(phrase), name) << phrase;
+  }
+  // In an encoded word of a phrase only letters, digits, "!*+-/=_" and "?" of its frame may
+  // stand: "," and quote are encoded.
+  const std::string encoded = EncodeDisplayName("M\xC3\xBCller, \"J\"");
+  EXPECT_EQ(encoded, "=?UTF-8?Q?M=C3=BCller=2C_=22J=22?=");
+  EXPECT_EQ(EncodeDisplayName("=?x?="), "=?UTF-8?Q?=3D=3Fx=3F=3D?=");
+}
+
 TEST(MessageDate, Rfc5322InLocalTime) {
   setenv("TZ", "Europe/Berlin", 1);
   tzset();
@@ -133,6 +176,16 @@ TEST(Message, BoundaryNeverOccursInAPart) {
   m.parts[0].text = "--" + boundary + "\r\n";
   const std::string second = SerialiseMessage(m, "c@d.de", when);
   EXPECT_EQ(second.find("boundary=\"" + boundary + "\""), std::string::npos);
+}
+
+TEST(Message, SenderNameWithCommaStaysOneAddress) {
+  TMimeMessage m;
+  m.sender_name = "Muster, Max \"Jr\"";
+  m.sender_address = "max@example.de";
+  m.content_type = "multipart/alternative";
+  m.content_transfer_encoding = "8bit";
+  const std::string text = SerialiseMessage(m, "c@d.de", {});
+  EXPECT_EQ(Lines(text)[0], "From: \"Muster, Max \\\"Jr\\\"\" <max@example.de>");
 }
 
 TEST(Message, HeaderValuesCannotAddHeaderLines) {

@@ -16,6 +16,8 @@ import sys
 import tempfile
 import unittest
 
+import icalendar
+
 conf = None  # conferences_e2e_test, the harness of the action tests
 HARNESS_DIR = None
 
@@ -103,9 +105,9 @@ class InvitationTests:
             f.write("\n".join(lines) + "\n")
         os.replace(path + ".new", path)
 
-    def room_and_conference(self, name="Planung Süd"):
+    def room_and_conference(self, name="Planung Süd", room="Raum \"Ost\""):
         self.assertEqual(self.result("addRaum", "<Name>%s</Name><Durchwahl>100</Durchwahl>"
-                                     % conf.b64("Raum \"Ost\"")),
+                                     % conf.b64(room)),
                          (0, "Konferenzraum erfolgreich angelegt"))
         start = datetime.datetime(2030, 6, 1, 8)
         return int(self.add_conference("100", name, start, start + datetime.timedelta(hours=1)))
@@ -182,7 +184,7 @@ class InvitationTests:
             self.assertIn("DTEND;TZID=%s:20300601T113000" % TZID, lines)
             self.assertIn("SUMMARY:" + subject, lines)
             self.assertIn("UID:OrvalenZyntParlevo%d" % conference, lines)
-            self.assertIn("ORGANIZER;CN=Karl Host:MAILTO:host@example.test", lines)
+            self.assertIn('ORGANIZER;CN="Karl Host":MAILTO:host@example.test', lines)
             attendees = [l for l in lines if l.startswith("ATTENDEE")]
             self.assertEqual(attendees, [
                 'ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN="Bauer, Anna"'
@@ -305,6 +307,111 @@ class InvitationTests:
         self.assertIsNone(root.find("result"))
         self.assertEqual(self.mailed(conference), {anna: 0})
         self.assertEqual(self.peers.messages(), [])
+
+    def test_names_with_punctuation_reach_calendar_and_mail_readers_whole(self):
+        room = 'Raum; A, "B"'
+        title = 'Q1, Plan; "Budget": Zahlen für Köln'
+        conference = self.room_and_conference(title, room=room)
+        host = self.invite(conference, "Muster, Jr.", "Max", "max@example.test", host="true")
+        erika = self.invite(conference, 'Bei"spiel', "Erika; Anna", "erika@example.test",
+                            company='Acme, "Inc."')
+        jurgen = self.invite(conference, "Müßig", "Jürgen, Dr.", "juergen@other.test")
+        root = self.send_invite(conference, [host, erika, jurgen])
+        self.assertEqual(root.findtext("result"), "EMail(s) erfolgreich verschickt")
+        self.assertEqual(self.mailed(conference), {host: -1, erika: -1, jurgen: -1})
+
+        messages = self.peers.messages()
+        self.assertEqual(sorted(r[0] for _, _, r, _, _ in messages),
+                         ["TO:<erika@example.test>", "TO:<juergen@other.test>",
+                          "TO:<max@example.test>"])
+        subject = 'Einladung zur Telefonkonferenz "%s" am 01.06.2030 um 10:00 Uhr' % title
+        for _, sender, recipients, message, raw in messages:
+            address = recipients[0][4:-1]
+            self.assertEqual(sender, "FROM:<max@example.test>")
+            self.assertEqual(message.defects, [])
+            self.assertEqual(message["subject"], subject)
+            # One address each in From and To, whatever the names hold.
+            self.assertEqual([a.addr_spec for a in message["from"].addresses],
+                             ["max@example.test"])
+            self.assertEqual([a.addr_spec for a in message["to"].addresses], [address])
+            for line in raw.split(b"\r\n"):
+                self.assertLessEqual(len(line), 998)
+            # The MIME structure is as for any invitation.
+            self.assertEqual(message.get_content_type(), "multipart/alternative")
+            parts = message.get_payload()
+            self.assertEqual([next(v for k, v in p.raw_items() if k.lower() == "content-type")
+                              for p in parts],
+                             ['text/html;charset="iso-8859-1"',
+                              'text/calendar;method=REQUEST;name="invitation.ics";'
+                              'charset="utf-8"'])
+            for part in parts:
+                self.assertEqual(part.defects, [])
+            html = parts[0].get_payload(decode=True).decode("iso-8859-1")
+            self.assertIn('"%s"' % room, html)
+
+            calendar = icalendar.Calendar.from_ical(parts[1].get_payload(decode=True))
+            self.assertEqual(str(calendar["METHOD"]), "REQUEST")
+            (event,) = calendar.walk("VEVENT")
+            self.assertEqual(event.errors, [])
+            organiser = event["ORGANIZER"]
+            self.assertEqual((str(organiser), organiser.params["CN"]),
+                             ("MAILTO:max@example.test", "Max Muster, Jr."))
+            attendees = event.get("ATTENDEE")
+            attendees = attendees if isinstance(attendees, list) else [attendees]
+            # Every member but the host, with the name whole less the quote a parameter
+            # cannot hold.
+            self.assertEqual(sorted((a.params["CN"], str(a)) for a in attendees),
+                             [("Beispiel, Erika; Anna", "MAILTO:erika@example.test"),
+                              ("Müßig, Jürgen, Dr.", "MAILTO:juergen@other.test")])
+            self.assertEqual(str(event["SUMMARY"]), subject)
+            self.assertEqual(str(event["LOCATION"]), "")
+            self.assertEqual(str(event["DESCRIPTION"]), html.replace("\r\n", "\n"))
+            self.assertIn("Bitte w&auml;hlen Sie", str(event["DESCRIPTION"]))
+            self.assertEqual(str(event["UID"]), "OrvalenZyntParlevo%d" % conference)
+            self.assertEqual(event.decoded("DTSTART").strftime("%Y%m%dT%H%M%S"),
+                             "20300601T100000")
+
+    def test_language_without_templates_and_no_default_still_sends_the_calendar(self):
+        # A language whose folder holds the language file but no mail templates, and no default
+        # language to fall back to.
+        language = self.service.front.path("Templates", "fra", "language")
+        os.makedirs(language, exist_ok=True)
+        with open(self.service.front.path("Templates", "ger", "language", "language.xml"),
+                  "rb") as f:
+            text = f.read()
+        with open(os.path.join(language, "language.xml"), "wb") as f:
+            f.write(text)
+        defaults = self.service.rows('SELECT name, "default" FROM languageid')
+        self.service.execute("DELETE FROM languageid")
+
+        def restore():
+            self.service.execute("DELETE FROM languageid")
+            for row in defaults:
+                self.service.execute('INSERT INTO languageid (name, "default") VALUES (?, ?)',
+                                     row)
+        self.addCleanup(restore)
+
+        conference = self.room_and_conference()
+        self.invite(conference, "Host", "Karl", "host@example.test", host="true")
+        anna = self.invite(conference, "Bauer", "Anna", "anna@example.test", language="fra")
+        root = self.send_invite(conference, [anna])
+        self.assertEqual(root.findtext("result"), "EMail(s) erfolgreich verschickt")
+        self.assertEqual(self.mailed(conference)[anna], -1)
+
+        (message,) = [m for _, _, _, m, _ in self.peers.messages()]
+        self.assertEqual(message["to"], "anna@example.test")
+        self.assertEqual(message.defects, [])
+        self.assertEqual(message["subject"],
+                         'Einladung zur Telefonkonferenz "Planung Süd" am 01.06.2030 um 10:00 Uhr')
+        # No text part: the calendar part alone, without a description.
+        self.assertEqual(message.get_content_type(), "multipart/alternative")
+        (part,) = message.get_payload()
+        self.assertEqual(part.get_content_type(), "text/calendar")
+        calendar = icalendar.Calendar.from_ical(part.get_payload(decode=True))
+        (event,) = calendar.walk("VEVENT")
+        self.assertEqual(event.errors, [])
+        self.assertNotIn("DESCRIPTION", event)
+        self.assertEqual(event["ATTENDEE"].params["CN"], "Bauer, Anna")
 
     def test_hostile_values_change_nothing_they_should_not(self):
         conference = self.room_and_conference('Plan "A"\r\nBcc: victim@example.test')
