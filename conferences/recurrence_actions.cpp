@@ -48,7 +48,7 @@ TSeriesInsert SeriesInsertStatement(pugi::xml_document& request) {
   TSeriesInsert insert;
   const auto number = [&](std::string_view path) -> std::string {
     const std::string text = Field(request, path);
-    if (text.empty()) return SqlText("");
+    if (text.empty()) return "NULL";
     const auto value = SqlInt(text);
     if (!value) {
       if (insert.error.empty()) insert.error = SqlIntError(path, text);

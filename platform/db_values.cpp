@@ -166,7 +166,6 @@ DbValue CoerceForColumn(const DbValue& literal, FieldKind kind) {
         case T::Real:
           return DbValue::Of(RoundToInteger(literal.real));
         case T::Text:
-          if (Trim(literal.text).empty()) return DbValue::Null();
           if (auto i = ParseInteger(literal.text)) return DbValue::Of(*i);
           if (auto r = ParseReal(literal.text)) return DbValue::Of(RoundToInteger(*r));
           throw mismatch();
@@ -180,7 +179,6 @@ DbValue CoerceForColumn(const DbValue& literal, FieldKind kind) {
         case T::Integer:
           return DbValue::Of(static_cast<double>(literal.integer));
         case T::Text:
-          if (Trim(literal.text).empty()) return DbValue::Null();
           if (auto r = ParseReal(literal.text)) return DbValue::Of(*r);
           throw mismatch();
       }
@@ -193,7 +191,6 @@ DbValue CoerceForColumn(const DbValue& literal, FieldKind kind) {
         case T::Integer:
           return DbValue::Of(static_cast<double>(literal.integer));
         case T::Text:
-          if (Trim(literal.text).empty()) return DbValue::Null();
           if (auto d = ParseStoredDateTime(literal.text)) return DbValue::Of(*d);
           throw mismatch();
       }

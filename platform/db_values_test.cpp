@@ -54,9 +54,10 @@ TEST_F(DbValues, DatesAreStoredAsLocalDayNumbers) {
   EXPECT_EQ(CoerceForColumn(text("46088.5"), FieldKind::DateTime), DbValue::Of(46088.5));
   EXPECT_EQ(CoerceForColumn(DbValue::Of(int64_t{46088}), FieldKind::DateTime),
             DbValue::Of(46088.0));
-  EXPECT_TRUE(CoerceForColumn(text(""), FieldKind::DateTime).IsNull());
-  EXPECT_TRUE(CoerceForColumn(text("  "), FieldKind::DateTime).IsNull());
-  for (const char* bad : {"tomorrow", "31.02.2026", "2026-03-07 25:00", "07.03.26"}) {
+  EXPECT_TRUE(CoerceForColumn(DbValue::Null(), FieldKind::DateTime).IsNull());
+  // Blank texts are refused like any other non-date, never stored as "no date".
+  for (const char* bad :
+       {"", "  ", "\r\n", "tomorrow", "31.02.2026", "2026-03-07 25:00", "07.03.26"}) {
     try {
       CoerceForColumn(text(bad), FieldKind::DateTime);
       ADD_FAILURE() << bad;
@@ -71,7 +72,11 @@ TEST_F(DbValues, IntegersAndFlagsAsJetStoresThem) {
   EXPECT_EQ(CoerceForColumn(text("-1"), FieldKind::Integer), DbValue::Of(int64_t{-1}));
   EXPECT_EQ(CoerceForColumn(text(" 42 "), FieldKind::Integer), DbValue::Of(int64_t{42}));
   EXPECT_EQ(CoerceForColumn(text("2.5"), FieldKind::Integer), DbValue::Of(int64_t{2}));
-  EXPECT_TRUE(CoerceForColumn(text(""), FieldKind::Integer).IsNull());
+  EXPECT_TRUE(CoerceForColumn(DbValue::Null(), FieldKind::Integer).IsNull());
+  for (const char* blank : {"", " ", "\t"}) {
+    EXPECT_THROW(CoerceForColumn(text(blank), FieldKind::Integer), DbError) << blank;
+    EXPECT_THROW(CoerceForColumn(text(blank), FieldKind::Real), DbError) << blank;
+  }
   EXPECT_THROW(CoerceForColumn(text("1 OR 1=1"), FieldKind::Integer), DbError);
   EXPECT_THROW(CoerceForColumn(text("12abc"), FieldKind::Integer), DbError);
 
