@@ -257,6 +257,52 @@ class Conferences(ServiceTest):
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceMemberLog"), [(1,)])
 
 
+    def test_update_refuses_what_is_no_date(self):
+        first = self.add_conference("100", "A", datetime.datetime(2030, 5, 1, 8),
+                                    datetime.datetime(2030, 5, 1, 9))
+        self.service.execute("INSERT INTO conferenceMembers (memberID, conferenceID, email, sms)"
+                             " VALUES (1, ?, -1, -1)", (int(first),))
+        before = self.service.rows("SELECT * FROM conferences")
+        members = self.service.rows("SELECT * FROM conferenceMembers")
+        good = {"Startzeit": "2030-06-01 10:00:00", "Endzeit": "2030-06-01 11:00:00",
+                "Datum": "2030-06-01"}
+        for element in good:
+            for bad in ("", "\r\n", " 5 ", "1899-12-30"):
+                fields = dict(good, **{element: bad})
+                text = "".join("<%s>%s</%s>" % (k, v, k) for k, v in fields.items())
+                self.assertEqual(self.result(
+                    "UpdateKonferenz", "<KonferenzID>%s</KonferenzID><Durchwahl>100</Durchwahl>"
+                    "<Name>%s</Name>%s" % (first, b64("B"), text)),
+                    (-1, "Ungültiges Datum: %s" % element), (element, bad))
+        self.assertEqual(self.service.rows("SELECT * FROM conferences"), before)
+        self.assertEqual(self.service.rows("SELECT * FROM conferenceMembers"), members)
+
+    def test_a_year_that_is_not_four_digits(self):
+        for jahr in (" 5 ", "99", "0999", "12345"):
+            code, text = self.result("GetKonferenzen",
+                                     "<Durchwahl>100</Durchwahl><Monat>3</Monat><Jahr>%s</Jahr>"
+                                     % jahr)
+            self.assertEqual((code, text), (-1, "Ungültiges Jahr: " + jahr))
+
+    def test_next_conference_ignores_history_and_case(self):
+        self.assertEqual(self.result("addRaum", "<name>%s</name><durchwahl>ab</durchwahl>"
+                                     "<pin>1</pin>" % b64("R"))[0], 0)
+        now = datetime.datetime.now(datetime.timezone.utc)
+        self.add_conference("AB", "alt", now - datetime.timedelta(days=400),
+                            now - datetime.timedelta(days=399))
+        later = self.add_conference("Ab", "spaet", now + datetime.timedelta(days=5),
+                                    now + datetime.timedelta(days=5, hours=2))
+        soon = self.add_conference("ab", "bald", now + datetime.timedelta(days=2),
+                                   now + datetime.timedelta(days=2, hours=1))
+        root = parse(self.call("GetRaeume"))
+        rooms = {l.findtext("durchwahl"): l for l in root.findall("Liste")}
+        self.assertEqual(rooms["ab"].findtext("Next/id"), soon)
+        self.service.execute("DELETE FROM conferences WHERE ID = ?", (int(soon),))
+        root = parse(self.call("GetRaeume"))
+        rooms = {l.findtext("durchwahl"): l for l in root.findall("Liste")}
+        self.assertEqual(rooms["ab"].findtext("Next/id"), later)
+
+
 class Pins(ServiceTest):
     def pin_answer(self, action):
         code, description, root = envelope_of(self.call(action))

@@ -104,6 +104,54 @@ class SeriesTests:
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceRecurrences"), [(0,)])
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferences"), [(0,)])
 
+    def test_no_series_id_touches_nothing(self):
+        future = datetime.date(2030, 6, 3)
+        single = self.add_conference("100", "Einzeln", datetime.datetime(2030, 6, 1, 8),
+                                     datetime.datetime(2030, 6, 1, 9))
+        self.service.execute("INSERT INTO conferenceMembers (memberID, conferenceID, email, sms)"
+                             " VALUES (1, ?, 0, 0)", (int(single),))
+        for action, element in (("deleteRecurrence", "recurrenceid"),
+                                ("updateRecurrence", "RecurrenceId")):
+            for bad in ("-1", "0"):
+                code, text = self.result(action, "<%s>%s</%s>%s" % (
+                    element, bad, element, series_fields(future)))
+                self.assertEqual(code, -1, (action, bad))
+                self.assertTrue(text, (action, bad))
+        # A series that does not exist: the update stores nothing, the deletion still answers.
+        self.assertEqual(self.result("updateRecurrence", "<RecurrenceId>4711</RecurrenceId>%s"
+                                     % series_fields(future))[0], -1)
+        self.assertEqual(self.result("deleteRecurrence", "<recurrenceid>4711</recurrenceid>"),
+                         (0, "Serientermin erfolgreich gelöscht."))
+        self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceRecurrences"), [(0,)])
+        self.assertEqual(self.service.rows("SELECT ID FROM conferences"), [(int(single),)])
+        self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceMembers"), [(1,)])
+
+    def test_series_dates_must_be_dates(self):
+        future = datetime.date(2030, 6, 3)
+        for element, value in (("EndDatum", ""), ("Datum", " 5 "), ("Datum", "1899-12-31"),
+                               ("Startzeit", "\r\n"), ("EndDatum", "2101-01-01")):
+            fields = series_fields(future)
+            start = fields.index("<%s>" % element) + len(element) + 2
+            end = fields.index("</%s>" % element)
+            fields = fields[:start] + value + fields[end:]
+            self.assertEqual(self.result("addRecurrence", fields),
+                             (-1, "Ungültiges Datum: %s" % element), (element, value))
+        self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceRecurrences"), [(0,)])
+        self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferences"), [(0,)])
+
+    def test_concurrent_updates_of_one_series_leave_one(self):
+        import concurrent.futures
+        today = datetime.date.today()
+        self.assertEqual(self.result("addRecurrence", series_fields(today))[0], 0)
+        first = self.last_series()
+        update = "<RecurrenceId>%d</RecurrenceId>%s" % (first, series_fields(today, "Neu"))
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            codes = sorted(c for c, _ in pool.map(
+                lambda _: self.result("updateRecurrence", update), range(2)))
+        self.assertEqual(codes, [-1, 0])
+        self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceRecurrences"), [(1,)])
+        self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferences"), [(10,)])
+
     def test_one_off_element_takes_the_members_over(self):
         today = datetime.date.today()
         source = int(self.add_conference("100", "Quelle",
