@@ -58,6 +58,8 @@ DbValue CoerceForColumn(const DbValue& literal, FieldKind kind);
 // Typed reads of a stored value. Texts of flags are "Wahr"/"Falsch", of date-times the
 // process-wide default date-time text; NULL reads as "", 0, false and 0. A value that cannot be
 // read as asked throws DbError.
+// A stored date outside the years 1 to 9999 reads as no date, as a NULL does (IsNoValue true).
+bool IsNoValue(const DbValue& value, FieldKind kind);
 std::string ValueAsString(const DbValue& value, FieldKind kind);
 int64_t ValueAsInteger(const DbValue& value, FieldKind kind);
 bool ValueAsBoolean(const DbValue& value, FieldKind kind);

@@ -152,6 +152,52 @@ class SeriesTests:
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceRecurrences"), [(1,)])
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferences"), [(10,)])
 
+    def test_dates_beyond_the_calendar_read_as_no_date(self):
+        # Outside writers may put any number into a date column; no answer computes with it.
+        self.service.execute("INSERT INTO members (name, email) VALUES ('Alpha', 'a@x.invalid')")
+        member = self.service.rows("SELECT MAX(ID) FROM members")[0][0]
+        for value in (1e300, -1e300, 9.3e18, -9.3e18, 2 ** 63 - 1, -2 ** 63):
+            for table in ("conferences", "conferenceMembers", "conferenceMemberLog",
+                          "conferenceRecurrences"):
+                self.service.execute("DELETE FROM %s" % table)
+            self.service.execute(
+                "INSERT INTO conferences (room, name, [date], enddate, starttime, endtime, "
+                "RecurrenceId) VALUES ('100', 'Fern', ?, ?, ?, ?, -1)", (value,) * 4)
+            conference = self.service.rows("SELECT MAX(ID) FROM conferences")[0][0]
+            self.service.execute(
+                "INSERT INTO conferenceMembers (memberID, conferenceID, host, email, "
+                "languagecode, pin, directdial, [min], [max], sms, present, listenOnly, kick, "
+                "membersvisible) VALUES (?, ?, 0, 0, 'ger', '55555', '100', ?, ?, 0, 0, 0, 0, 0)",
+                (member, conference, value, value))
+            self.service.execute(
+                "INSERT INTO conferenceMemberLog (conferenceID, memberID, [from], [to]) "
+                "VALUES (?, ?, ?, ?)", (conference, member, value, value))
+            self.service.execute(
+                "INSERT INTO conferenceRecurrences (room, name, startdate, enddate, starttime, "
+                "endtime, IsRecurrenceElement, Daily, DailyInterval) VALUES "
+                "('100', 'Fern', ?, ?, ?, ?, 1, 1, 1)", (value,) * 4)
+            series = self.last_series()
+
+            listed = conf.parse(self.call("GetKonferenzen", "<Durchwahl>100</Durchwahl>"))
+            entries = listed.findall("Liste")
+            self.assertEqual([e.findtext("id") for e in entries], [str(conference)], value)
+            for element in ("anfangszeit", "endzeit"):
+                self.assertEqual(entries[0].findtext(element) or "", "", (value, element))
+
+            people = conf.parse(self.call("GetKonfTeilnehmer", "<KonferenzID>%d</KonferenzID>"
+                                          % conference)).findall("Liste")
+            self.assertEqual([int(p.findtext("teilnehmerid")) for p in people], [member], value)
+            for element in ("von", "bis"):
+                self.assertEqual(people[0].findtext(element) or "", "", (value, element))
+
+            root = conf.parse(self.call("getRecurrence",
+                                        "<RecurrenceId>%d</RecurrenceId>" % series))
+            for element in ("startdate", "enddate", "starttime", "endtime"):
+                self.assertEqual(root.findtext(element) or "", "", (value, element))
+        # Still the same process, still answering.
+        self.assertEqual(self.result("addRaum", "<Name>%s</Name><Durchwahl>7</Durchwahl>"
+                                     % b64("R"))[0], 0)
+
     def test_one_off_element_takes_the_members_over(self):
         today = datetime.date.today()
         source = int(self.add_conference("100", "Quelle",
