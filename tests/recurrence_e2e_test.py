@@ -44,6 +44,17 @@ def series_fields(start, name="Jour fixe", interval="2", one_off=False, take_ove
                start.isoformat(), take_over, "0" if one_off else "1", interval))
 
 
+def kind_fields(start, end, recurrence, name="Serie"):
+    """A series request with the given <Recurrence> children (all other flags off)."""
+    return ("<Durchwahl>100</Durchwahl><Name>%s</Name><Startzeit>%s</Startzeit>"
+            "<Endzeit>%s</Endzeit><Datum>%s</Datum><EndDatum>%s</EndDatum><PinHost>1234"
+            "</PinHost><PinMember>2345</PinMember><PinListenOnly>3456</PinListenOnly>"
+            "<Recurrence><IsRecurrenceElement>1</IsRecurrenceElement><MonthlyInterval>1"
+            "</MonthlyInterval>%s</Recurrence>"
+            % (b64(name), local_text(start, 9), local_text(start, 10), start.isoformat(),
+               end.isoformat(), recurrence))
+
+
 class SeriesTests:
     """The tests; joined with the harness's ServiceTest once it is loaded."""
 
@@ -197,6 +208,65 @@ class SeriesTests:
         # Still the same process, still answering.
         self.assertEqual(self.result("addRaum", "<Name>%s</Name><Durchwahl>7</Durchwahl>"
                                      % b64("R"))[0], 0)
+
+    def test_far_end_dates_add_only_the_horizon_and_nothing_past(self):
+        today = datetime.date.today()
+        far = datetime.date(2100, 12, 30)
+        daily = "<Daily>1</Daily><DailyInterval>1</DailyInterval>"
+        for start in (today, today - datetime.timedelta(days=400)):
+            self.assertEqual(self.result("addRecurrence", kind_fields(start, far, daily))[0], 0)
+        first, second = [r[0] for r in self.service.rows(
+            "SELECT RecurrenceId FROM conferenceRecurrences ORDER BY RecurrenceId")]
+        for series in (first, second):
+            days = self.series_days(series)
+            self.assertEqual(len(days), 10, series)
+            # Days are counted when the request was sent; a scan after midnight starts later.
+            self.assertGreaterEqual(min(days), day_number(today), series)
+        # Every further request scans again: with ten ahead nothing is added.
+        weekly = "<Weekly>1</Weekly><WeeklyInterval>1</WeeklyInterval><WeeklyMonday>1" \
+                 "</WeeklyMonday><WeeklyThursday>1</WeeklyThursday>"
+        monthly = "<Monthly>1</Monthly><MonthlyEveryX>1</MonthlyEveryX><MonthlyWeekDay>2" \
+                  "</MonthlyWeekDay>"
+        for recurrence in (weekly, monthly, daily):
+            self.assertEqual(self.result("addRecurrence",
+                                         kind_fields(today, far, recurrence))[0], 0)
+        self.assertEqual(self.service.rows(
+            "SELECT RecurrenceId, COUNT(*) FROM conferences GROUP BY RecurrenceId"),
+            [(r[0], 10) for r in self.service.rows(
+                "SELECT RecurrenceId FROM conferenceRecurrences ORDER BY RecurrenceId")])
+
+    def test_first_dates_keep_to_the_start_and_the_selected_days(self):
+        today = datetime.date.today()
+        # Weekly, started nine days ago, only the weekday of the day after tomorrow selected.
+        target = today + datetime.timedelta(days=2)
+        flag = ("Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday",
+                "Sunday")[target.weekday()]
+        started = today - datetime.timedelta(days=9)
+        self.assertEqual(self.result("addRecurrence", kind_fields(
+            started, started, "<Weekly>1</Weekly><WeeklyInterval>1</WeeklyInterval>"
+            "<Weekly%s>1</Weekly%s>" % (flag, flag)))[0], 0)
+        weekly = self.last_series()
+        days = self.series_days(weekly)
+        self.assertEqual(len(days), 10)
+        self.assertGreaterEqual(days[0], day_number(today))
+        for day in days:
+            self.assertEqual((DAY_ZERO + datetime.timedelta(days=day)).weekday(),
+                             target.weekday())
+        # Monthly on the weekday of this month's first day, starting today: this month's
+        # occurrence lies before today unless today is the first.
+        first_of_month = today.replace(day=1)
+        self.assertEqual(self.result("addRecurrence", kind_fields(
+            today, today, "<Monthly>1</Monthly><MonthlyEveryX>1</MonthlyEveryX>"
+            "<MonthlyWeekDay>%d</MonthlyWeekDay>" % first_of_month.weekday()))[0], 0)
+        days = self.series_days(self.last_series())
+        self.assertEqual(len(days), 10)
+        self.assertGreaterEqual(days[0], day_number(today))
+        # A start ahead, chosen by the caller, is used as it is although not selected.
+        ahead = today + datetime.timedelta(days=3)
+        self.assertEqual(self.result("addRecurrence", kind_fields(
+            ahead, ahead, "<Weekly>1</Weekly><WeeklyInterval>1</WeeklyInterval>"
+            "<Weekly%s>1</Weekly%s>" % (flag, flag)))[0], 0)
+        self.assertEqual(self.series_days(self.last_series())[0], day_number(ahead))
 
     def test_one_off_element_takes_the_members_over(self):
         today = datetime.date.today()
