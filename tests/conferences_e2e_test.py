@@ -167,6 +167,33 @@ class Rooms(ServiceTest):
         self.assertEqual([l.find("Next") is not None for l in lists], [True, False])
 
 
+    def test_a_deletion_failing_part_way_keeps_everything(self):
+        self.assertEqual(self.result("addRaum", "<Name>%s</Name><Durchwahl>300</Durchwahl>"
+                                     % b64("R"))[0], 0)
+        conference = int(self.add_conference("300", "K", datetime.datetime(2030, 5, 1, 8),
+                                             datetime.datetime(2030, 5, 1, 9)))
+        self.service.execute("INSERT INTO conferenceMembers (memberID, conferenceID) VALUES "
+                             "(1, ?), (2, ?)", (conference, conference))
+        self.service.execute("INSERT INTO conferenceMemberLog (conferenceID, memberID) VALUES "
+                             "(?, 1)", (conference,))
+        tables = ("rooms", "conferences", "conferenceMembers", "conferenceMemberLog")
+        before = {t: self.service.rows("SELECT * FROM %s" % t) for t in tables}
+        # The room row is the last to go; an outside rule refuses it after the rest has gone.
+        self.service.execute("CREATE TRIGGER keep_rooms BEFORE DELETE ON rooms "
+                             "BEGIN SELECT RAISE(ABORT, 'rooms are kept'); END")
+        try:
+            code, _ = self.result("DeleteRaum", "<Durchwahl>300</Durchwahl>")
+        finally:
+            self.service.execute("DROP TRIGGER keep_rooms")
+        self.assertEqual(code, -1)
+        for table in tables:
+            self.assertEqual(self.service.rows("SELECT * FROM %s" % table), before[table], table)
+        # Without the rule the same request deletes it all.
+        self.assertEqual(self.result("DeleteRaum", "<Durchwahl>300</Durchwahl>")[0], 0)
+        for table in tables:
+            self.assertEqual(self.service.rows("SELECT COUNT(*) FROM %s" % table), [(0,)], table)
+
+
 class Conferences(ServiceTest):
     def test_add_converts_dates_and_answers_the_id(self):
         answer = self.call("addKonferenz",
