@@ -1,5 +1,6 @@
 #include "conferences/konferenzraum.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -381,6 +382,21 @@ void DeleteOneConference(const std::string& id, const std::string& connect_str) 
   }
 }
 
+// A date-time text the database stores as sent, within the years a conference can have.
+bool IsDatedRequestText(std::string_view text) {
+  const auto parsed = ParseDateTimeText(text);
+  if (!parsed || !parsed->has_date) return false;
+  // A bare day number parses as a date too, but no caller means " 5 " as 4 January 1900.
+  const size_t start = text.find_first_not_of(" \t\r\n");
+  const size_t separator = text.find_first_not_of("0123456789", start);
+  if (separator == std::string_view::npos) return false;
+  const std::string_view day = text.substr(start, text.find_first_of(" Tt", start) - start);
+  const bool iso = text[separator] == '-' && separator - start == 4;
+  const bool listed = text[separator] == '.' && std::count(day.begin(), day.end(), '.') == 2;
+  if (!iso && !listed) return false;
+  return parsed->value >= EncodeDate(1900, 1, 1) && parsed->value < EncodeDate(2101, 1, 1);
+}
+
 }  // namespace
 
 std::optional<TDateTime> XMLTimeToLocalDateTime(std::string_view text, TDateTime now) {
@@ -561,9 +577,10 @@ void Conferences_Update(pugi::xml_document& request, pugi::xml_document& respons
     };
     if (!id || !pin_member || !pin_host || !pin_listen) return fail();
     // The texts are stored as sent, yet only once each is a date-time at all: an empty or stray
-    // value would leave the conference without a day and hide it from every list.
+    // value would leave the conference without a day and hide it from every list. The forms the
+    // database takes as sent (ISO, XML Schema, "dd.mm.yyyy" as the lists show it) stay welcome.
     for (const char* name : {"Datum", "Startzeit", "Endzeit"}) {
-      if (!RequestDateTimeToLocal(Field(request, name), Now())) {
+      if (!IsDatedRequestText(Field(request, name))) {
         error = std::string("Ungültiges Datum: ") + name;
         return fail();
       }
