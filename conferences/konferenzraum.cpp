@@ -1,5 +1,6 @@
 #include "conferences/konferenzraum.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -98,14 +99,17 @@ std::optional<TDateTime> DateTimeField(TADOQuery& query, std::string_view name) 
   }
 }
 
-// A whole number for an integer slot of a statement: the value itself, or an empty text that
-// stores nothing. nullopt (with the reason in error) for anything else.
+// The literal of an integer slot of a statement: the whole number, or NULL for an empty value,
+// which stores nothing. nullopt (with the reason in error) for anything else.
 std::optional<std::string> OptionalIntSlot(std::string_view slot, const std::string& value,
                                            std::string& error) {
-  if (value.empty()) return std::string();
+  if (value.empty()) return std::string("NULL");
   auto number = SqlInt(value);
-  if (!number) error = SqlIntError(slot, value);
-  return number;
+  if (!number) {
+    error = SqlIntError(slot, value);
+    return std::nullopt;
+  }
+  return SqlText(*number);
 }
 
 // A default date-time text that is only a date gets the midnight time written out.
@@ -168,6 +172,7 @@ bool ListRooms(pugi::xml_node root, TDateTime now, std::string& error) {
   const std::string rooms_sql = "Select * FROM [rooms]";
   TraceQuery(action, rooms_sql);
   if (!rooms.Run(rooms_sql, true, error)) return false;
+  const std::string not_before = FormatISODateTime(now - 1.0 / 1440);
 
   for (TADOQuery& room = rooms.Rows(); !room.Eof(); room.Next()) {
     const std::string directdial = room.FieldByName("directdial").AsString();
@@ -176,9 +181,11 @@ bool ListRooms(pugi::xml_node root, TDateTime now, std::string& error) {
     SetChild(liste, "durchwahl", directdial);
     SetChild(liste, "pin", room.FieldByName("pin").AsString());
 
+    // Only conferences still running can be next; the bound is a minute early so that the exact
+    // comparison stays with ChooseNext, and the room index keeps years of history unread.
     TActionQuery conferences(connect_str);
-    const std::string conf_sql =
-        "Select * FROM [conferences] WHERE room like " + SqlLikeText(directdial);
+    const std::string conf_sql = "Select * FROM [conferences] WHERE room like " +
+                                 SqlLikeText(directdial) + " AND endtime>=#" + not_before + "#";
     TraceQuery(action, conf_sql);
     if (!conferences.Run(conf_sql, true, error)) return false;
     const auto next = ChooseNext(conferences.Rows(), now);
@@ -191,10 +198,11 @@ bool ListRooms(pugi::xml_node root, TDateTime now, std::string& error) {
     SetChild(next_node, "id", next->id);
     SetChild(next_node, "nextconferencename", Base64Encode(next->name));
 
+    // The key comes from the table; compared as a number, the membership index serves it.
+    const std::string next_id = SqlInt(next->id).value_or("0");
     TActionQuery members(connect_str);
     const std::string count_sql =
-        "Select count(*) as numMembers FROM [conferenceMembers] WHERE conferenceID like " +
-        SqlLikeText(next->id);
+        "Select count(*) as numMembers FROM [conferenceMembers] WHERE conferenceID=" + next_id;
     TraceQuery(action, count_sql);
     if (!members.Run(count_sql, true, error)) return false;
     SetChild(next_node, "nummembers", members.Rows().FieldByName("numMembers").AsString());
@@ -204,42 +212,74 @@ bool ListRooms(pugi::xml_node root, TDateTime now, std::string& error) {
   return true;
 }
 
-// Deletes one room with its conferences, their memberships and attendance logs; false with
-// error set when the room row itself could not be deleted.
+// Deletes one room with its conferences, their memberships and attendance logs, all in one
+// transaction: a failure part-way keeps the room with everything held in it. False with error set
+// when the room row itself could not be deleted.
 bool DeleteOneRoom(const std::string& directdial, std::string& error) {
   const std::string_view action = "DeleteRaum";
-  const std::string connect_str = UseConnectionString();
   const std::string room_literal = SqlText(directdial);
+  TADOQuery query;
+  try {
+    query.Connection().Open(UseConnectionString());
+    query.Connection().BeginTrans();
+  } catch (const std::exception& e) {
+    error = e.what();
+    TraceNotConnected(action, error);
+    return false;
+  }
+  // A statement that fails with a message has left the transaction in doubt: nothing stays.
+  const auto broken = [&](const std::string& message) {
+    if (message.empty()) return false;
+    error = message;
+    TraceNotConnected(action, error);
+    return true;
+  };
   std::string ignored;
 
-  TActionQuery conferences(connect_str);
   const std::string select_sql = "Select * FROM [conferences] WHERE room=" + room_literal;
   TraceQuery(action, select_sql);
-  if (!conferences.Run(select_sql, true, ignored)) {
+  std::vector<std::string> ids;
+  if (!RunOnQuery(query, select_sql, true, ignored)) {
     Trace(action, "No conferences to delete");
+    if (broken(ignored)) return false;
   } else {
-    for (TADOQuery& row = conferences.Rows(); !row.Eof(); row.Next()) {
+    for (; !query.Eof(); query.Next()) {
       // The key comes from the table, yet it goes through the integer slot like any other ID.
-      const auto id = SqlInt(row.FieldByName("ID").AsString());
-      if (!id) continue;
-      TActionQuery statement(connect_str);
-      const std::string members_sql = "Delete FROM [conferenceMembers] WHERE conferenceID=" + *id;
-      TraceQuery(action, members_sql);
-      if (!statement.Run(members_sql, false, ignored)) Trace(action, "No participants to delete");
-      const std::string log_sql = "Delete FROM [conferenceMemberLog] WHERE conferenceID=" + *id;
-      TraceQuery(action, log_sql);
-      if (!statement.Run(log_sql, false, ignored)) Trace(action, "No logs to delete");
+      if (const auto id = SqlInt(query.FieldByName("ID").AsString())) ids.push_back(*id);
+    }
+  }
+  for (const std::string& id : ids) {
+    const std::string members_sql = "Delete FROM [conferenceMembers] WHERE conferenceID=" + id;
+    TraceQuery(action, members_sql);
+    if (!RunOnQuery(query, members_sql, false, ignored)) {
+      Trace(action, "No participants to delete");
+      if (broken(ignored)) return false;
+    }
+    const std::string log_sql = "Delete FROM [conferenceMemberLog] WHERE conferenceID=" + id;
+    TraceQuery(action, log_sql);
+    if (!RunOnQuery(query, log_sql, false, ignored)) {
+      Trace(action, "No logs to delete");
+      if (broken(ignored)) return false;
     }
   }
 
-  TActionQuery statement(connect_str);
   const std::string conferences_sql = "Delete FROM [conferences] WHERE room=" + room_literal;
   TraceQuery(action, conferences_sql);
-  if (!statement.Run(conferences_sql, false, ignored)) Trace(action, "No conferences to delete");
+  if (!RunOnQuery(query, conferences_sql, false, ignored)) {
+    Trace(action, "No conferences to delete");
+    if (broken(ignored)) return false;
+  }
 
   const std::string room_sql = "Delete FROM [rooms] WHERE directdial=" + room_literal;
   TraceQuery(action, room_sql);
-  if (!statement.Run(room_sql, false, error)) {
+  if (!RunOnQuery(query, room_sql, false, error)) {
+    TraceNotConnected(action, error);
+    return false;  // the destructor rolls the transaction back
+  }
+  try {
+    query.Connection().CommitTrans();
+  } catch (const std::exception& e) {
+    error = e.what();
     TraceNotConnected(action, error);
     return false;
   }
@@ -282,6 +322,11 @@ bool MonthWindow(const std::string& monat, const std::string& jahr, std::string&
   const auto year = SqlInt(jahr);
   if (!year) {
     error = SqlIntError("Jahr", jahr);
+    return false;
+  }
+  // The window is written as a date literal, which needs the year in four digits.
+  if (year->size() != 4 || (*year)[0] == '0') {
+    error = "Ungültiges Jahr: " + jahr;
     return false;
   }
   const int m = std::stoi(*month);
@@ -337,6 +382,21 @@ void DeleteOneConference(const std::string& id, const std::string& connect_str) 
   }
 }
 
+// A date-time text the database stores as sent, within the years a conference can have.
+bool IsDatedRequestText(std::string_view text) {
+  const auto parsed = ParseDateTimeText(text);
+  if (!parsed || !parsed->has_date) return false;
+  // A bare day number parses as a date too, but no caller means " 5 " as 4 January 1900.
+  const size_t start = text.find_first_not_of(" \t\r\n");
+  const size_t separator = text.find_first_not_of("0123456789", start);
+  if (separator == std::string_view::npos) return false;
+  const std::string_view day = text.substr(start, text.find_first_of(" Tt", start) - start);
+  const bool iso = text[separator] == '-' && separator - start == 4;
+  const bool listed = text[separator] == '.' && std::count(day.begin(), day.end(), '.') == 2;
+  if (!iso && !listed) return false;
+  return parsed->value >= EncodeDate(1900, 1, 1) && parsed->value < EncodeDate(2101, 1, 1);
+}
+
 }  // namespace
 
 std::optional<TDateTime> XMLTimeToLocalDateTime(std::string_view text, TDateTime now) {
@@ -348,6 +408,14 @@ std::optional<TDateTime> XMLTimeToLocalDateTime(std::string_view text, TDateTime
   const int from_offset = parsed->offset.value_or(0);
   const int to_offset = LocalUtcOffsetMinutes(now);
   return parsed->value + (to_offset - from_offset) / 1440.0;
+}
+
+std::optional<TDateTime> RequestDateTimeToLocal(std::string_view text, TDateTime now) {
+  const auto local = XMLTimeToLocalDateTime(text, now);
+  if (!local) return std::nullopt;
+  // Far outside the years of any conference: a typing error or a hostile value, never a plan.
+  if (*local < EncodeDate(1900, 1, 1) || *local >= EncodeDate(2101, 1, 1)) return std::nullopt;
+  return local;
 }
 
 // ---- Rooms -------------------------------------------------------------------------------
@@ -441,7 +509,7 @@ void AddKonferenzAt(pugi::xml_document& request, pugi::xml_document& response, s
     for (int i = 0; i < 4; ++i) {
       const std::string text = Field(request, names[i]);
       if (i == 1 && text.empty()) continue;
-      const auto local = XMLTimeToLocalDateTime(text, now);
+      const auto local = RequestDateTimeToLocal(text, now);
       if (!local) return reject(std::string("Ungültiges Datum: ") + names[i]);
       converted[i] = i < 2 ? FormatISODate(*local) : FormatISODateTime(*local);
     }
@@ -465,9 +533,9 @@ void AddKonferenzAt(pugi::xml_document& request, pugi::xml_document& response, s
         "RecurrenceId, PinHost, PinMember, PinListenOnly) VALUES (" +
         SqlText(Field(request, "Durchwahl")) + ", " +
         SqlText(Base64Decode(Field(request, "Name"))) + ", " + SqlText(converted[0]) + ", " +
-        SqlText(converted[1]) + ", " + SqlText(converted[2]) + ", " + SqlText(converted[3]) + ", " +
-        SqlText(*recurrence) + ", " + SqlText(*pin_host) + ", " + SqlText(*pin_member) + ", " +
-        SqlText(*pin_listen) + ")";
+        (converted[1].empty() ? std::string("NULL") : SqlText(converted[1])) + ", " +
+        SqlText(converted[2]) + ", " + SqlText(converted[3]) + ", " + *recurrence + ", " +
+        *pin_host + ", " + *pin_member + ", " + *pin_listen + ")";
     TActionQuery query(UseConnectionString());
     MainSession().LogSql(TLgLevel::Debug, "AddKonferenz", sql);
     if (!query.Run(sql, false, error)) {
@@ -508,6 +576,15 @@ void Conferences_Update(pugi::xml_document& request, pugi::xml_document& respons
       result = CreateResultXML(-1, error, "");
     };
     if (!id || !pin_member || !pin_host || !pin_listen) return fail();
+    // The texts are stored as sent, yet only once each is a date-time at all: an empty or stray
+    // value would leave the conference without a day and hide it from every list. The forms the
+    // database takes as sent (ISO, XML Schema, "dd.mm.yyyy" as the lists show it) stay welcome.
+    for (const char* name : {"Datum", "Startzeit", "Endzeit"}) {
+      if (!IsDatedRequestText(Field(request, name))) {
+        error = std::string("Ungültiges Datum: ") + name;
+        return fail();
+      }
+    }
 
     const std::string start = SqlText(Field(request, "Startzeit"));
     const std::string end = SqlText(Field(request, "Endzeit"));
@@ -515,9 +592,8 @@ void Conferences_Update(pugi::xml_document& request, pugi::xml_document& respons
         "UPDATE [conferences] SET room=" + SqlText(Field(request, "Durchwahl")) +
         ", name=" + SqlText(Base64Decode(Field(request, "Name"))) + ", starttime=" + start +
         ", endtime=" + end + ", [date]=" + SqlText(Field(request, "Datum")) +
-        ", RecurrenceID=\"-1\", PinMember=" + SqlText(*pin_member) +
-        ", PinHost=" + SqlText(*pin_host) + ", PinListenOnly=" + SqlText(*pin_listen) +
-        " WHERE ID=" + *id;
+        ", RecurrenceID=\"-1\", PinMember=" + *pin_member + ", PinHost=" + *pin_host +
+        ", PinListenOnly=" + *pin_listen + " WHERE ID=" + *id;
     const std::string connect_str = UseConnectionString();
     TActionQuery query(connect_str);
     MainSession().LogSql(TLgLevel::Debug, "Conferences_Update", conference_sql);

@@ -58,4 +58,8 @@ void DeleteKonferenzWith(pugi::xml_document& request, pugi::xml_document& respon
 // no such date-time.
 std::optional<TDateTime> XMLTimeToLocalDateTime(std::string_view text, TDateTime now);
 
+// XMLTimeToLocalDateTime for the date-times of requests, which must also fall within the years
+// 1900 to 2100; nullopt otherwise.
+std::optional<TDateTime> RequestDateTimeToLocal(std::string_view text, TDateTime now);
+
 }  // namespace parlevo

@@ -449,6 +449,33 @@ TEST_F(ConferenceActions, UpdateTakesTheConferenceOutOfItsSeriesAndResetsMembers
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM [conferences] WHERE room=\"200\""), "1");
 }
 
+TEST_F(ConferenceActions, UpdateTakesDatesAsListedAndRefusesNonDates) {
+  AddSimple("100", "2009-05-12", "10:00:00", "11:00:00", "");
+  const std::string id = Scalar("SELECT MAX(ID) FROM [conferences]");
+  const auto update = [&](const std::string& datum, const std::string& start) {
+    return Call(
+        Conferences_Update,
+        Request("UpdateKonferenz", "<KonferenzID>" + id + "</KonferenzID><Durchwahl>100" +
+                                       "</Durchwahl><Datum>" + datum + "</Datum><Startzeit>" +
+                                       start + "</Startzeit><Endzeit>21.05.2009 " +
+                                       "15:00:00</Endzeit><PinHost>1</PinHost>"));
+  };
+  // The form the conference lists show comes back as it was sent.
+  EXPECT_EQ(update("21.05.2009", "21.05.2009 14:00:00"),
+            Envelope(0, "Konferenz erfolgreich geändert"));
+  EXPECT_EQ(Scalar("SELECT starttime FROM [conferences] WHERE ID=" + id),
+            "21.05.2009 14:00:00.000");
+  // Empty, blank, a bare day number or a time alone would leave the conference without a day.
+  EXPECT_EQ(update("", "21.05.2009 14:00:00"), Envelope(-1, "Ungültiges Datum: Datum"));
+  EXPECT_EQ(update("21.05.2009", "\r\n"), Envelope(-1, "Ungültiges Datum: Startzeit"));
+  EXPECT_EQ(update("21.05.2009", " 5 "), Envelope(-1, "Ungültiges Datum: Startzeit"));
+  EXPECT_EQ(update("21.05.2009", "14:00"), Envelope(-1, "Ungültiges Datum: Startzeit"));
+  EXPECT_EQ(update("21.05.2009", "100.5"), Envelope(-1, "Ungültiges Datum: Startzeit"));
+  EXPECT_EQ(update("01.01.1899", "21.05.2009 14:00:00"), Envelope(-1, "Ungültiges Datum: Datum"));
+  EXPECT_EQ(Scalar("SELECT starttime FROM [conferences] WHERE ID=" + id),
+            "21.05.2009 14:00:00.000");
+}
+
 class DeleteConference : public ConferenceActions {
  protected:
   struct MailCall {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "conferences/action_query.h"
+#include "conferences/konferenzraum.h"
 #include "conferences/recurrence.h"
 #include "conferences/recurrence_scan.h"
 #include "logging/lg_auto.h"
@@ -48,7 +49,7 @@ TSeriesInsert SeriesInsertStatement(pugi::xml_document& request) {
   TSeriesInsert insert;
   const auto number = [&](std::string_view path) -> std::string {
     const std::string text = Field(request, path);
-    if (text.empty()) return SqlText("");
+    if (text.empty()) return "NULL";
     const auto value = SqlInt(text);
     if (!value) {
       if (insert.error.empty()) insert.error = SqlIntError(path, text);
@@ -78,6 +79,33 @@ TSeriesInsert SeriesInsertStatement(pugi::xml_document& request) {
       number("recurrence.monthlyWeekDay") + ", " + number("PinHost") + ", " + number("PinMember") +
       ", " + number("PinListenOnly") + ")";
   return insert;
+}
+
+// The dates of a series request must be dates as addKonferenz takes them; the front end sends
+// the start date as end date for a series without end. Empty when they are.
+std::string SeriesDateError(pugi::xml_document& request, TDateTime now) {
+  for (const char* name : {"Datum", "EndDatum", "Startzeit", "Endzeit"}) {
+    if (!RequestDateTimeToLocal(Field(request, name), now)) {
+      return std::string("Ungültiges Datum: ") + name;
+    }
+  }
+  return {};
+}
+
+// Whether the series row exists; nullopt with the message when the question failed.
+std::optional<bool> SeriesExists(int32_t id, std::string& error) {
+  TActionQuery query(UseConnectionString());
+  if (!query.Run("SELECT RecurrenceId FROM [conferenceRecurrences] WHERE RecurrenceId = " +
+                     std::to_string(id),
+                 true, error)) {
+    return std::nullopt;
+  }
+  return !query.Rows().Eof();
+}
+
+// A series identifier below 1 names no series (single conferences carry -1).
+std::string NoSeriesError(int32_t id) {
+  return "Keine Serie mit RecurrenceId " + std::to_string(id);
 }
 
 // Stores the series of the request; false with the message when it could not be stored.
@@ -168,7 +196,12 @@ void Recurrence_AddAt(pugi::xml_document& request, pugi::xml_document& response,
   result = "error";
   const TSeriesLock held = LockSeries();
   // A "monthlyinterval" that is no number raises past this handler; the answer stays "error".
-  std::string error;
+  std::string error = SeriesDateError(request, now);
+  if (!error.empty()) {
+    MainSession().LogError(error);
+    result = CreateResultXML(-1, error, "");
+    return;
+  }
   if (!InsertSeries(request, error)) {
     result = CreateResultXML(-1, error, "");
     return;
@@ -188,9 +221,22 @@ void Recurrence_UpdateAt(pugi::xml_document& request, pugi::xml_document& respon
   result = "error";
   try {
     const int32_t old_id = RequestedId("RecurrenceId", Field(request, "RecurrenceId"));
+    std::string error = old_id < 1 ? NoSeriesError(old_id) : SeriesDateError(request, now);
+    if (!error.empty()) {
+      MainSession().LogError(error);
+      result = CreateResultXML(-1, error, "");
+      return;
+    }
     const TSeriesLock held = LockSeries();
+    // Checked under the lock: of two updates of one series only the first finds it.
+    const std::optional<bool> exists = SeriesExists(old_id, error);
+    if (!exists || !*exists) {
+      if (exists) error = NoSeriesError(old_id);
+      MainSession().LogError(error);
+      result = CreateResultXML(-1, error, "");
+      return;
+    }
     // The old series goes only once the changed one is stored.
-    std::string error;
     if (!InsertSeries(request, error)) {
       result = CreateResultXML(-1, error, "");
       return;
@@ -215,6 +261,12 @@ void Recurrence_DeleteAt(pugi::xml_document& request, pugi::xml_document& respon
   result = "error";
   try {
     const int32_t id = RequestedId("recurrenceid", Field(request, "recurrenceid"));
+    if (id < 1) {
+      const std::string error = NoSeriesError(id);
+      MainSession().LogError(error);
+      result = CreateResultXML(-1, error, "");
+      return;
+    }
     const TSeriesLock held = LockSeries();
     DeleteRecurrence(held, id);
     HandleRecurrencesLocked(held, "", now);

@@ -275,6 +275,11 @@ void AddRecurrence_Monthly(const TSeriesLock& held, const TRecurrence& series, T
 
 void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
   TLgMethodScope scope(MainSession(), "Recurrence::DeleteRecurrence");
+  // Single conferences carry -1: an identifier below 1 must never select them.
+  if (recurrence_id < 1) {
+    MainSession().LogError("No series has the identifier " + std::to_string(recurrence_id));
+    return;
+  }
   const std::string id = std::to_string(recurrence_id);
   MainSession().LogMessage("1. Get all conference ids");
   std::vector<std::string> ids;

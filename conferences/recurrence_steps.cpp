@@ -77,6 +77,31 @@ std::optional<TConference> Newest(const TRecurrence& series, const TSeriesRun& r
   return newest;
 }
 
+// The first day a run may plan: the series' start day, or today when that has passed.
+TDateTime FirstPlannableDay(const TRecurrence& series, TDateTime now) {
+  return std::max(DateOf(series.StartDate), DateOf(now));
+}
+
+// The passes a run needs to reach the end date: the days (or, for monthly series, the spans of
+// `unit` seconds from the first of its month) from the series' start on. A start long past gives
+// passes before today, which create nothing: the horizon bounds what a run adds.
+int64_t PassesUntilEnd(const TRecurrence& series, int64_t unit, bool from_month) {
+  TDateTime from = DateOf(series.StartDate);
+  if (from_month) {
+    const CivilDateTime f = DecodeDateTime(from);
+    from = EncodeDate(f.year, f.month, 1);
+  }
+  return CeilDiv(UnixSecondsOf(series.EndDate) - UnixSecondsOf(from), unit);
+}
+
+// Whether a run has added as many conferences as the horizon allows it.
+bool HorizonReached(size_t planned, int64_t allowed) {
+  if (static_cast<int64_t>(planned) < allowed) return false;
+  MainSession().LogMessage("Horizon of " + std::to_string(allowed) +
+                           " conferences reached, the next scan goes on");
+  return true;
+}
+
 void MoveByDays(TConference& c, TDateTime now) {
   MainSession().LogError("Date is in past, set current date");
   const double days = std::trunc(std::fabs(now - c.StartDate));
@@ -89,9 +114,21 @@ bool Exists(const TSeriesRun& run, TDateTime date) {
   return run.existing_days.count(static_cast<int64_t>(DateOf(date))) > 0;
 }
 
-void ReportExisting(int64_t pass, int64_t missing, TDateTime date) {
+// Whether a date found by the walk is to be created: never one before the series' start or
+// before today, nor one on which the series has a conference already.
+bool Plannable(const TSeriesRun& run, int64_t pass, int64_t missing, TDateTime date,
+               TDateTime first_day) {
+  std::string reason;
+  if (DateOf(date) < first_day) {
+    reason = " lies before " + DateToStr(first_day) + ", not created";
+  } else if (Exists(run, date)) {
+    reason = " exists already";
+  } else {
+    return true;
+  }
   MainSession().LogMessage("Conference " + PassText(pass, missing) + " on " + DateToStr(date) +
-                           " exists already");
+                           reason);
+  return false;
 }
 
 }  // namespace
@@ -113,19 +150,21 @@ std::vector<TPlannedConference> PlanDaily(TRecurrence series, const TSeriesRun& 
   std::optional<TConference> newest = Newest(series, run, false);
   if (!newest) return plan;
   if (run.now - 1.0 / 24 > newest->StartDate) MoveByDays(*newest, run.now);
+  // However far the end date, a run adds no more than it takes to keep ten ahead.
+  const int64_t allowed = kRecurrenceHorizon - run.count;
   if (EndStateOf(series, run.now) == EndState::Until) {
-    missing =
-        CeilDiv(UnixSecondsOf(series.EndDate) - UnixSecondsOf(series.StartDate), kSecondsPerDay);
+    missing = PassesUntilEnd(series, kSecondsPerDay, false);
   } else {
     series.EndDate = NoEndDate();
   }
   missing = Bounded(missing);
   const int64_t end_limit = UnixSecondsOf(series.EndDate) + kSecondsPerDay;
+  const TDateTime first_day = FirstPlannableDay(series, run.now);
 
   const bool workdays = series.DailyEveryWorkDay;
   const int64_t interval = workdays ? 1 : AtLeastOne(series.DailyInterval, "Interval", series);
   int64_t d = workdays ? (run.count == 0 ? -1 : 0) : (run.count == 0 ? -interval : 0);
-  for (int64_t pass = 1; pass <= missing; ++pass) {
+  for (int64_t pass = 1; pass <= missing && !HorizonReached(plan.size(), allowed); ++pass) {
     MainSession().LogMessage("Create conference " + PassText(pass, missing));
     if (workdays) {
       do {
@@ -140,10 +179,7 @@ std::vector<TPlannedConference> PlanDaily(TRecurrence series, const TSeriesRun& 
                                " - Start-Date past End-Date");
       break;
     }
-    if (Exists(run, date)) {
-      ReportExisting(pass, missing, date);
-      continue;
-    }
+    if (!Plannable(run, pass, missing, date, first_day)) continue;
     plan.push_back({date, newest->StartTime + static_cast<double>(d),
                     newest->EndTime + static_cast<double>(d), std::nullopt, newest->Room,
                     newest->Name});
@@ -168,24 +204,32 @@ std::vector<TPlannedConference> PlanWeekly(TRecurrence series, const TSeriesRun&
   }
   std::optional<TConference> newest = Newest(series, run, false);
   if (!newest) return plan;
-  if (newest->StartDate + 1 < run.now) MoveByDays(*newest, run.now);
+  const bool moved = newest->StartDate + 1 < run.now;
+  if (moved) MoveByDays(*newest, run.now);
+  const int64_t allowed = kRecurrenceHorizon;
   if (EndStateOf(series, run.now) == EndState::Until) {
-    missing =
-        CeilDiv(UnixSecondsOf(series.EndDate) - UnixSecondsOf(series.StartDate), kSecondsPerDay);
+    missing = PassesUntilEnd(series, kSecondsPerDay, false);
   } else {
     series.EndDate = NoEndDate();
   }
   missing = Bounded(missing);
   const int64_t end_limit = UnixSecondsOf(series.EndDate) + 2 * kSecondsPerDay;
+  const TDateTime first_day = FirstPlannableDay(series, run.now);
 
   const int64_t skip =
       7 * (static_cast<int64_t>(AtLeastOne(series.WeeklyInterval, "Interval", series)) - 1);
   const auto day = [&](int64_t offset) { return newest->StartDate + static_cast<double>(offset); };
   const auto sunday = [&](int64_t offset) { return DayOfWeek(day(offset)) == 1; };
   int64_t d = 0;
-  for (int64_t pass = 1; pass <= missing; ++pass) {
+  for (int64_t pass = 1; pass <= missing && !HorizonReached(plan.size(), allowed); ++pass) {
     MainSession().LogMessage("Create conference " + PassText(pass, missing));
-    if (!(pass == 1 && run.count == 0)) {
+    if (pass == 1 && run.count == 0) {
+      // A start the caller chose is used as it is; one moved to today by the past correction is
+      // no chosen day, so the series begins on its first selected weekday from today on.
+      if (moved) {
+        while (!series.WeeklyFlag(DayOfWeek(day(d)))) ++d;
+      }
+    } else {
       // Ends within two weeks of steps since at least one weekday is selected.
       for (;;) {
         ++d;
@@ -197,9 +241,7 @@ std::vector<TPlannedConference> PlanWeekly(TRecurrence series, const TSeriesRun&
     if (UnixSecondsOf(date) >= end_limit) {
       MainSession().LogMessage("Could not create conference " + PassText(pass, missing) +
                                " - Start-Date past End-Date");
-    } else if (Exists(run, date)) {
-      ReportExisting(pass, missing, date);
-    } else {
+    } else if (Plannable(run, pass, missing, date, first_day)) {
       plan.push_back({date, newest->StartTime + static_cast<double>(d),
                       newest->EndTime + static_cast<double>(d), std::nullopt, newest->Room,
                       newest->Name});
@@ -225,10 +267,7 @@ std::vector<TPlannedConference> PlanMonthly(TRecurrence series, const TSeriesRun
 
   int64_t missing = kRecurrenceHorizon;
   if (EndStateOf(series, run.now) == EndState::Until) {
-    const CivilDateTime s = DecodeDateTime(series.StartDate);
-    const TDateTime first_of_start = EncodeDate(s.year, s.month, 1);
-    missing = CeilDiv(UnixSecondsOf(series.EndDate) - UnixSecondsOf(first_of_start),
-                      static_cast<int64_t>(interval) * kSecondsPer30Days);
+    missing = PassesUntilEnd(series, static_cast<int64_t>(interval) * kSecondsPer30Days, true);
   } else {
     series.EndDate = NoEndDate();
   }
@@ -238,21 +277,35 @@ std::vector<TPlannedConference> PlanMonthly(TRecurrence series, const TSeriesRun
     return plan;
   }
   const int64_t end_limit = UnixSecondsOf(series.EndDate);
+  const int64_t allowed = kRecurrenceHorizon - run.count;
+  const TDateTime first_day = FirstPlannableDay(series, run.now);
 
   // Only the time of day of the walking start and end is used from here on.
   const TDateTime start_time_of_day = TimeOf(newest->StartTime);
   const TDateTime end_time_of_day = TimeOf(newest->EndTime);
   TDateTime month = newest->StartDate;
   if (run.count > 0) month = IncMonth(month, interval);
-  for (int64_t pass = 1; pass <= missing; ++pass) {
+  for (int64_t pass = 1; pass <= missing && !HorizonReached(plan.size(), allowed); ++pass) {
     MainSession().LogMessage("Create conference " + PassText(pass, missing));
-    const CivilDateTime m = DecodeDateTime(month);
-    const TDateTime first = EncodeDate(m.year, m.month, 1);
-    const int k = (series.MonthlyWeekDay - MondayBasedWeekDay(first) + 7) % 7;
-    const int64_t offset = k + 7 * (static_cast<int64_t>(series.MonthlyEveryX) - 1);
-    const bool inside_month =
-        series.MonthlyEveryX >= 1 &&
-        offset < MonthDays(static_cast<uint16_t>(m.year), static_cast<uint16_t>(m.month));
+    TDateTime first = 0;
+    int64_t offset = 0;
+    bool inside_month = false;
+    // The day of a month can lie before the start or before today (the first Monday of a month
+    // that began on a Wednesday): the series then begins in its next month.
+    for (int tries = 0; tries < 3; ++tries) {
+      const CivilDateTime m = DecodeDateTime(month);
+      first = EncodeDate(m.year, m.month, 1);
+      const int k = (series.MonthlyWeekDay - MondayBasedWeekDay(first) + 7) % 7;
+      offset = k + 7 * (static_cast<int64_t>(series.MonthlyEveryX) - 1);
+      inside_month =
+          series.MonthlyEveryX >= 1 &&
+          offset < MonthDays(static_cast<uint16_t>(m.year), static_cast<uint16_t>(m.month));
+      if (!inside_month || first + static_cast<double>(offset) >= first_day) break;
+      MainSession().LogMessage("Conference " + PassText(pass, missing) + " on " +
+                               DateToStr(first + static_cast<double>(offset)) + " lies before " +
+                               DateToStr(first_day) + ", next month");
+      month = IncMonth(first, interval);
+    }
     const TDateTime date = first + static_cast<double>(offset);
     if (!inside_month || UnixSecondsOf(date) > end_limit) {
       MainSession().LogMessage("Could not create conference " + PassText(pass, missing) +
@@ -261,9 +314,7 @@ std::vector<TPlannedConference> PlanMonthly(TRecurrence series, const TSeriesRun
       if (!inside_month) month = IncMonth(first, interval);
       continue;
     }
-    if (Exists(run, date)) {
-      ReportExisting(pass, missing, date);
-    } else {
+    if (Plannable(run, pass, missing, date, first_day)) {
       plan.push_back({date, date + start_time_of_day, date + end_time_of_day, newest->EndDate,
                       newest->Room, newest->Name});
     }

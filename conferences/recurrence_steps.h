@@ -4,7 +4,9 @@
 //
 // A series keeps a horizon of ten future conferences, or runs up to its end date. An end date
 // not after the start date means the series has no end; a series whose end date has passed
-// creates nothing. A date for which the series already has a conference is not planned again.
+// creates nothing. A date for which the series already has a conference is not planned again,
+// nor one before the series' start or before today. However far its end date, one run adds no
+// more than the horizon: the scans of the days to come carry the series on.
 //
 // Thread safety: the functions may be called from any thread; the run's newest-conference
 // callable is called at most once, on the calling thread.

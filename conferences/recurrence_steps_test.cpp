@@ -1,5 +1,6 @@
 #include "conferences/recurrence_steps.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -178,11 +179,21 @@ TEST(DailyPlan, MissingNewestConferenceCreatesNothing) {
   EXPECT_THAT(PlanDaily(DailySeries(Day(2026, 3, 7), 1), run), IsEmpty());
 }
 
-TEST(DailyPlan, FarEndDateIsBoundedPerRun) {
+TEST(DailyPlan, FarEndDateAddsNoMoreThanTheHorizon) {
   TRecurrence series = DailySeries(Day(2026, 3, 7), 1);
-  series.EndDate = Day(9999, 12, 31);
+  series.EndDate = Day(2100, 12, 30);
   const auto plan = PlanDaily(series, FirstRun(At(2026, 3, 7, 8)));
-  EXPECT_EQ(static_cast<int64_t>(plan.size()), kMaxPassesPerRun);
+  EXPECT_EQ(Dates(plan).size(), 10u);
+  EXPECT_EQ(Dates(plan).back(), "2026-03-16");
+  // With ten ahead a later run adds nothing; with seven it tops up to ten.
+  EXPECT_THAT(PlanDaily(series, LaterRun(At(2026, 3, 7, 9), 10, Day(2026, 3, 16))), IsEmpty());
+  EXPECT_THAT(Dates(PlanDaily(series, LaterRun(At(2026, 3, 10, 9), 7, Day(2026, 3, 16)))),
+              ElementsAre("2026-03-17", "2026-03-18", "2026-03-19"));
+  // A start long past creates nothing before today, and stops after the end.
+  TRecurrence old = DailySeries(Day(1990, 1, 1), 1);
+  old.EndDate = Day(2026, 3, 10);
+  EXPECT_THAT(Dates(PlanDaily(old, FirstRun(At(2026, 3, 7, 12)))),
+              ElementsAre("2026-03-07", "2026-03-08", "2026-03-09", "2026-03-10", "2026-03-11"));
 }
 
 TRecurrence WeeklySeries(TDateTime start, int interval) {
@@ -313,11 +324,79 @@ TEST(MonthlyPlan, DegenerateParameters) {
 
 TEST(MonthlyPlan, PastStartAndFinishedSeries) {
   TRecurrence series = MonthlySeries(Day(2025, 1, 1), 2, 1, 1);
-  // Moved to today (15 March 2026), whose month's second Tuesday has passed already: the walk
-  // still plans it, as the rule searches the month of the corrected start.
-  EXPECT_THAT(Dates(PlanMonthly(series, FirstRun(At(2026, 3, 15, 8)))).front(), "2026-03-10");
+  // Moved to today (15 March 2026), whose month's second Tuesday has passed already: the series
+  // goes on in April, never in the past.
+  EXPECT_THAT(Dates(PlanMonthly(series, FirstRun(At(2026, 3, 15, 8)))).front(), "2026-04-14");
   series.EndDate = Day(2025, 12, 31);
   EXPECT_THAT(PlanMonthly(series, FirstRun(At(2026, 3, 15, 8))), IsEmpty());
+}
+
+TEST(MonthlyPlan, FirstDateIsNeitherBeforeTheStartNorBeforeToday) {
+  // Wednesday 4 March 2026: the month's first Monday was two days ago.
+  const TRecurrence from_today = MonthlySeries(Day(2026, 3, 4), 1, 0, 1);
+  EXPECT_THAT(Dates(PlanMonthly(from_today, FirstRun(At(2026, 3, 4, 8)))).front(), "2026-04-06");
+  // A start later this month, chosen ahead: the month's day before it does not count either.
+  const TRecurrence ahead = MonthlySeries(Day(2026, 5, 20), 2, 1, 1);
+  EXPECT_THAT(Dates(PlanMonthly(ahead, FirstRun(At(2026, 3, 4, 8)))).front(), "2026-06-09");
+  // On its day the series begins that very day; with interval 2 the rhythm holds after a skip.
+  EXPECT_THAT(
+      Dates(PlanMonthly(MonthlySeries(Day(2026, 3, 2), 1, 0, 1), FirstRun(At(2026, 3, 2, 23, 59))))
+          .front(),
+      "2026-03-02");
+  EXPECT_THAT(
+      Dates(PlanMonthly(MonthlySeries(Day(2026, 3, 4), 1, 0, 2), FirstRun(At(2026, 3, 4, 8))))
+          .front(),
+      "2026-05-04");
+  // A far end date: ten, and a later run with ten ahead adds none.
+  TRecurrence far = MonthlySeries(Day(2026, 3, 1), 2, 1, 1);
+  far.EndDate = Day(2100, 12, 1);
+  EXPECT_EQ(PlanMonthly(far, FirstRun(At(2026, 3, 1, 8))).size(), 10u);
+  EXPECT_THAT(PlanMonthly(far, LaterRun(At(2026, 3, 1, 8), 10, Day(2026, 12, 8))), IsEmpty());
+}
+
+TEST(WeeklyPlan, AMovedStartBeginsOnTheFirstSelectedDayFromToday) {
+  // Mondays only, started last Monday (2 March), no conference yet; today is Wednesday 4 March.
+  TRecurrence series = WeeklySeries(Day(2026, 3, 2), 1);
+  series.WeeklyMonday = true;
+  EXPECT_THAT(Dates(PlanWeekly(series, FirstRun(At(2026, 3, 4, 9)))),
+              ElementsAre("2026-03-09", "2026-03-16", "2026-03-23", "2026-03-30", "2026-04-06",
+                          "2026-04-13", "2026-04-20", "2026-04-27", "2026-05-04", "2026-05-11"));
+  // Today selected: it begins today. Every other week: the following weeks keep the rhythm.
+  series.WeeklyWednesday = true;
+  EXPECT_THAT(Dates(PlanWeekly(series, FirstRun(At(2026, 3, 4, 9)))).front(), "2026-03-04");
+  TRecurrence fortnight = WeeklySeries(Day(2026, 2, 2), 2);
+  fortnight.WeeklyFriday = true;
+  EXPECT_THAT(Dates(PlanWeekly(fortnight, FirstRun(At(2026, 3, 4, 9)))),
+              ElementsAre("2026-03-06", "2026-03-20", "2026-04-03", "2026-04-17", "2026-05-01",
+                          "2026-05-15", "2026-05-29", "2026-06-12", "2026-06-26", "2026-07-10"));
+}
+
+TEST(Plans, NoDateBeforeTheStartOrBeforeToday) {
+  // Every kind, starts behind, at and ahead of the run, runs just after midnight and just before.
+  for (const TDateTime now : {At(2026, 3, 4, 0, 1), At(2026, 3, 4, 12), At(2026, 3, 4, 23, 59)}) {
+    for (const TDateTime start :
+         {Day(2025, 11, 30), Day(2026, 3, 3), Day(2026, 3, 4), Day(2026, 3, 5), Day(2026, 4, 30)}) {
+      TRecurrence weekly = WeeklySeries(start, 3);
+      weekly.WeeklyMonday = weekly.WeeklySaturday = true;
+      TRecurrence workdays = DailySeries(start, 1);
+      workdays.DailyEveryWorkDay = true;
+      const TRecurrence kinds[] = {DailySeries(start, 3), workdays, weekly,
+                                   MonthlySeries(start, 1, 0, 1), MonthlySeries(start, 4, 6, 2)};
+      const TDateTime first = std::max(start, DateOf(now));
+      for (const TRecurrence& series : kinds) {
+        const auto plan = series.Daily    ? PlanDaily(series, FirstRun(now))
+                          : series.Weekly ? PlanWeekly(series, FirstRun(now))
+                                          : PlanMonthly(series, FirstRun(now));
+        EXPECT_FALSE(plan.empty()) << FormatISODateTime(now) << " " << FormatISODate(start);
+        EXPECT_LE(plan.size(), 10u);
+        for (const TPlannedConference& p : plan) {
+          EXPECT_GE(p.Date, first) << FormatISODateTime(now) << " " << FormatISODate(start) << " "
+                                   << FormatISODate(p.Date);
+          EXPECT_EQ(DateOf(p.StartTime), p.Date);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

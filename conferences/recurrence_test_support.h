@@ -55,7 +55,8 @@ class SeriesTest : public InstallFolderTest {
         values += ", ";
       }
       names += name;
-      values += "\"" + value + "\"";
+      // An empty column stores nothing, as the series actions write it.
+      values += value.empty() ? std::string("NULL") : "\"" + value + "\"";
     }
     Exec("INSERT INTO conferenceRecurrences (" + names + ") VALUES (" + values + ")");
     return Scalar("SELECT MAX(RecurrenceId) FROM conferenceRecurrences");

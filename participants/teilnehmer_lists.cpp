@@ -1,5 +1,8 @@
 #include "participants/teilnehmer_lists.h"
 
+#include <algorithm>
+#include <optional>
+
 #include <map>
 #include <memory>
 
@@ -170,55 +173,97 @@ void GetKonfTeilnehmerMobile(pugi::xml_document& request, pugi::xml_document& re
     trace.Result(result);
     return;
   }
+  // The conference side writes its times as day numbers or as texts, and "" for an open end:
+  // the passes compare normalised values, so that the order is the same whatever the form.
+  const std::string sql =
+      "SELECT conferenceMembers.*,  members.*,   conferenceMemberLog.from,   "
+      "conferenceMemberLog.to FROM " +
+      MembershipJoin() + " WHERE   conferences.ID=" + *k;
+  std::unique_ptr<TADOQuery> query;
+  std::string error;
+  if (!teilnehmer::RunStatement(trace, query, sql, true, error)) {
+    GetQueryResultText(response, error);
+    result = DocumentXMLText(response);
+    trace.Result(result);
+    return;
+  }
+  struct Row {
+    std::string t, k, a, f, from, to;
+    bool visible = false;
+    std::optional<TDateTime> from_day;
+    bool has_from = false, has_to = false;
+  };
+  // A time that is there: not NULL and not blank. Its day number, when it reads as one.
+  const auto present = [](const TADOQuery& q, std::string_view name,
+                          std::optional<TDateTime>* day) {
+    const auto field = q.FieldByName(name);
+    if (field.IsNull() || field.AsString().empty()) return false;
+    if (day) {
+      try {
+        *day = field.AsDateTime();
+      } catch (const std::exception&) {
+        day->reset();
+      }
+    }
+    return true;
+  };
+  std::vector<Row> rows;
+  try {
+    for (; !query->Eof(); query->Next()) {
+      const TADOQuery& q = *query;
+      Row row;
+      row.t = q.FieldByName("members.ID").AsString();
+      row.k = q.FieldByName("conferenceID").AsString();
+      row.a = q.FieldByName("sex").AsString() + " " + q.FieldByName("title").AsString() + " " +
+              q.FieldByName("members.name").AsString();
+      row.f = q.FieldByName("company").AsString();
+      row.from = q.FieldByName("from").AsString();
+      row.to = q.FieldByName("to").AsString();
+      row.visible = q.FieldByName("membersvisible").AsBoolean();
+      row.has_from = present(q, "from", &row.from_day);
+      row.has_to = present(q, "to", nullptr);
+      rows.push_back(std::move(row));
+    }
+  } catch (const std::exception& e) {
+    logging::MainSession().LogException(e, kLogName);
+  }
+  FreeADOQuery(query);
+
   pugi::xml_node root = response.document_element();
+  const auto append = [&](const Row& row) {
+    pugi::xml_node entry = root.append_child("l");
+    SetElement(entry, "t", row.t);
+    SetElement(entry, "k", row.k);
+    SetElement(entry, "a", Base64Encode(row.a));
+    SetElement(entry, "f", Base64Encode(row.f));
+    SetElement(entry, "v", row.from + " - " + row.to);
+    SetElement(entry, "s", AttendanceStatus(row.from, row.to));
+    SetElement(entry, "m", FlagText(row.visible));
+    LogEntry(entry);
+  };
+  // Never joined, then present, then gone with the latest join first; the last pass fills what
+  // the first two left of the list.
   int count = 0;
   for (int pass = 1; pass <= 3; ++pass) {
     const int limit = kMobileListLimit - count;
-    if (limit <= 0) continue;  // the list is full: a pass for no entries adds none
-    std::string sql = "SELECT TOP " + std::to_string(limit) +
-                      " conferenceMembers.*,  members.*,   conferenceMemberLog.from,   "
-                      "conferenceMemberLog.to FROM " +
-                      MembershipJoin() + " WHERE   conferences.ID=" + *k;
-    if (pass == 1) {
-      sql += "  AND conferenceMemberLog.FROM IS NULL";
-    } else if (pass == 2) {
-      sql += "  AND NOT conferenceMemberLog.from IS NULL  AND conferenceMemberLog.to IS NULL";
-    } else {
-      sql +=
-          "  AND NOT conferenceMemberLog.from IS NULL   AND NOT conferenceMemberLog.to IS NULL "
-          "ORDER BY   conferenceMemberLog.from DESC ";
+    if (limit <= 0) continue;
+    std::vector<const Row*> chosen;
+    for (const Row& row : rows) {
+      const bool fits = pass == 1   ? !row.has_from
+                        : pass == 2 ? row.has_from && !row.has_to
+                                    : row.has_from && row.has_to;
+      if (fits) chosen.push_back(&row);
     }
-    std::unique_ptr<TADOQuery> query;
-    std::string error;
-    if (!teilnehmer::RunStatement(trace, query, sql, true, error)) {
-      GetQueryResultText(response, error);
-      result = DocumentXMLText(response);
-      trace.Result(result);
-      return;
+    if (pass == 3) {
+      std::stable_sort(chosen.begin(), chosen.end(), [](const Row* x, const Row* y) {
+        return x->from_day.value_or(-1e300) > y->from_day.value_or(-1e300);
+      });
     }
-    try {
-      for (; !query->Eof(); query->Next()) {
-        const TADOQuery& q = *query;
-        if (pass < 3) ++count;
-        const std::string from = q.FieldByName("from").AsString();
-        const std::string to = q.FieldByName("to").AsString();
-        pugi::xml_node entry = root.append_child("l");
-        SetElement(entry, "t", q.FieldByName("members.ID").AsString());
-        SetElement(entry, "k", q.FieldByName("conferenceID").AsString());
-        SetElement(
-            entry, "a",
-            Base64Encode(q.FieldByName("sex").AsString() + " " + q.FieldByName("title").AsString() +
-                         " " + q.FieldByName("members.name").AsString()));
-        SetElement(entry, "f", Base64Encode(q.FieldByName("company").AsString()));
-        SetElement(entry, "v", from + " - " + to);
-        SetElement(entry, "s", AttendanceStatus(from, to));
-        SetElement(entry, "m", FlagText(q.FieldByName("membersvisible").AsBoolean()));
-        LogEntry(entry);
-      }
-    } catch (const std::exception& e) {
-      logging::MainSession().LogException(e, kLogName);
+    if (chosen.size() > static_cast<size_t>(limit)) chosen.resize(static_cast<size_t>(limit));
+    for (const Row* row : chosen) {
+      append(*row);
+      if (pass < 3) ++count;
     }
-    FreeADOQuery(query);
   }
   result = DocumentXMLText(response);
   trace.Result(result);

@@ -150,11 +150,25 @@ class MemberDatabaseTest : public ::testing::Test {
          flag(listen_only) + ", false, " + flag(visible) + ")");
   }
 
-  // An attendance row as the conference side writes it (ISO texts; an empty `to` while in).
+  // An attendance row as the conference side writes it (ISO texts; an empty `to` while in),
+  // straight into the file as that side does, past the typed writes of our database layer.
   void AddLogRow(int member, int conference, const std::string& from, const std::string& to) {
-    Exec("INSERT INTO [conferenceMemberLog] (conferenceID, memberID, [from], [to]) VALUES (" +
-         std::to_string(conference) + ", " + std::to_string(member) + ", \"" + from + "\", \"" +
-         to + "\")");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(db::DataSourceOf(connstr_).c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "INSERT INTO conferenceMemberLog (conferenceID, memberID, [from], "
+                                 "[to]) VALUES (?, ?, ?, ?)",
+                                 -1, &stmt, nullptr),
+              SQLITE_OK);
+    sqlite3_bind_int(stmt, 1, conference);
+    sqlite3_bind_int(stmt, 2, member);
+    sqlite3_bind_text(stmt, 3, from.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt, 4, to.c_str(), -1, SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE) << sqlite3_errmsg(db);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
   }
 
   int LastKey(const std::string& table) {

@@ -12,6 +12,9 @@ namespace {
 
 // Day number of 1970-01-01.
 constexpr int64_t kUnixEpochDay = 25569;
+// 0001-01-01 and the last millisecond of 9999-12-31.
+constexpr double kFirstDayNumber = -693593.0;
+constexpr double kLastDayNumber = 2958465.0 + (kMSecsPerDay - 1) / kMSecsPerDay;
 
 constexpr const char* kShortDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kLongDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
@@ -47,7 +50,12 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
 
 // Splits a day number into whole days and milliseconds of the day. Before 1899-12-30 the fraction
 // still counts forward from midnight, as the stored form has it (-1.25 is 29.12.1899 06:00).
+// A value outside the calendar's years is clamped first: converting it to an integer as it is
+// would overflow.
 void SplitDayNumber(TDateTime value, int64_t& day, int64_t& msec) {
+  if (!IsDayNumberInRange(value)) {
+    value = std::isnan(value) ? 0.0 : value < 0 ? kFirstDayNumber : kLastDayNumber;
+  }
   double ipart = 0;
   double frac = std::modf(value, &ipart);
   day = static_cast<int64_t>(ipart);
@@ -362,6 +370,11 @@ TDateTime EncodeDateTime(const CivilDateTime& c) {
                           EncodeTime(c.hour, c.minute, c.second, c.millisecond));
 }
 
+bool IsDayNumberInRange(TDateTime value) {
+  // Before 1899-12-30 the fraction counts forward from midnight: -693593.5 is still 0001-01-01.
+  return value > kFirstDayNumber - 1 && value < kLastDayNumber + 0.5 / kMSecsPerDay;
+}
+
 CivilDateTime DecodeDateTime(TDateTime value) {
   int64_t day = 0;
   int64_t msec = 0;
@@ -636,7 +649,7 @@ std::optional<ParsedDateTime> ParseDateTimeText(std::string_view text) {
     char* end = nullptr;
     double v = std::strtod(buf.c_str(), &end);
     if (end != buf.c_str() + buf.size() || !std::isfinite(v)) return std::nullopt;
-    if (v < -693593.0 || v > 2958466.0) return std::nullopt;  // years 1..9999
+    if (!IsDayNumberInRange(v)) return std::nullopt;
     result.value = v;
     result.has_date = true;
     result.has_time = TimeOf(v) != 0;

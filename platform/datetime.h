@@ -44,6 +44,10 @@ struct FormatSettings {
 
 bool IsValidDate(int year, int month, int day);
 bool IsValidTime(int hour, int minute, int second, int millisecond);
+// Whether a day number lies within the years 1 to 9999, the dates the calendar routines handle.
+// Outside (or not finite) it is no date: DecodeDateTime and its kin clamp such a value to that
+// range rather than compute with it.
+bool IsDayNumberInRange(TDateTime value);
 // Day number of a calendar date; nullopt when the date does not exist.
 std::optional<TDateTime> TryEncodeDate(int year, int month, int day);
 // Throws std::invalid_argument when the date does not exist.

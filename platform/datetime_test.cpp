@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <limits>
 
 namespace parlevo {
 namespace {
@@ -106,6 +107,28 @@ TEST(DateTime, LocalAndUtcAgreeWithTheZone) {
 TEST(DateTime, DayNumberTextHasNoExponent) {
   EXPECT_EQ(DayNumberToText(46088.0), "46088");
   EXPECT_EQ(DayNumberToText(46088.5), "46088.5");
+}
+
+TEST(DateTime, ValuesBeyondTheCalendarAreClampedNotComputed) {
+  EXPECT_TRUE(IsDayNumberInRange(EncodeDate(1, 1, 1)));
+  EXPECT_TRUE(IsDayNumberInRange(EncodeDate(9999, 12, 31) + 0.75));
+  EXPECT_TRUE(IsDayNumberInRange(-693593.5));  // 0001-01-01 12:00
+  for (double v :
+       {1e300, -1e300, 9.3e18, -9.3e18, 2958466.0, -693594.0,
+        std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    EXPECT_FALSE(IsDayNumberInRange(v)) << v;
+    // Defined, bounded results instead of an overflowing conversion.
+    const CivilDateTime c = DecodeDateTime(v);
+    EXPECT_GE(c.year, 1) << v;
+    EXPECT_LE(c.year, 9999) << v;
+    EXPECT_FALSE(FormatISODate(v).empty());
+  }
+  EXPECT_EQ(DecodeDateTime(1e300).year, 9999);
+  EXPECT_EQ(DecodeDateTime(-1e300).year, 1);
+  // A plain day number beyond the calendar is no date-time text.
+  EXPECT_FALSE(ParseDateTimeText("2958466").has_value());
+  EXPECT_FALSE(ParseDateTimeText("-693594").has_value());
+  EXPECT_TRUE(ParseDateTimeText("2958465.5").has_value());
 }
 
 }  // namespace

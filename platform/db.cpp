@@ -791,7 +791,7 @@ TDateTime TField::AsDateTime() const {
   return ValueAsDateTime(Value(), Column().kind);
 }
 bool TField::IsNull() const {
-  return Value().IsNull();
+  return IsNoValue(Value(), Column().kind);
 }
 const std::string& TField::FieldName() const {
   return Column().name;

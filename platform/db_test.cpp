@@ -139,7 +139,7 @@ TEST_F(DbFile, ValuesKeepTheirKindsAndCompareAsJetDoes) {
   // A value equal to a column name is a value; a doubled quote is one quote.
   Exec(
       "INSERT INTO members (name, email, born, vip, visits) VALUES (\"email\", \"A@B.example\", "
-      "\"07.03.2026 10:30\", 1, \"\")");
+      "\"07.03.2026 10:30\", 1, NULL)");
   Exec("INSERT INTO members VALUES (NULL, \"say \"\"hi\"\"\", 'x@y', #2026-3-8#, false, 2)");
   auto q = Open("SELECT * FROM members WHERE name=\"email\"");
   ASSERT_EQ(q->RecordCount(), 1u);
@@ -192,6 +192,27 @@ TEST_F(DbFile, AValueThatDoesNotFitChangesNothing) {
   ASSERT_EQ(q->RecordCount(), 1u);
   EXPECT_EQ(q->FieldByName("visits").AsInteger(), 1);
   EXPECT_EQ(q->FieldByName("born").AsDateTime(), 46088);
+}
+
+TEST_F(DbFile, AnEmptyTextIsNoDateOrNumberButNullIs) {
+  CreateMembers();
+  Exec("INSERT INTO members (name, born, visits) VALUES (\"A\", \"2026-03-07\", 1)");
+  for (const char* sql : {"UPDATE members SET born=\"\" WHERE name=\"A\"",
+                          "UPDATE members SET born=\" \" WHERE name=\"A\"",
+                          "UPDATE members SET visits=\"\" WHERE name=\"A\"",
+                          "INSERT INTO members (name, born) VALUES (\"B\", \"\")"}) {
+    try {
+      Exec(sql);
+      ADD_FAILURE() << sql;
+    } catch (const DbError& e) {
+      EXPECT_STREQ(e.what(), "Data type mismatch in criteria expression.") << sql;
+    }
+  }
+  EXPECT_EQ(Exec("UPDATE members SET born=NULL, visits=NULL WHERE name=\"A\""), 1);
+  auto q = Open("SELECT * FROM members");
+  ASSERT_EQ(q->RecordCount(), 1u);
+  EXPECT_TRUE(q->FieldByName("born").IsNull());
+  EXPECT_TRUE(q->FieldByName("visits").IsNull());
 }
 
 TEST_F(DbFile, RowsAreReadWholeSoTheWalkMayChangeThem) {

@@ -166,7 +166,6 @@ DbValue CoerceForColumn(const DbValue& literal, FieldKind kind) {
         case T::Real:
           return DbValue::Of(RoundToInteger(literal.real));
         case T::Text:
-          if (Trim(literal.text).empty()) return DbValue::Null();
           if (auto i = ParseInteger(literal.text)) return DbValue::Of(*i);
           if (auto r = ParseReal(literal.text)) return DbValue::Of(RoundToInteger(*r));
           throw mismatch();
@@ -180,7 +179,6 @@ DbValue CoerceForColumn(const DbValue& literal, FieldKind kind) {
         case T::Integer:
           return DbValue::Of(static_cast<double>(literal.integer));
         case T::Text:
-          if (Trim(literal.text).empty()) return DbValue::Null();
           if (auto r = ParseReal(literal.text)) return DbValue::Of(*r);
           throw mismatch();
       }
@@ -193,7 +191,6 @@ DbValue CoerceForColumn(const DbValue& literal, FieldKind kind) {
         case T::Integer:
           return DbValue::Of(static_cast<double>(literal.integer));
         case T::Text:
-          if (Trim(literal.text).empty()) return DbValue::Null();
           if (auto d = ParseStoredDateTime(literal.text)) return DbValue::Of(*d);
           throw mismatch();
       }
@@ -202,9 +199,20 @@ DbValue CoerceForColumn(const DbValue& literal, FieldKind kind) {
   return literal;
 }
 
+bool IsNoValue(const DbValue& value, FieldKind kind) {
+  using T = DbValue::Type;
+  if (value.type == T::Null) return true;
+  if (kind != FieldKind::DateTime) return false;
+  // Outside writers may store any number in a date column; beyond the calendar's years it is no
+  // date, and computing one from it would overflow.
+  if (value.type == T::Real) return !IsDayNumberInRange(value.real);
+  if (value.type == T::Integer) return !IsDayNumberInRange(static_cast<double>(value.integer));
+  return false;
+}
+
 std::string ValueAsString(const DbValue& value, FieldKind kind) {
   using T = DbValue::Type;
-  if (value.type == T::Null) return {};
+  if (IsNoValue(value, kind)) return {};
   switch (kind) {
     case FieldKind::Boolean:
       return ValueAsBoolean(value, kind) ? "Wahr" : "Falsch";
@@ -234,6 +242,7 @@ std::string ValueAsString(const DbValue& value, FieldKind kind) {
 
 int64_t ValueAsInteger(const DbValue& value, FieldKind kind) {
   using T = DbValue::Type;
+  if (IsNoValue(value, kind)) return 0;
   switch (value.type) {
     case T::Null:
       return 0;
@@ -268,13 +277,15 @@ bool ValueAsBoolean(const DbValue& value, FieldKind kind) {
 
 TDateTime ValueAsDateTime(const DbValue& value, FieldKind kind) {
   using T = DbValue::Type;
+  // Read as a date whatever the column's kind (a computed column has none): the range holds too.
+  const auto in_range = [](double day) { return IsDayNumberInRange(day) ? day : 0.0; };
   switch (value.type) {
     case T::Null:
       return 0;
     case T::Integer:
-      return static_cast<double>(value.integer);
+      return in_range(static_cast<double>(value.integer));
     case T::Real:
-      return value.real;
+      return in_range(value.real);
     case T::Text:
       if (auto d = ParseStoredDateTime(value.text)) return *d;
       ThrowNotA(value, "date and time");

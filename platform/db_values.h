@@ -50,13 +50,16 @@ struct DbValue {
 
 // Converts a literal written into a column of the given kind, as the file format requires:
 // dates become day numbers (texts "dd.mm.yyyy[ hh:nn[:ss[.zzz]]]", ISO texts with an optional
-// zone converted to local time, plain numbers), flags become -1 or 0, an empty text in a date,
-// integer or number column becomes NULL. Throws DbError(kTypeMismatch) for anything else.
+// zone converted to local time, plain numbers), flags become -1 or 0. As in the file format's own
+// engine, an empty or blank text is no value for a date, integer or number column: a statement
+// that means to store none writes NULL. Throws DbError(kTypeMismatch) for anything else.
 DbValue CoerceForColumn(const DbValue& literal, FieldKind kind);
 
 // Typed reads of a stored value. Texts of flags are "Wahr"/"Falsch", of date-times the
 // process-wide default date-time text; NULL reads as "", 0, false and 0. A value that cannot be
 // read as asked throws DbError.
+// A stored date outside the years 1 to 9999 reads as no date, as a NULL does (IsNoValue true).
+bool IsNoValue(const DbValue& value, FieldKind kind);
 std::string ValueAsString(const DbValue& value, FieldKind kind);
 int64_t ValueAsInteger(const DbValue& value, FieldKind kind);
 bool ValueAsBoolean(const DbValue& value, FieldKind kind);

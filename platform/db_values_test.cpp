@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <limits>
 
 namespace parlevo::db {
 namespace {
@@ -54,9 +55,10 @@ TEST_F(DbValues, DatesAreStoredAsLocalDayNumbers) {
   EXPECT_EQ(CoerceForColumn(text("46088.5"), FieldKind::DateTime), DbValue::Of(46088.5));
   EXPECT_EQ(CoerceForColumn(DbValue::Of(int64_t{46088}), FieldKind::DateTime),
             DbValue::Of(46088.0));
-  EXPECT_TRUE(CoerceForColumn(text(""), FieldKind::DateTime).IsNull());
-  EXPECT_TRUE(CoerceForColumn(text("  "), FieldKind::DateTime).IsNull());
-  for (const char* bad : {"tomorrow", "31.02.2026", "2026-03-07 25:00", "07.03.26"}) {
+  EXPECT_TRUE(CoerceForColumn(DbValue::Null(), FieldKind::DateTime).IsNull());
+  // Blank texts are refused like any other non-date, never stored as "no date".
+  for (const char* bad :
+       {"", "  ", "\r\n", "tomorrow", "31.02.2026", "2026-03-07 25:00", "07.03.26"}) {
     try {
       CoerceForColumn(text(bad), FieldKind::DateTime);
       ADD_FAILURE() << bad;
@@ -71,7 +73,11 @@ TEST_F(DbValues, IntegersAndFlagsAsJetStoresThem) {
   EXPECT_EQ(CoerceForColumn(text("-1"), FieldKind::Integer), DbValue::Of(int64_t{-1}));
   EXPECT_EQ(CoerceForColumn(text(" 42 "), FieldKind::Integer), DbValue::Of(int64_t{42}));
   EXPECT_EQ(CoerceForColumn(text("2.5"), FieldKind::Integer), DbValue::Of(int64_t{2}));
-  EXPECT_TRUE(CoerceForColumn(text(""), FieldKind::Integer).IsNull());
+  EXPECT_TRUE(CoerceForColumn(DbValue::Null(), FieldKind::Integer).IsNull());
+  for (const char* blank : {"", " ", "\t"}) {
+    EXPECT_THROW(CoerceForColumn(text(blank), FieldKind::Integer), DbError) << blank;
+    EXPECT_THROW(CoerceForColumn(text(blank), FieldKind::Real), DbError) << blank;
+  }
   EXPECT_THROW(CoerceForColumn(text("1 OR 1=1"), FieldKind::Integer), DbError);
   EXPECT_THROW(CoerceForColumn(text("12abc"), FieldKind::Integer), DbError);
 
@@ -115,6 +121,42 @@ TEST_F(DbValues, ReadsAsTheServiceExpectsThem) {
   } catch (const DbError& e) {
     EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
   }
+}
+
+TEST_F(DbValues, DatesBeyondTheCalendarReadAsNoDate) {
+  const double huge[] = {1e300,
+                         -1e300,
+                         9.3e18,
+                         -9.3e18,
+                         9223372036854775807.0,
+                         std::numeric_limits<double>::infinity(),
+                         2958466.0,
+                         -693594.5};
+  for (double v : huge) {
+    const DbValue stored = DbValue::Of(v);
+    EXPECT_TRUE(IsNoValue(stored, FieldKind::DateTime)) << v;
+    EXPECT_EQ(ValueAsString(stored, FieldKind::DateTime), "") << v;
+    EXPECT_EQ(ValueAsDateTime(stored, FieldKind::DateTime), 0) << v;
+    EXPECT_EQ(ValueAsInteger(stored, FieldKind::DateTime), 0) << v;
+    // Read as a date from a computed column, which has no kind: no date either.
+    EXPECT_EQ(ValueAsDateTime(stored, FieldKind::Unknown), 0) << v;
+  }
+  for (int64_t v : {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min(),
+                    int64_t{9000000000000000000}, int64_t{2958466}, int64_t{-693594}}) {
+    const DbValue stored = DbValue::Of(v);
+    EXPECT_TRUE(IsNoValue(stored, FieldKind::DateTime)) << v;
+    EXPECT_EQ(ValueAsString(stored, FieldKind::DateTime), "") << v;
+    EXPECT_EQ(ValueAsDateTime(stored, FieldKind::DateTime), 0) << v;
+    // The same number in a number column is a number.
+    EXPECT_FALSE(IsNoValue(stored, FieldKind::Integer));
+    EXPECT_EQ(ValueAsInteger(stored, FieldKind::Integer), v);
+  }
+  // The first and the last day of the calendar are dates.
+  EXPECT_EQ(ValueAsString(DbValue::Of(int64_t{-693593}), FieldKind::DateTime), "01.01.0001");
+  EXPECT_EQ(ValueAsString(DbValue::Of(2958465.5), FieldKind::DateTime), "31.12.9999 12:00:00.000");
+  EXPECT_FALSE(IsNoValue(DbValue::Of(2958465.5), FieldKind::DateTime));
+  // A huge number in a number column cannot be read as a whole number.
+  EXPECT_THROW(ValueAsInteger(DbValue::Of(1e300), FieldKind::Integer), DbError);
 }
 
 }  // namespace

@@ -37,13 +37,31 @@ constexpr const char* kDeliveredTables[] = {
     "CREATE INDEX conferenceMembers_conference ON conferenceMembers (conferenceID)",
     "CREATE INDEX conferenceMemberLog_membership ON conferenceMemberLog (conferenceID, memberID)",
 };
+// The room list picks each room's next conference among those not yet ended: without this, it
+// reads every conference of every room, years of history included.
+constexpr const char* kStartIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS conferences_room ON conferences (room, endtime)",
+};
 constexpr const char* kDeliveredRows[] = {
     "INSERT INTO languageid (name, [default]) VALUES (\"ger\", true)",
+};
+
+// What must hold for a statement of a step to run. A step is run again when its version row is
+// missing, also after its statements were applied by other means: a guard keeps such a run from
+// adding a column twice, moving data out of a column that is gone or dropping what is not there.
+struct Guard {
+  enum Kind { Always, TableMissing, ColumnsMissing, ColumnsPresent };
+  Kind kind = Always;
+  const char* table = nullptr;
+  // For ColumnsMissing: each column with its type, so that only the missing ones are added when
+  // some are there already. For ColumnsPresent: the columns the statement reads or drops.
+  std::vector<std::pair<const char*, const char*>> columns;
 };
 
 struct StepStatement {
   const char* description;
   const char* sql;
+  Guard guard;
   // An engine error of a statement that moves data leaves the step undone: running the rest
   // would drop the columns the data was to be moved from.
   bool moves_data = false;
@@ -70,48 +88,75 @@ const std::vector<Step>& Steps() {
             "INT, WeeklyMonday INT, WeeklyTuesday INT, WeeklyWednesday INT, WeeklyThursday INT, "
             "WeeklyFriday INT, WeeklySaturday INT, WeeklySunday INT, Monthly INT, MonthlyInterval "
             "INT, MonthlyDay INT, MonthlyDayInterval INT, PinHost INT, PinMember INT, "
-            "PinListenOnly INT)"},
+            "PinListenOnly INT)",
+            {Guard::TableMissing, "conferenceRecurrences"}},
            {"Add RecurrenceId and the PINs to conferences",
             "ALTER TABLE conferences ADD COLUMN RecurrenceId INT, COLUMN PinHost INT, COLUMN "
-            "PinMember INT, COLUMN PinListenOnly INT"},
+            "PinMember INT, COLUMN PinListenOnly INT",
+            {Guard::ColumnsMissing,
+             "conferences",
+             {{"RecurrenceId", "INT"},
+              {"PinHost", "INT"},
+              {"PinMember", "INT"},
+              {"PinListenOnly", "INT"}}}},
            {"Add HideFromAddressbook to members",
-            "ALTER TABLE members ADD COLUMN HideFromAddressbook BIT"},
+            "ALTER TABLE members ADD COLUMN HideFromAddressbook BIT",
+            {Guard::ColumnsMissing, "members", {{"HideFromAddressbook", "BIT"}}}},
        }},
       {"2.10",
        "TZyntParlevo::UpdateDBVersion210",
        {
            {"Add enddate to conferenceRecurrences",
-            "ALTER TABLE conferenceRecurrences ADD COLUMN `enddate` DATETIME"},
-           {"Add enddate to conferences", "ALTER TABLE conferences ADD COLUMN enddate DATETIME"},
+            "ALTER TABLE conferenceRecurrences ADD COLUMN `enddate` DATETIME",
+            {Guard::ColumnsMissing, "conferenceRecurrences", {{"enddate", "DATETIME"}}}},
+           {"Add enddate to conferences",
+            "ALTER TABLE conferences ADD COLUMN enddate DATETIME",
+            {Guard::ColumnsMissing, "conferences", {{"enddate", "DATETIME"}}}},
        }},
       {"2.21",
        "TZyntParlevo::UpdateDBVersion221",
        {
            {"Add MonthlyEveryX to conferenceRecurrences",
-            "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyEveryX LONG INTEGER"},
+            "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyEveryX LONG INTEGER",
+            {Guard::ColumnsMissing, "conferenceRecurrences", {{"MonthlyEveryX", "LONG INTEGER"}}}},
            {"Add MonthlyWeekDay to conferenceRecurrences",
-            "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyWeekDay LONG INTEGER"},
+            "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyWeekDay LONG INTEGER",
+            {Guard::ColumnsMissing, "conferenceRecurrences", {{"MonthlyWeekDay", "LONG INTEGER"}}}},
            {"Copy MonthlyDay to MonthlyEveryX",
-            "UPDATE conferenceRecurrences SET MonthlyEveryX = MonthlyDay WHERE 1=1", true},
+            "UPDATE conferenceRecurrences SET MonthlyEveryX = MonthlyDay WHERE 1=1",
+            {Guard::ColumnsPresent, "conferenceRecurrences", {{"MonthlyDay", ""}}},
+            true},
            {"Copy MonthlyDayInterval to MonthlyWeekDay",
-            "UPDATE conferenceRecurrences SET MonthlyWeekDay = MonthlyDayInterval WHERE 1=1", true},
-           {"Drop MonthlyDay", "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDay"},
+            "UPDATE conferenceRecurrences SET MonthlyWeekDay = MonthlyDayInterval WHERE 1=1",
+            {Guard::ColumnsPresent, "conferenceRecurrences", {{"MonthlyDayInterval", ""}}},
+            true},
+           {"Drop MonthlyDay",
+            "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDay",
+            {Guard::ColumnsPresent, "conferenceRecurrences", {{"MonthlyDay", ""}}}},
            {"Drop MonthlyDayInterval",
-            "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDayInterval"},
+            "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDayInterval",
+            {Guard::ColumnsPresent, "conferenceRecurrences", {{"MonthlyDayInterval", ""}}}},
        }},
       {"2.22",
        "TZyntParlevo::UpdateDBVersion222",
        {
            {"Widen SchemaVersion.Version",
-            "ALTER TABLE SchemaVersion ALTER COLUMN Version TEXT(20)"},
+            "ALTER TABLE SchemaVersion ALTER COLUMN Version TEXT(20)",
+            {}},
        }},
       {"2.30",
        "TZyntParlevo::UpdateDBVersion230",
        {
-           {"Add language to members", "ALTER TABLE [members] ADD COLUMN [language] TEXT(20)",
-            false, true, "Empty Error Message probably means that [language] already existed"},
+           {"Add language to members",
+            "ALTER TABLE [members] ADD COLUMN [language] TEXT(20)",
+            {Guard::ColumnsMissing, "members", {{"language", "TEXT(20)"}}},
+            false,
+            true,
+            "Empty Error Message probably means that [language] already existed"},
            {"Set empty member languages to ger",
-            "UPDATE members SET [language] = IIF(IsNull([language]),\"ger\",[language])", true,
+            "UPDATE members SET [language] = IIF(IsNull([language]),\"ger\",[language])",
+            {},
+            true,
             true},
        }},
   };
@@ -159,11 +204,52 @@ bool RunStep(const std::string& connect_str, const Step& step, const StatementOb
     query->Connection().RollbackTrans();
     return true;
   }
+  // The statements a guard lets run: none, the statement itself, or for columns of which only
+  // some are missing an addition of each missing one.
+  const auto guarded = [&](const StepStatement& s) -> std::vector<std::string> {
+    const Guard& g = s.guard;
+    if (g.kind == Guard::Always) return {s.sql};
+    std::string probe_error;
+    const bool table_there =
+        run(*query, std::string("SELECT * FROM [") + g.table + "] WHERE 1=0", true, probe_error);
+    if (g.kind == Guard::TableMissing) {
+      if (!table_there) return {s.sql};
+      return {};
+    }
+    if (!table_there) return {s.sql};  // let the statement itself report what is wrong
+    std::vector<std::string> missing_adds;
+    size_t present = 0;
+    for (const auto& [column, type] : g.columns) {
+      if (query->FindField(column)) {
+        ++present;
+      } else {
+        missing_adds.push_back(std::string("ALTER TABLE [") + g.table + "] ADD COLUMN [" + column +
+                               "] " + type);
+      }
+    }
+    if (g.kind == Guard::ColumnsPresent) {
+      if (present == g.columns.size()) return {s.sql};
+      return {};
+    }
+    if (present == 0) return {s.sql};
+    return missing_adds;
+  };
+
   int number = 1;
   for (const StepStatement& s : step.statements) {
     log.LogMessage(std::to_string(number++) + ". " + s.description);
+    const std::vector<std::string> statements = guarded(s);
+    if (statements.empty()) {
+      log.LogMessage("Already done, nothing to change");
+      continue;
+    }
+    bool ok = true;
     error.clear();
-    const bool ok = run(*query, s.sql, false, error);
+    for (const std::string& sql : statements) {
+      error.clear();
+      ok = run(*query, sql, false, error);
+      if (!ok && !error.empty()) break;
+    }
     if (!ok && s.log_failure) {
       log.LogError(error);
       if (s.failure_note) log.LogError(s.failure_note);
@@ -296,6 +382,16 @@ bool UpdateDB(const std::string& connect_str, const StatementObserver& observe) 
     CreateSchemaVersion(connect_str, observe);
   } else {
     log.LogMessage("Table \"SchemaVersion\" exists");
+  }
+  // Not a step of the chain: files of every version get it, and no version row depends on it.
+  for (const char* sql : kStartIndexes) {
+    if (observe) observe(sql);
+    std::unique_ptr<TADOQuery> query;
+    std::string error;
+    if (!ConnectToADODB(query, connect_str, sql, false, error) && !error.empty()) {
+      log.LogError(std::string("Index not made: ") + error);
+    }
+    FreeADOQuery(query);
   }
   for (const Step& step : Steps()) {
     if (IsDBVersion(connect_str, step.version, observe)) continue;

@@ -167,6 +167,33 @@ class Rooms(ServiceTest):
         self.assertEqual([l.find("Next") is not None for l in lists], [True, False])
 
 
+    def test_a_deletion_failing_part_way_keeps_everything(self):
+        self.assertEqual(self.result("addRaum", "<Name>%s</Name><Durchwahl>300</Durchwahl>"
+                                     % b64("R"))[0], 0)
+        conference = int(self.add_conference("300", "K", datetime.datetime(2030, 5, 1, 8),
+                                             datetime.datetime(2030, 5, 1, 9)))
+        self.service.execute("INSERT INTO conferenceMembers (memberID, conferenceID) VALUES "
+                             "(1, ?), (2, ?)", (conference, conference))
+        self.service.execute("INSERT INTO conferenceMemberLog (conferenceID, memberID) VALUES "
+                             "(?, 1)", (conference,))
+        tables = ("rooms", "conferences", "conferenceMembers", "conferenceMemberLog")
+        before = {t: self.service.rows("SELECT * FROM %s" % t) for t in tables}
+        # The room row is the last to go; an outside rule refuses it after the rest has gone.
+        self.service.execute("CREATE TRIGGER keep_rooms BEFORE DELETE ON rooms "
+                             "BEGIN SELECT RAISE(ABORT, 'rooms are kept'); END")
+        try:
+            code, _ = self.result("DeleteRaum", "<Durchwahl>300</Durchwahl>")
+        finally:
+            self.service.execute("DROP TRIGGER keep_rooms")
+        self.assertEqual(code, -1)
+        for table in tables:
+            self.assertEqual(self.service.rows("SELECT * FROM %s" % table), before[table], table)
+        # Without the rule the same request deletes it all.
+        self.assertEqual(self.result("DeleteRaum", "<Durchwahl>300</Durchwahl>")[0], 0)
+        for table in tables:
+            self.assertEqual(self.service.rows("SELECT COUNT(*) FROM %s" % table), [(0,)], table)
+
+
 class Conferences(ServiceTest):
     def test_add_converts_dates_and_answers_the_id(self):
         answer = self.call("addKonferenz",
@@ -255,6 +282,93 @@ class Conferences(ServiceTest):
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceMembers"), [(0,)])
         # The attendance log stays.
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceMemberLog"), [(1,)])
+
+
+    def test_update_refuses_what_is_no_date(self):
+        first = self.add_conference("100", "A", datetime.datetime(2030, 5, 1, 8),
+                                    datetime.datetime(2030, 5, 1, 9))
+        self.service.execute("INSERT INTO conferenceMembers (memberID, conferenceID, email, sms)"
+                             " VALUES (1, ?, -1, -1)", (int(first),))
+        before = self.service.rows("SELECT * FROM conferences")
+        members = self.service.rows("SELECT * FROM conferenceMembers")
+        good = {"Startzeit": "2030-06-01 10:00:00", "Endzeit": "2030-06-01 11:00:00",
+                "Datum": "2030-06-01"}
+        for element in good:
+            for bad in ("", "\r\n", " 5 ", "1899-12-30"):
+                fields = dict(good, **{element: bad})
+                text = "".join("<%s>%s</%s>" % (k, v, k) for k, v in fields.items())
+                self.assertEqual(self.result(
+                    "UpdateKonferenz", "<KonferenzID>%s</KonferenzID><Durchwahl>100</Durchwahl>"
+                    "<Name>%s</Name>%s" % (first, b64("B"), text)),
+                    (-1, "Ungültiges Datum: %s" % element), (element, bad))
+        self.assertEqual(self.service.rows("SELECT * FROM conferences"), before)
+        self.assertEqual(self.service.rows("SELECT * FROM conferenceMembers"), members)
+
+    def test_a_year_that_is_not_four_digits(self):
+        for jahr in (" 5 ", "99", "0999", "12345"):
+            code, text = self.result("GetKonferenzen",
+                                     "<Durchwahl>100</Durchwahl><Monat>3</Monat><Jahr>%s</Jahr>"
+                                     % jahr)
+            self.assertEqual((code, text), (-1, "Ungültiges Jahr: " + jahr))
+
+    def test_next_conference_ignores_history_and_case(self):
+        self.assertEqual(self.result("addRaum", "<name>%s</name><durchwahl>ab</durchwahl>"
+                                     "<pin>1</pin>" % b64("R"))[0], 0)
+        now = datetime.datetime.now(datetime.timezone.utc)
+        self.add_conference("AB", "alt", now - datetime.timedelta(days=400),
+                            now - datetime.timedelta(days=399))
+        later = self.add_conference("Ab", "spaet", now + datetime.timedelta(days=5),
+                                    now + datetime.timedelta(days=5, hours=2))
+        soon = self.add_conference("ab", "bald", now + datetime.timedelta(days=2),
+                                   now + datetime.timedelta(days=2, hours=1))
+        root = parse(self.call("GetRaeume"))
+        rooms = {l.findtext("durchwahl"): l for l in root.findall("Liste")}
+        self.assertEqual(rooms["ab"].findtext("Next/id"), soon)
+        self.service.execute("DELETE FROM conferences WHERE ID = ?", (int(soon),))
+        root = parse(self.call("GetRaeume"))
+        rooms = {l.findtext("durchwahl"): l for l in root.findall("Liste")}
+        self.assertEqual(rooms["ab"].findtext("Next/id"), later)
+
+
+    def test_answers_stay_well_formed_with_control_characters(self):
+        # zeep refuses to send such characters, so the envelope is written here; the inner
+        # request carries them as references, which its parser turns into the characters.
+        def raw_call(inner):
+            escaped = inner.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+            body = ('<?xml version="1.0" encoding="utf-8"?><SOAP-ENV:Envelope xmlns:SOAP-ENV='
+                    '"http://schemas.xmlsoap.org/soap/envelope/"><SOAP-ENV:Body>'
+                    '<NS1:DoKonferenzAction xmlns:NS1="urn:SOAPIntf-IZYNTConferenceService">'
+                    '<Request>%s</Request></NS1:DoKonferenzAction></SOAP-ENV:Body>'
+                    '</SOAP-ENV:Envelope>' % escaped).encode()
+            status, _, data = self.service.front.request(
+                "POST", "/soap/IZYNTConferenceService",
+                {"Host": "127.0.0.1", "Content-Type": "text/xml; charset=utf-8",
+                 "SOAPAction": '"urn:SOAPIntf-IZYNTConferenceService#DoKonferenzAction"'}, body)
+            self.assertEqual(status, 200, data)
+            # ElementTree's expat is a conforming parser: "&#01;" fails it as a raw \x01 does.
+            envelope = ET.fromstring(data)
+            answer = next(e for e in envelope.iter() if e.tag.endswith("return")).text or ""
+            return parse(answer)
+
+        conference = self.add_conference("100", "K", datetime.datetime(2030, 5, 1, 8),
+                                         datetime.datetime(2030, 5, 1, 9))
+        bad = "&#1;7&#31;&#x8;"
+        for action, fields in (
+                ("UpdateKonferenz", "<KonferenzID>%s</KonferenzID>" % bad),
+                ("deleteKonferenz", "<konferenzid>%s</konferenzid>" % bad),
+                ("GetKonfTeilnehmer", "<KonferenzID>%s</KonferenzID>" % bad),
+                ("GetKonfTeilnehmerMobile", "<KonferenzID>%s</KonferenzID>" % bad),
+                ("GetTeilnehmerLog", "<KonferenzID>%s</KonferenzID>" % bad),
+                ("GetKonferenzen", "<Durchwahl>100</Durchwahl><Monat>%s</Monat><Jahr>2030"
+                                   "</Jahr>" % bad),
+                ("addRaum", "<Name>%s</Name><Durchwahl>%s</Durchwahl>" % (b64("R"), bad))):
+            root = raw_call(request(action, fields))
+            self.assertNotIn("\x01", ET.tostring(root, encoding="unicode"), action)
+        # The room stored with its odd direct dial lists without breaking the answer.
+        rooms = raw_call(request("GetRaeume")).findall("Liste")
+        self.assertEqual([r.findtext("durchwahl") for r in rooms], ["?7??"])
+        self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferences WHERE ID = ?",
+                                           (int(conference),)), [(1,)])
 
 
 class Pins(ServiceTest):

@@ -348,7 +348,16 @@ class ParticipantTests:
         self.assertEqual(self.result(
             "updateKonfTeilnehmer", "<TeilnehmerID>99999</TeilnehmerID><KonferenzID>%d"
             "</KonferenzID><gastgeber>false</gastgeber><listenOnly>0</listenOnly>"
+            "<minzeit>2030-06-01 08:30:00</minzeit><maxzeit>2030-06-01 09:30:00</maxzeit>"
             "<membersvisible>0</membersvisible>" % conference), (-1, ""))
+        # Empty times are no times: refused, the membership keeps its window.
+        self.assertEqual(self.result(
+            "updateKonfTeilnehmer", "<TeilnehmerID>%d</TeilnehmerID><KonferenzID>%d"
+            "</KonferenzID><gastgeber>false</gastgeber><listenOnly>0</listenOnly>"
+            "<minzeit></minzeit><maxzeit></maxzeit><membersvisible>0</membersvisible>"
+            % (a, conference)), (-1, "Data type mismatch in criteria expression."))
+        self.assertEqual(self.service.rows(
+            "SELECT [min], [max] FROM conferenceMembers WHERE memberID = ?", (a,))[0], start)
 
         self.assertEqual(self.result(
             "kickTeilnehmer",

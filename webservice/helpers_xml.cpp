@@ -1,5 +1,6 @@
 #include "webservice/helpers_xml.h"
 
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -70,6 +71,33 @@ size_t CopyDeclaration(std::string_view xml, size_t pos, std::string& out) {
   }
   out.append(xml.substr(pos, i - pos));
   return i;
+}
+
+// The number of a character reference "&#NN;" or "&#xHH;" at text[pos], with its length in
+// `length`; nullopt when no reference starts there.
+std::optional<char32_t> CharacterReferenceAt(std::string_view text, size_t pos, size_t& length) {
+  if (text.compare(pos, 2, "&#") != 0) return std::nullopt;
+  size_t i = pos + 2;
+  const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+  if (hex) ++i;
+  const size_t digits_start = i;
+  uint32_t value = 0;
+  for (; i < text.size() && i - digits_start < 8; ++i) {
+    const char c = text[i];
+    int digit = -1;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    }
+    if (digit < 0) break;
+    value = value * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
+  }
+  if (i == digits_start || i >= text.size() || text[i] != ';') return std::nullopt;
+  length = i + 1 - pos;
+  return static_cast<char32_t>(value);
 }
 
 }  // namespace
@@ -176,7 +204,40 @@ std::string NodeText(pugi::xml_node node) {
 std::string DocumentXMLText(const pugi::xml_document& doc) {
   std::ostringstream out;
   doc.save(out, "", pugi::format_raw | pugi::format_no_declaration);
-  return out.str();
+  return OnlyXmlCharacters(out.str());
+}
+
+std::string OnlyXmlCharacters(std::string_view xml_text) {
+  std::string out;
+  out.reserve(xml_text.size());
+  // The serializer writes a control character as a reference ("&#01;"), which XML 1.0 forbids
+  // as much as the character itself.
+  for (size_t i = 0; i < xml_text.size();) {
+    size_t length = 0;
+    if (const auto code = CharacterReferenceAt(xml_text, i, length)) {
+      if (IsXmlChar(*code)) {
+        out.append(xml_text.substr(i, length));
+      } else {
+        out.push_back('?');
+      }
+      i += length;
+      continue;
+    }
+    char32_t code_point = 0;
+    const size_t sequence = DecodeUtf8Sequence(xml_text, i, code_point);
+    if (sequence == 0) {
+      AppendUtf8(out, 0xFFFD);
+      ++i;
+      continue;
+    }
+    if (IsXmlChar(code_point)) {
+      out.append(xml_text.substr(i, sequence));
+    } else {
+      out.push_back('?');
+    }
+    i += sequence;
+  }
+  return out;
 }
 
 std::string EscapeXml(std::string_view text) {

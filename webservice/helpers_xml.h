@@ -41,8 +41,12 @@ std::string ConvertTagNameCase(std::string_view xml_text, uint8_t case_mode);
 std::string NodeText(pugi::xml_node node);
 
 // A document's XML text: the declaration (when the document has one) and the elements, without
-// indentation.
+// indentation. Characters that XML cannot carry, written raw or as references, become "?".
 std::string DocumentXMLText(const pugi::xml_document& doc);
+
+// The XML text with every character that XML 1.0 cannot carry, raw or as a character reference,
+// replaced by "?", and bytes that are not UTF-8 by U+FFFD; everything else as it stands.
+std::string OnlyXmlCharacters(std::string_view xml_text);
 
 // Escapes text for element content or a double-quoted attribute: & < > " as entities, CR as a
 // character reference so that the reader's parser keeps it. Characters that XML cannot carry at

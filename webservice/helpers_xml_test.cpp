@@ -105,5 +105,20 @@ TEST(HelpersXml, EscapedTextReadsBackAsItWasWritten) {
             "a?b\x7f");
 }
 
+TEST(HelpersXml, DocumentTextsCarryOnlyXmlCharacters) {
+  pugi::xml_document doc;
+  pugi::xml_node root = doc.append_child("RESPONSE");
+  root.append_child("a").text().set("ID \x01 and \x1f, tab\tkept");
+  root.append_child("b").append_attribute("v").set_value("x\x02y");
+  root.append_child("c").text().set("\xef\xbf\xbe \xc3\xbc \xff &#01;");  // U+FFFE, ü, a stray byte
+  const std::string text = DocumentXMLText(doc);
+  EXPECT_EQ(text,
+            "<RESPONSE><a>ID ? and ?, tab\tkept</a><b v=\"x?y\"/>"
+            "<c>? \xc3\xbc \xef\xbf\xbd &amp;#01;</c></RESPONSE>");
+  // Allowed references stay; forbidden ones, decimal or hexadecimal, are marked.
+  EXPECT_EQ(OnlyXmlCharacters("<a>&#13;&#x9;&#1;&#x1F;&#xFFFE;&#65;&#;&#x</a>"),
+            "<a>&#13;&#x9;??\?&#65;&#;&#x</a>");
+}
+
 }  // namespace
 }  // namespace parlevo
