@@ -89,7 +89,7 @@ const std::vector<Step>& Steps() {
             "WeeklyFriday INT, WeeklySaturday INT, WeeklySunday INT, Monthly INT, MonthlyInterval "
             "INT, MonthlyDay INT, MonthlyDayInterval INT, PinHost INT, PinMember INT, "
             "PinListenOnly INT)",
-            {Guard::TableMissing, "conferenceRecurrences"}},
+            {Guard::TableMissing, "conferenceRecurrences", {}}},
            {"Add RecurrenceId and the PINs to conferences",
             "ALTER TABLE conferences ADD COLUMN RecurrenceId INT, COLUMN PinHost INT, COLUMN "
             "PinMember INT, COLUMN PinListenOnly INT",
