@@ -11,6 +11,7 @@
 
 #include "conferences/konferenzraum.h"
 #include "conferences/recurrence_test_support.h"
+#include "tests/deadline.h"
 
 namespace parlevo {
 namespace {
@@ -58,7 +59,7 @@ TEST_F(RecurrenceScan, ConcurrentScansCreateNoDuplicates) {
   for (int i = 0; i < 4; ++i) {
     scans.emplace_back([] { HandleRecurrencesAt("", At(2026, 3, 7, 8)); });
   }
-  for (auto& t : scans) t.join();
+  testing_support::JoinAllWithin(scans, "the concurrent scans");
   const auto daily_days = SeriesDays(daily);
   EXPECT_EQ(daily_days.size(), 10u);
   EXPECT_EQ(std::set<std::string>(daily_days.begin(), daily_days.end()).size(), 10u);

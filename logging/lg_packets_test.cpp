@@ -11,6 +11,7 @@
 
 #include "logging/lg_exceptions.h"
 #include "logging/lg_packet_queue.h"
+#include "tests/deadline.h"
 
 namespace parlevo::logging {
 namespace {
@@ -179,6 +180,7 @@ TEST(LgPacketQueue, BacklogZeroDropsEveryPacketAtOnce) {
 }
 
 TEST(PacketIdsTest, CachedIdsFollowThreadsAndForks) {
+  testing_support::TWatchdog dog("the forked child");
   EXPECT_EQ(CurrentProcessId(), static_cast<uint32_t>(::getpid()));
   EXPECT_EQ(CurrentThreadId(), static_cast<uint32_t>(::syscall(SYS_gettid)));
   uint32_t other = 0;

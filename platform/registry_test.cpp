@@ -1,4 +1,5 @@
 #include "platform/registry.h"
+#include "tests/deadline.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -344,6 +345,7 @@ TEST_F(RegistryFile, ThreadsWritingAtOnceLoseNothing) {
 }
 
 TEST_F(RegistryFile, ProcessesWritingAtOnceLoseNothing) {
+  testing_support::TWatchdog dog("the writing child processes");
   constexpr int kChildren = 3;
   constexpr int kValues = 30;
   std::vector<pid_t> children;
@@ -382,6 +384,7 @@ TEST_F(RegistryFile, ProcessesWritingAtOnceLoseNothing) {
 }
 
 TEST_F(RegistryFile, AWriterKilledMidWayLeavesTheOldFileWhole) {
+  testing_support::TWatchdog dog("the writer child and its first write");
   {
     TRegistry reg(file_);
     ASSERT_TRUE(reg.OpenKey(kKey, true));

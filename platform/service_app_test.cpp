@@ -1,4 +1,5 @@
 #include "platform/service_app.h"
+#include "tests/deadline.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -221,6 +222,7 @@ TEST(ServiceRequests, QueueRunsInOrderAndIgnoresRepeats) {
 }
 
 TEST(ServiceRequests, AWaitingLoopWakesWhenARequestArrives) {
+  testing_support::TWatchdog dog("the request loop waking for a posted request");
   RecordingService service;
   TServiceThread thread(service);
   std::jthread poster([&] { thread.PostRequest(TServiceRequest::kShutdown); });
@@ -230,6 +232,7 @@ TEST(ServiceRequests, AWaitingLoopWakesWhenARequestArrives) {
 }
 
 TEST(ServiceRun, EventsInOrderWithSignalsToTheProcess) {
+  testing_support::TWatchdog dog("the service run driven by signals");
   RecordingService service;
   service.execute = [](RecordingService& self, TServiceThread& thread) {
     // Each wait is an hour long: it only returns because the signal's request woke it.
@@ -251,6 +254,7 @@ TEST(ServiceRun, EventsInOrderWithSignalsToTheProcess) {
 }
 
 TEST(ServiceRun, SignalsFromOutsideDriveAForkedService) {
+  testing_support::TWatchdog dog("the forked service and its events");
   int pipe_fds[2];
   ASSERT_EQ(::pipe(pipe_fds), 0);
   pid_t pid = ::fork();
