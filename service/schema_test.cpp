@@ -161,6 +161,44 @@ TEST_F(Schema, AVersionOneFileIsBroughtForwardKeepingItsRows) {
   EXPECT_TRUE(q->FieldByName("RecurrenceId").IsNull());
 }
 
+// The texts of the chain stay as they are: a file half way up on another installation meets
+// exactly these statements.
+TEST_F(Schema, TheUpgradeChainRunsItsStatementsUnchanged) {
+  ASSERT_TRUE(CreateDatabaseIfMissing(connstr_));
+  std::vector<std::string> run;
+  ASSERT_TRUE(UpdateDB(connstr_, [&](std::string_view sql) {
+    if (sql.find("SELECT") != 0 && sql.find("INSERT INTO SchemaVersion") != 0 &&
+        sql.find("CREATE INDEX IF NOT EXISTS") != 0) {
+      run.emplace_back(sql);
+    }
+  }));
+  EXPECT_THAT(
+      run,
+      ElementsAre(
+          "CREATE TABLE SchemaVersion (Version TEXT, VersionDate DATE)",
+          "CREATE TABLE conferenceRecurrences (RecurrenceId COUNTER PRIMARY KEY NOT NULL, room "
+          "TEXT, name TEXT, startdate DATE, starttime DATE, endtime DATE, IsRecurrenceElement INT, "
+          "Daily INT, DailyInterval INT, DailyEveryWorkDay INT, Weekly INT, WeeklyInterval INT, "
+          "WeeklyMonday INT, WeeklyTuesday INT, WeeklyWednesday INT, WeeklyThursday INT, "
+          "WeeklyFriday INT, WeeklySaturday INT, WeeklySunday INT, Monthly INT, MonthlyInterval "
+          "INT, MonthlyDay INT, MonthlyDayInterval INT, PinHost INT, PinMember INT, PinListenOnly "
+          "INT)",
+          "ALTER TABLE conferences ADD COLUMN RecurrenceId INT, COLUMN PinHost INT, COLUMN "
+          "PinMember INT, COLUMN PinListenOnly INT",
+          "ALTER TABLE members ADD COLUMN HideFromAddressbook BIT",
+          "ALTER TABLE conferenceRecurrences ADD COLUMN `enddate` DATETIME",
+          "ALTER TABLE conferences ADD COLUMN enddate DATETIME",
+          "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyEveryX LONG INTEGER",
+          "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyWeekDay LONG INTEGER",
+          "UPDATE conferenceRecurrences SET MonthlyEveryX = MonthlyDay WHERE 1=1",
+          "UPDATE conferenceRecurrences SET MonthlyWeekDay = MonthlyDayInterval WHERE 1=1",
+          "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDay",
+          "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDayInterval",
+          "ALTER TABLE SchemaVersion ALTER COLUMN Version TEXT(20)",
+          "ALTER TABLE [members] ADD COLUMN [language] TEXT(20)",
+          "UPDATE members SET [language] = IIF(IsNull([language]),\"ger\",[language])"));
+}
+
 TEST_F(Schema, AFileAtTheCurrentVersionOnlyAsks) {
   ASSERT_TRUE(UpdateDB(connstr_));
   std::vector<std::string> statements;
