@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <set>
@@ -148,14 +149,19 @@ TEST_F(RecurrenceScan, OneOffElementBecomesAConferenceWithTheMembersTakenOver) {
 }
 
 TEST_F(RecurrenceScan, OneOffElementStaysWhenItsConferenceCouldNotBeStored) {
-  // An unknown room is fine for the conference action; a start that is no date is not. The
-  // element is read with a valid start, so break the conference table instead.
+  // The conference action must fail while the table stays readable and deletable, so that only
+  // the scan's own check keeps the element: the file refuses new conferences and nothing else.
   AddSeriesRow({{"IsRecurrenceElement", "0"}});
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  ConnectToADODB(query, connect_str_, "DROP TABLE conferences", false, error);
-  FreeADOQuery(query);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(db::DataSourceOf(connect_str_).c_str(), &raw), SQLITE_OK);
+  const int rc = sqlite3_exec(raw,
+                              "CREATE TRIGGER refuse_conferences BEFORE INSERT ON conferences "
+                              "BEGIN SELECT RAISE(ABORT, 'no new conferences'); END",
+                              nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+  ASSERT_EQ(rc, SQLITE_OK);
   HandleRecurrencesAt("12", At(2026, 3, 7, 8));
+  EXPECT_EQ(ConferenceCount(), 0);
   EXPECT_EQ(SeriesCount(), 1);
 }
 
