@@ -186,6 +186,14 @@ TEST_F(RecurrenceScan, CheckRecurrenceCountsFromTodayAndNewestIsTheHighestId) {
   EXPECT_EQ(newest->StartDate, EncodeDate(2026, 3, 10));
   EXPECT_FALSE(GetNewestConference(6));
   EXPECT_EQ(RecurrenceConferenceDays(5).size(), 4u);
+
+  // The day begins at its midnight: a conference starting then counts, one a second before
+  // does not, whatever the time of the run that day.
+  add("2026-03-07", "00:00:00");
+  add("2026-03-06", "23:59:59");
+  EXPECT_EQ(CheckRecurrence(series, At(2026, 3, 7, 0)), 4);
+  EXPECT_EQ(CheckRecurrence(series, At(2026, 3, 7, 23, 59)), 4);
+  EXPECT_EQ(CheckRecurrence(series, At(2026, 3, 8, 0)), 2);
 }
 
 TEST_F(RecurrenceScan, DeleteRecurrenceRemovesSeriesAndConferencesThroughTheAction) {
