@@ -180,7 +180,6 @@ TEST(LgPacketQueue, BacklogZeroDropsEveryPacketAtOnce) {
 }
 
 TEST(PacketIdsTest, CachedIdsFollowThreadsAndForks) {
-  testing_support::TWatchdog dog("the forked child");
   EXPECT_EQ(CurrentProcessId(), static_cast<uint32_t>(::getpid()));
   EXPECT_EQ(CurrentThreadId(), static_cast<uint32_t>(::syscall(SYS_gettid)));
   uint32_t other = 0;
@@ -192,6 +191,7 @@ TEST(PacketIdsTest, CachedIdsFollowThreadsAndForks) {
                        CurrentThreadId() == static_cast<uint32_t>(::syscall(SYS_gettid));
     ::_exit(right ? 0 : 1);
   }
+  testing_support::TWatchdog dog("the forked child", {child});
   int status = -1;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);

@@ -345,7 +345,6 @@ TEST_F(RegistryFile, ThreadsWritingAtOnceLoseNothing) {
 }
 
 TEST_F(RegistryFile, ProcessesWritingAtOnceLoseNothing) {
-  testing_support::TWatchdog dog("the writing child processes");
   constexpr int kChildren = 3;
   constexpr int kValues = 30;
   std::vector<pid_t> children;
@@ -367,6 +366,7 @@ TEST_F(RegistryFile, ProcessesWritingAtOnceLoseNothing) {
     }
     children.push_back(pid);
   }
+  testing_support::TWatchdog dog("the writing child processes", children);
   for (pid_t pid : children) {
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -384,7 +384,6 @@ TEST_F(RegistryFile, ProcessesWritingAtOnceLoseNothing) {
 }
 
 TEST_F(RegistryFile, AWriterKilledMidWayLeavesTheOldFileWhole) {
-  testing_support::TWatchdog dog("the writer child and its first write");
   {
     TRegistry reg(file_);
     ASSERT_TRUE(reg.OpenKey(kKey, true));
@@ -414,6 +413,7 @@ TEST_F(RegistryFile, AWriterKilledMidWayLeavesTheOldFileWhole) {
     }
   }
   ::close(ready[1]);
+  testing_support::TWatchdog dog("the writer child and its first write", {pid});
   char c = 0;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
   ::close(ready[0]);

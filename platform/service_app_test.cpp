@@ -254,7 +254,6 @@ TEST(ServiceRun, EventsInOrderWithSignalsToTheProcess) {
 }
 
 TEST(ServiceRun, SignalsFromOutsideDriveAForkedService) {
-  testing_support::TWatchdog dog("the forked service and its events");
   int pipe_fds[2];
   ASSERT_EQ(::pipe(pipe_fds), 0);
   pid_t pid = ::fork();
@@ -265,6 +264,7 @@ TEST(ServiceRun, SignalsFromOutsideDriveAForkedService) {
     ::_exit(RunService(service, RunOptions()));
   }
   ::close(pipe_fds[1]);
+  testing_support::TWatchdog dog("the forked service and its events", {pid});
   FILE* events = ::fdopen(pipe_fds[0], "r");
   ASSERT_NE(events, nullptr);
   std::vector<std::string> seen;

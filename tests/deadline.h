@@ -7,6 +7,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -28,7 +29,12 @@ inline constexpr std::chrono::seconds kWaitLimit{60};
 class TWatchdog {
  public:
   explicit TWatchdog(std::string what, std::chrono::seconds limit = kWaitLimit)
-      : what_(std::move(what)), limit_(limit) {
+      : TWatchdog(std::move(what), {}, limit) {}
+  // Also kills the child processes before the end, so that none is left behind. Make it after
+  // the forks: a child forked while this thread runs inherits a process with threads that it
+  // does not have.
+  TWatchdog(std::string what, std::vector<pid_t> children, std::chrono::seconds limit = kWaitLimit)
+      : what_(std::move(what)), children_(std::move(children)), limit_(limit) {
     // Signals a test sends to its own process must reach the code under test, never this thread:
     // it starts with every signal blocked.
     sigset_t all;
@@ -56,10 +62,12 @@ class TWatchdog {
     std::fprintf(stderr, "FAILED: %s did not finish within %lld s; ending the test process\n",
                  what_.c_str(), static_cast<long long>(limit_.count()));
     std::fflush(stderr);
+    for (pid_t child : children_) ::kill(child, SIGKILL);
     std::_Exit(EXIT_FAILURE);
   }
 
   const std::string what_;
+  const std::vector<pid_t> children_;
   const std::chrono::seconds limit_;
   std::mutex mutex_;
   std::condition_variable changed_;
