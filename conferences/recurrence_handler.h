@@ -22,7 +22,7 @@ struct TRecurrenceHandlerOptions {
 
 class TRecurrenceHandler : public IServiceWorker {
  public:
-  // Starts the thread running the scan over all series.
+  // Start the thread running the scan over all series (on the system clock, or on the options').
   TRecurrenceHandler();
   explicit TRecurrenceHandler(TRecurrenceHandlerOptions options);
   // Starts the thread running `scan` in place of the scan over all series. scan must remain
