@@ -27,7 +27,16 @@ std::string PlatformThreadName(std::string_view name) {
   return std::string(name.substr(0, kMaxThreadNameLength));
 }
 
-TRecurrenceHandler::TRecurrenceHandler() : TRecurrenceHandler([] { HandleRecurrences(""); }) {}
+TRecurrenceHandler::TRecurrenceHandler() : TRecurrenceHandler(TRecurrenceHandlerOptions{}) {}
+
+TRecurrenceHandler::TRecurrenceHandler(TRecurrenceHandlerOptions options)
+    : TRecurrenceHandler([clock = std::move(options.clock)] {
+        if (clock) {
+          HandleRecurrencesAt("", clock());
+        } else {
+          HandleRecurrences("");
+        }
+      }) {}
 
 TRecurrenceHandler::TRecurrenceHandler(std::function<void()> scan)
     : thread_([scan = std::move(scan)] { Execute(scan); }) {}

@@ -10,14 +10,21 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/datetime.h"
 #include "service/zynt_parlevo.h"
 
 namespace parlevo {
 
+struct TRecurrenceHandlerOptions {
+  // The local date-time the scan takes as now, read when it begins. Empty: the system clock.
+  std::function<TDateTime()> clock;
+};
+
 class TRecurrenceHandler : public IServiceWorker {
  public:
-  // Starts the thread running the scan over all series.
+  // Start the thread running the scan over all series (on the system clock, or on the options').
   TRecurrenceHandler();
+  explicit TRecurrenceHandler(TRecurrenceHandlerOptions options);
   // Starts the thread running `scan` in place of the scan over all series. scan must remain
   // callable until the thread ends.
   explicit TRecurrenceHandler(std::function<void()> scan);

@@ -49,18 +49,23 @@ TEST(RecurrenceHandler, NothingEscapesTheThread) {
 
 class RecurrenceHandlerScan : public testing_support::SeriesTest {};
 
-TEST_F(RecurrenceHandlerScan, TheDefaultHandlerExtendsEverySeries) {
-  // A series starting today, so that the real clock finds it current.
-  const std::string today = FormatISODate(Now());
+TEST_F(RecurrenceHandlerScan, TheHandlerExtendsEverySeries) {
+  // Late on the series' first day by the handler's clock, so that no midnight of the machine
+  // changes what the scan finds.
+  TRecurrenceHandlerOptions options;
+  options.clock = [] { return EncodeDateTime({2091, 5, 20, 23, 59, 0, 0}); };
   const std::string id = AddSeriesRow({{"Daily", "1"},
                                        {"DailyInterval", "1"},
-                                       {"startdate", today},
-                                       {"enddate", today},
-                                       {"starttime", today + " 23:00:00"},
-                                       {"endtime", today + " 23:30:00"}});
-  { TRecurrenceHandler handler; }
-  EXPECT_EQ(SeriesDays(id).size(), 10u);
-  // As a worker of the service.
+                                       {"startdate", "2091-05-20"},
+                                       {"enddate", "2091-05-20"},
+                                       {"starttime", "2091-05-20 23:00:00"},
+                                       {"endtime", "2091-05-20 23:30:00"}});
+  { TRecurrenceHandler handler(options); }
+  const auto days = SeriesDays(id);
+  ASSERT_EQ(days.size(), 10u);
+  EXPECT_EQ(days.front(), "20.05.2091");
+  EXPECT_EQ(days.back(), "29.05.2091");
+  // As the service starts it, on the machine's clock: the series has its ten days ahead already.
   std::unique_ptr<IServiceWorker> worker = std::make_unique<TRecurrenceHandler>();
   worker.reset();
   EXPECT_EQ(SeriesDays(id).size(), 10u);

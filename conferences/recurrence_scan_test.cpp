@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <set>
@@ -11,6 +12,7 @@
 
 #include "conferences/konferenzraum.h"
 #include "conferences/recurrence_test_support.h"
+#include "tests/deadline.h"
 
 namespace parlevo {
 namespace {
@@ -58,7 +60,7 @@ TEST_F(RecurrenceScan, ConcurrentScansCreateNoDuplicates) {
   for (int i = 0; i < 4; ++i) {
     scans.emplace_back([] { HandleRecurrencesAt("", At(2026, 3, 7, 8)); });
   }
-  for (auto& t : scans) t.join();
+  testing_support::JoinAllWithin(scans, "the concurrent scans");
   const auto daily_days = SeriesDays(daily);
   EXPECT_EQ(daily_days.size(), 10u);
   EXPECT_EQ(std::set<std::string>(daily_days.begin(), daily_days.end()).size(), 10u);
@@ -147,14 +149,19 @@ TEST_F(RecurrenceScan, OneOffElementBecomesAConferenceWithTheMembersTakenOver) {
 }
 
 TEST_F(RecurrenceScan, OneOffElementStaysWhenItsConferenceCouldNotBeStored) {
-  // An unknown room is fine for the conference action; a start that is no date is not. The
-  // element is read with a valid start, so break the conference table instead.
+  // The conference action must fail while the table stays readable and deletable, so that only
+  // the scan's own check keeps the element: the file refuses new conferences and nothing else.
   AddSeriesRow({{"IsRecurrenceElement", "0"}});
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  ConnectToADODB(query, connect_str_, "DROP TABLE conferences", false, error);
-  FreeADOQuery(query);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(db::DataSourceOf(connect_str_).c_str(), &raw), SQLITE_OK);
+  const int rc = sqlite3_exec(raw,
+                              "CREATE TRIGGER refuse_conferences BEFORE INSERT ON conferences "
+                              "BEGIN SELECT RAISE(ABORT, 'no new conferences'); END",
+                              nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+  ASSERT_EQ(rc, SQLITE_OK);
   HandleRecurrencesAt("12", At(2026, 3, 7, 8));
+  EXPECT_EQ(ConferenceCount(), 0);
   EXPECT_EQ(SeriesCount(), 1);
 }
 
@@ -179,6 +186,14 @@ TEST_F(RecurrenceScan, CheckRecurrenceCountsFromTodayAndNewestIsTheHighestId) {
   EXPECT_EQ(newest->StartDate, EncodeDate(2026, 3, 10));
   EXPECT_FALSE(GetNewestConference(6));
   EXPECT_EQ(RecurrenceConferenceDays(5).size(), 4u);
+
+  // The day begins at its midnight: a conference starting then counts, one a second before
+  // does not, whatever the time of the run that day.
+  add("2026-03-07", "00:00:00");
+  add("2026-03-06", "23:59:59");
+  EXPECT_EQ(CheckRecurrence(series, At(2026, 3, 7, 0)), 4);
+  EXPECT_EQ(CheckRecurrence(series, At(2026, 3, 7, 23, 59)), 4);
+  EXPECT_EQ(CheckRecurrence(series, At(2026, 3, 8, 0)), 2);
 }
 
 TEST_F(RecurrenceScan, DeleteRecurrenceRemovesSeriesAndConferencesThroughTheAction) {

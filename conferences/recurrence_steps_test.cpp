@@ -128,6 +128,15 @@ TEST(DailyPlan, WorkdaysStartingOnSaturday) {
               ElementsAre("2026-03-23"));
 }
 
+TEST(DailyPlan, WorkdaysStartingOnAWorkdayBeginWithTheStart) {
+  // 13 March 2026 is a Friday; the run is the day before, so the start lies ahead of it.
+  TRecurrence series = DailySeries(Day(2026, 3, 13), 1);
+  series.DailyEveryWorkDay = true;
+  EXPECT_THAT(Dates(PlanDaily(series, FirstRun(At(2026, 3, 12, 8)))),
+              ElementsAre("2026-03-13", "2026-03-16", "2026-03-17", "2026-03-18", "2026-03-19",
+                          "2026-03-20", "2026-03-23", "2026-03-24", "2026-03-25", "2026-03-26"));
+}
+
 TEST(DailyPlan, PastStartMovesToToday) {
   const auto plan = PlanDaily(DailySeries(Day(2026, 2, 1), 1), FirstRun(At(2026, 3, 7, 12)));
   ASSERT_EQ(plan.size(), 10u);
@@ -257,6 +266,16 @@ TEST(WeeklyPlan, EndDateAndPastCorrection) {
   const auto plan = PlanWeekly(old, FirstRun(At(2026, 3, 9, 12)));
   EXPECT_THAT(Dates(plan).front(), "2026-03-09");
   EXPECT_THAT(Dates(plan)[1], "2026-03-16");
+}
+
+TEST(WeeklyPlan, NothingFromTheSecondDayAfterTheEndDate) {
+  // Mondays and Wednesdays from Monday 2 March to Monday 16 March 2026, planned the day before
+  // the start: Wednesday 18 March is two days past the end and no longer part of the series.
+  TRecurrence series = WeeklySeries(Day(2026, 3, 2), 1);
+  series.WeeklyMonday = series.WeeklyWednesday = true;
+  series.EndDate = Day(2026, 3, 16);
+  EXPECT_THAT(Dates(PlanWeekly(series, FirstRun(At(2026, 3, 1, 8)))),
+              ElementsAre("2026-03-02", "2026-03-04", "2026-03-09", "2026-03-11", "2026-03-16"));
 }
 
 TEST(MonthlyPlan, SecondTuesday) {

@@ -11,6 +11,7 @@
 
 #include "logging/lg_exceptions.h"
 #include "logging/lg_packet_queue.h"
+#include "tests/deadline.h"
 
 namespace parlevo::logging {
 namespace {
@@ -190,6 +191,7 @@ TEST(PacketIdsTest, CachedIdsFollowThreadsAndForks) {
                        CurrentThreadId() == static_cast<uint32_t>(::syscall(SYS_gettid));
     ::_exit(right ? 0 : 1);
   }
+  testing_support::TWatchdog dog("the forked child", {child});
   int status = -1;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);

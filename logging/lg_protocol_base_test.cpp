@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "logging/lg_binary_format.h"
+#include "tests/deadline.h"
 
 namespace parlevo::logging {
 namespace {
@@ -188,6 +189,7 @@ TEST(ProtocolBaseTest, ReconnectWaitsForTheIntervalButNotForAQuietMoment) {
 }
 
 TEST(ProtocolBaseTest, AsynchronousModeWritesOnTheWorkerAndReportsThroughTheHandler) {
+  testing_support::TWatchdog dog("the asynchronous writer and its error report");
   ProbeProtocol protocol;
   protocol.Initialize("async.enabled=true");
   std::mutex lock;

@@ -1,4 +1,5 @@
 #include "logging/lg_scheduler.h"
+#include "tests/deadline.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,7 @@ TEST(SchedulerTest, RefusesBeforeStartAfterStopAndWhenTooLarge) {
 }
 
 TEST(SchedulerTest, WithoutThrottleTheOldestPacketsAreDroppedAndTheQueueStaysBounded) {
+  testing_support::TWatchdog dog("the gated scheduler worker");
   GatedTarget target;
   TLgScheduler scheduler(target, 1024, false);
   scheduler.Start();
@@ -105,6 +107,7 @@ TEST(SchedulerTest, WithoutThrottleTheOldestPacketsAreDroppedAndTheQueueStaysBou
 }
 
 TEST(SchedulerTest, TrimmingNeverDropsConnectDisconnectOrDispatch) {
+  testing_support::TWatchdog dog("the gated scheduler worker");
   GatedTarget target;
   TLgScheduler scheduler(target, 3 * kQueued, false);
   scheduler.Start();
@@ -122,6 +125,7 @@ TEST(SchedulerTest, TrimmingNeverDropsConnectDisconnectOrDispatch) {
 }
 
 TEST(SchedulerTest, WithThrottleTheProducerWaitsAndNothingIsDropped) {
+  testing_support::TWatchdog dog("the throttled producer and the gated worker");
   GatedTarget target;
   TLgScheduler scheduler(target, 4 * kQueued, true);
   scheduler.Start();
@@ -145,6 +149,7 @@ TEST(SchedulerTest, WithThrottleTheProducerWaitsAndNothingIsDropped) {
 }
 
 TEST(SchedulerTest, ThrottleGivesWayToDroppingWhenTheProtocolHasFailed) {
+  testing_support::TWatchdog dog("the gated scheduler worker");
   GatedTarget target;
   target.failed_ = true;
   TLgScheduler scheduler(target, 2 * kQueued, true);
@@ -157,6 +162,7 @@ TEST(SchedulerTest, ThrottleGivesWayToDroppingWhenTheProtocolHasFailed) {
 }
 
 TEST(SchedulerTest, StoppingWithAFailedProtocolAbandonsTheQueue) {
+  testing_support::TWatchdog dog("the stop of a gated scheduler");
   GatedTarget target;
   TLgScheduler scheduler(target, 1024, false);
   scheduler.Start();

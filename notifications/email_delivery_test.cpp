@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "notifications/email.h"
+#include "tests/deadline.h"
 #include "tests/mail_peers.h"
 #include "tests/temp_folder.h"
 
@@ -363,7 +364,7 @@ TEST_F(EMailDelivery, ConcurrentSendsKeepTheirOwnRecipientAndPin) {
       }
     });
   }
-  for (auto& thread : threads) thread.join();
+  testing_support::JoinAllWithin(threads, "the concurrent deliveries");
   EXPECT_EQ(delivered, kThreads * kSends);
   const auto messages = peers.Messages();
   ASSERT_EQ(messages.size(), static_cast<size_t>(kThreads * kSends));

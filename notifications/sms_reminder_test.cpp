@@ -5,14 +5,17 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "tests/deadline.h"
 #include "tests/notify_test_support.h"
 
 namespace parlevo {
 namespace {
 
 using testing_support::Contains;
+using testing_support::kWaitLimit;
 using testing_support::TInstallFolder;
 using testing_support::TMailPeers;
+using testing_support::TWatchdog;
 
 // 1 June 2030, 10:00 local time: the clock of every pass below.
 const TDateTime kNow = EncodeDateTime({2030, 6, 1, 10, 0, 0, 0});
@@ -209,22 +212,30 @@ TEST_F(SmsReminder, ThreadRunsPassesAndStopsOnRequest) {
     passed.notify_all();
   };
   {
+    TWatchdog dog("stopping the reminder thread");
     TSMSReminder reminder(options, true);
     std::unique_lock lock(mutex);
-    passed.wait(lock, [&] { return passes >= 1; });
+    ASSERT_TRUE(passed.wait_for(lock, kWaitLimit, [&] { return passes >= 1; }))
+        << "the reminder thread ran no pass";
   }
   EXPECT_EQ(sent_.size(), 1u);
 
   // A long interval: the destructor's stop request ends the wait.
   install_.SetInteger("ReminderInterval", 3600);
-  { TSMSReminder idle(Options(), true); }
+  {
+    TWatchdog dog("stopping a reminder thread that waits an hour");
+    TSMSReminder idle(Options(), true);
+  }
   EXPECT_EQ(sent_.size(), 1u);
 }
 
 TEST_F(SmsReminder, MissingSwitchEndsTheThread) {
   install_.DeleteValue("SMSActivate");
   install_.SetInteger("ReminderInterval", 0);
-  { TSMSReminder reminder(Options(), true); }
+  {
+    TWatchdog dog("a reminder thread without its switch");
+    TSMSReminder reminder(Options(), true);
+  }
   std::ifstream log(install_.path() / "debug" / "log.txt");
   const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
   EXPECT_TRUE(Contains(text, "[SMSReminder][Execute] ...OK"));

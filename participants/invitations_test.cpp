@@ -107,6 +107,20 @@ TEST_F(Invitations, AlreadyMailedMemberStopsTheSendPass) {
   EXPECT_EQ(Mailed(host_), "Falsch");
 }
 
+// A host who may dial in before the start has the invitations of conferences overlapping his
+// own earlier window counted, with his time as a day number in the statement: a count that fails
+// ends the pass with the error before any mail goes out.
+TEST_F(Invitations, AHostsEarlierWindowIsCountedAndThePassGoesOn) {
+  install_.Exec("UPDATE [conferenceMembers] SET [min]=\"24.12.2030 09:00:00\" WHERE memberID=" +
+                std::to_string(host_));
+  MarkMailed(bob_);
+  auto answer = Run(SendInviteMail,
+                    Request("SendInviteMail", Entry(anna_, "1", "-") + Entry(host_, "1", "-")));
+  EXPECT_EQ(answer.Element("result"), "EMail(s) erfolgreich verschickt");
+  EXPECT_EQ(peers_.Messages().size(), 2u);
+  EXPECT_EQ(Mailed(host_), "Wahr");
+}
+
 TEST_F(Invitations, NoEntryOrHostileIdsAnswerError) {
   EXPECT_EQ(Run(SendInviteMail, Request("SendInviteMail", "")).result, "error");
   EXPECT_EQ(Run(SendInviteMail, Request("SendInviteMail", Entry(anna_, "1 OR 1=1", "-"))).result,

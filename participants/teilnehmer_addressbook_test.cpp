@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "participants/teilnehmer_test_support.h"
+#include "tests/deadline.h"
 #include "webservice/base64.h"
 
 namespace parlevo {
@@ -74,7 +75,7 @@ TEST_F(AddressBook, ConcurrentEqualAddsStoreOneMember) {
   for (int i = 0; i < 8; ++i) {
     threads.emplace_back([&] { Run(Participants_Add, request); });
   }
-  for (auto& t : threads) t.join();
+  testing_support::JoinAllWithin(threads, "the concurrent address book requests");
   EXPECT_EQ(Count("members"), 1u);
 }
 

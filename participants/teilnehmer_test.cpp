@@ -8,6 +8,7 @@
 
 #include "participants/teilnehmer_test_support.h"
 #include "platform/random.h"
+#include "tests/deadline.h"
 #include "webservice/base64.h"
 
 namespace parlevo {
@@ -150,7 +151,7 @@ TEST_F(Membership, ConcurrentInvitesGiveDistinctPins) {
       }
     });
   }
-  for (auto& t : threads) t.join();
+  testing_support::JoinAllWithin(threads, "the concurrent membership requests");
   auto rows = Rows("SELECT pin FROM [conferenceMembers]");
   ASSERT_EQ(rows.size(), 40u);
   std::set<std::string> pins;

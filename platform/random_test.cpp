@@ -1,4 +1,5 @@
 #include "platform/random.h"
+#include "tests/deadline.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +42,7 @@ TEST(Random, ConcurrentDrawsAreSafe) {
       for (int i = 0; i < 2000; ++i) sums[t] += RandomInt(0, 1);
     });
   }
-  for (auto& th : threads) th.join();
+  testing_support::JoinAllWithin(threads, "the drawing threads");
   for (int64_t s : sums) {
     EXPECT_GT(s, 0);
     EXPECT_LT(s, 2000);

@@ -1,4 +1,5 @@
 #include "platform/registry.h"
+#include "tests/deadline.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -365,6 +366,7 @@ TEST_F(RegistryFile, ProcessesWritingAtOnceLoseNothing) {
     }
     children.push_back(pid);
   }
+  testing_support::TWatchdog dog("the writing child processes", children);
   for (pid_t pid : children) {
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -411,6 +413,7 @@ TEST_F(RegistryFile, AWriterKilledMidWayLeavesTheOldFileWhole) {
     }
   }
   ::close(ready[1]);
+  testing_support::TWatchdog dog("the writer child and its first write", {pid});
   char c = 0;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
   ::close(ready[0]);

@@ -1,4 +1,5 @@
 #include "platform/service_app.h"
+#include "tests/deadline.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -221,6 +222,7 @@ TEST(ServiceRequests, QueueRunsInOrderAndIgnoresRepeats) {
 }
 
 TEST(ServiceRequests, AWaitingLoopWakesWhenARequestArrives) {
+  testing_support::TWatchdog dog("the request loop waking for a posted request");
   RecordingService service;
   TServiceThread thread(service);
   std::jthread poster([&] { thread.PostRequest(TServiceRequest::kShutdown); });
@@ -230,6 +232,7 @@ TEST(ServiceRequests, AWaitingLoopWakesWhenARequestArrives) {
 }
 
 TEST(ServiceRun, EventsInOrderWithSignalsToTheProcess) {
+  testing_support::TWatchdog dog("the service run driven by signals");
   RecordingService service;
   service.execute = [](RecordingService& self, TServiceThread& thread) {
     // Each wait is an hour long: it only returns because the signal's request woke it.
@@ -261,6 +264,7 @@ TEST(ServiceRun, SignalsFromOutsideDriveAForkedService) {
     ::_exit(RunService(service, RunOptions()));
   }
   ::close(pipe_fds[1]);
+  testing_support::TWatchdog dog("the forked service and its events", {pid});
   FILE* events = ::fdopen(pipe_fds[0], "r");
   ASSERT_NE(events, nullptr);
   std::vector<std::string> seen;

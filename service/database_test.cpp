@@ -1,4 +1,5 @@
 #include "service/database.h"
+#include "tests/deadline.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -126,6 +127,7 @@ TEST_F(Database, TheKeyOfTheInsertJustExecuted) {
 // Request threads and the worker threads use the file at the same time, each statement on a
 // connection of its own.
 TEST_F(Database, ManyThreadsAtOnceLoseNothing) {
+  testing_support::TWatchdog dog("the concurrent inserting threads");
   constexpr int kThreads = 32;
   constexpr int kInsertsPerThread = 25;
   std::vector<std::vector<int>> keys(kThreads);

@@ -1,4 +1,5 @@
 #include "service/helpers.h"
+#include "tests/deadline.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +64,7 @@ TEST_F(DebugLogTest, ConcurrentWritersKeepLinesWhole) {
         WriteDebugLog("thread " + std::to_string(t) + " line " + std::string(100, 'x'));
     });
   }
-  for (auto& th : threads) th.join();
+  testing_support::JoinAllWithin(threads, "the concurrent helper calls");
   std::stringstream ss(ReadLog());
   int count = 0;
   for (std::string l; std::getline(ss, l);) {

@@ -180,7 +180,8 @@ bool HoldsVersion(const TADOQuery& query, std::string_view version) {
   return found == version;
 }
 
-bool RunStep(const std::string& connect_str, const Step& step, const StatementObserver& observe) {
+bool RunStep(const std::string& connect_str, const Step& step, const StatementObserver& observe,
+             const SchemaClock& clock = {}) {
   TLgMethodScope scope(MainSession(), step.routine);
   auto& log = MainSession();
   const auto run = [&](TADOQuery& query, const std::string& sql, bool is_select,
@@ -264,7 +265,8 @@ bool RunStep(const std::string& connect_str, const Step& step, const StatementOb
   log.LogMessage(std::to_string(number) + ". Record version " + std::string(step.version));
   error.clear();
   const std::string row = "INSERT INTO SchemaVersion (Version, VersionDate) VALUES (\"" +
-                          std::string(step.version) + "\", \"" + DateToStr(Now()) + "\")";
+                          std::string(step.version) + "\", \"" +
+                          DateToStr(clock ? clock() : Now()) + "\")";
   if (!run(*query, row, false, error) || !query->Connection().InTransaction()) {
     log.LogError("Version " + std::string(step.version) + " not applied: " + error);
     FreeADOQuery(query);
@@ -371,7 +373,8 @@ bool UpdateDBVersion230(const std::string& connect_str, const StatementObserver&
   return RunStep(connect_str, StepOf("2.30"), observe);
 }
 
-bool UpdateDB(const std::string& connect_str, const StatementObserver& observe) {
+bool UpdateDB(const std::string& connect_str, const StatementObserver& observe,
+              const SchemaClock& clock) {
   TLgMethodScope scope(MainSession(), "TZyntParlevo::UpdateDB");
   auto& log = MainSession();
   SetCurrentConnectionString(connect_str);
@@ -396,7 +399,7 @@ bool UpdateDB(const std::string& connect_str, const StatementObserver& observe) 
   for (const Step& step : Steps()) {
     if (IsDBVersion(connect_str, step.version, observe)) continue;
     log.LogError("DB is not in v" + std::string(step.version));
-    if (!RunStep(connect_str, step, observe)) return false;
+    if (!RunStep(connect_str, step, observe, clock)) return false;
   }
   return true;
 }

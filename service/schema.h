@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/datetime.h"
+
 namespace parlevo {
 
 // The versions of the chain, in the order they are applied.
@@ -20,12 +22,16 @@ inline constexpr std::string_view kSchemaVersions[] = {"2.00", "2.10", "2.21", "
 // Told of every statement the upgrade runs, before it runs.
 using StatementObserver = std::function<void(std::string_view sql)>;
 
+// The local date-time whose day a version row records. Empty: the system clock.
+using SchemaClock = std::function<TDateTime()>;
+
 // Creates the database file of a new installation (and its folder) with the delivered tables of
 // version 1 when the file does not exist or holds no table. True when the file is there now.
 bool CreateDatabaseIfMissing(const std::string& connect_str);
 
 // True when every step is present or was applied; false at the first step that failed.
-bool UpdateDB(const std::string& connect_str, const StatementObserver& observe = {});
+bool UpdateDB(const std::string& connect_str, const StatementObserver& observe = {},
+              const SchemaClock& clock = {});
 
 // True when SchemaVersion holds the row of the version.
 bool IsDBVersion(const std::string& connect_str, std::string_view version,

@@ -79,11 +79,14 @@ class Schema : public ::testing::Test {
 
 TEST_F(Schema, ANewInstallationEndsAtTheCurrentVersion) {
   ASSERT_FALSE(std::filesystem::exists(dir_ + "/Database"));
-  EXPECT_TRUE(UpdateDB(connstr_));
+  // A moment before midnight: the row keeps the day alone.
+  const auto clock = [] { return EncodeDateTime({2029, 3, 14, 23, 59, 59, 999}); };
+  EXPECT_TRUE(UpdateDB(connstr_, {}, clock));
   EXPECT_TRUE(std::filesystem::exists(dir_ + "/Database/conference.mdb"));
   EXPECT_THAT(Versions(), ElementsAre("2.00", "2.10", "2.21", "2.22", "2.30"));
   auto q = Select("SELECT * FROM SchemaVersion WHERE Version=\"2.30\"");
-  EXPECT_DOUBLE_EQ(q->FieldByName("VersionDate").AsDateTime(), DateOf(Now()));
+  EXPECT_DOUBLE_EQ(q->FieldByName("VersionDate").AsDateTime(),
+                   EncodeDateTime({2029, 3, 14, 0, 0, 0, 0}));
 
   EXPECT_THAT(Columns("rooms"), ElementsAre("name", "directdial", "pin"));
   EXPECT_THAT(Columns("conferences"),
@@ -156,6 +159,44 @@ TEST_F(Schema, AVersionOneFileIsBroughtForwardKeepingItsRows) {
   q = Select("SELECT * FROM conferences");
   EXPECT_EQ(q->FieldByName("name").AsString(), "C");
   EXPECT_TRUE(q->FieldByName("RecurrenceId").IsNull());
+}
+
+// The texts of the chain stay as they are: a file half way up on another installation meets
+// exactly these statements.
+TEST_F(Schema, TheUpgradeChainRunsItsStatementsUnchanged) {
+  ASSERT_TRUE(CreateDatabaseIfMissing(connstr_));
+  std::vector<std::string> run;
+  ASSERT_TRUE(UpdateDB(connstr_, [&](std::string_view sql) {
+    if (sql.find("SELECT") != 0 && sql.find("INSERT INTO SchemaVersion") != 0 &&
+        sql.find("CREATE INDEX IF NOT EXISTS") != 0) {
+      run.emplace_back(sql);
+    }
+  }));
+  EXPECT_THAT(
+      run,
+      ElementsAre(
+          "CREATE TABLE SchemaVersion (Version TEXT, VersionDate DATE)",
+          "CREATE TABLE conferenceRecurrences (RecurrenceId COUNTER PRIMARY KEY NOT NULL, room "
+          "TEXT, name TEXT, startdate DATE, starttime DATE, endtime DATE, IsRecurrenceElement INT, "
+          "Daily INT, DailyInterval INT, DailyEveryWorkDay INT, Weekly INT, WeeklyInterval INT, "
+          "WeeklyMonday INT, WeeklyTuesday INT, WeeklyWednesday INT, WeeklyThursday INT, "
+          "WeeklyFriday INT, WeeklySaturday INT, WeeklySunday INT, Monthly INT, MonthlyInterval "
+          "INT, MonthlyDay INT, MonthlyDayInterval INT, PinHost INT, PinMember INT, PinListenOnly "
+          "INT)",
+          "ALTER TABLE conferences ADD COLUMN RecurrenceId INT, COLUMN PinHost INT, COLUMN "
+          "PinMember INT, COLUMN PinListenOnly INT",
+          "ALTER TABLE members ADD COLUMN HideFromAddressbook BIT",
+          "ALTER TABLE conferenceRecurrences ADD COLUMN `enddate` DATETIME",
+          "ALTER TABLE conferences ADD COLUMN enddate DATETIME",
+          "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyEveryX LONG INTEGER",
+          "ALTER TABLE conferenceRecurrences ADD COLUMN MonthlyWeekDay LONG INTEGER",
+          "UPDATE conferenceRecurrences SET MonthlyEveryX = MonthlyDay WHERE 1=1",
+          "UPDATE conferenceRecurrences SET MonthlyWeekDay = MonthlyDayInterval WHERE 1=1",
+          "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDay",
+          "ALTER TABLE conferenceRecurrences DROP COLUMN MonthlyDayInterval",
+          "ALTER TABLE SchemaVersion ALTER COLUMN Version TEXT(20)",
+          "ALTER TABLE [members] ADD COLUMN [language] TEXT(20)",
+          "UPDATE members SET [language] = IIF(IsNull([language]),\"ger\",[language])"));
 }
 
 TEST_F(Schema, AFileAtTheCurrentVersionOnlyAsks) {

@@ -12,11 +12,14 @@
 #include "platform/registry.h"
 #include "service/check_registry.h"
 #include "service/helpers.h"
+#include "tests/deadline.h"
 
 namespace parlevo {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::JoinWithin;
+using testing_support::kWaitLimit;
 
 // Records what the service does with its parts, in order.
 struct Journal {
@@ -34,9 +37,12 @@ struct Journal {
     std::lock_guard lock(mutex);
     return events;
   }
-  void WaitFor(const std::string& e) {
+  // False when the event has not come within the limit.
+  [[nodiscard]] bool WaitFor(const std::string& e) {
     std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return std::find(events.begin(), events.end(), e) != events.end(); });
+    return changed.wait_for(lock, kWaitLimit, [&] {
+      return std::find(events.begin(), events.end(), e) != events.end();
+    });
   }
 };
 
@@ -176,11 +182,12 @@ TEST_F(ServiceObjectTest, LifecycleDrivesServerAndThreadsInOrder) {
   EXPECT_TRUE(flag);
   TServiceThread thread(service);
   std::thread runner([&] { service.ServiceExecute(thread); });
-  journal_.WaitFor("start sms");
+  // Without the event the requests still go out, so that the loop ends and the failure shows.
+  EXPECT_TRUE(journal_.WaitFor("start sms")) << "the SMS thread was never started";
   thread.PostRequest(TServiceRequest::kPause);
   thread.PostRequest(TServiceRequest::kContinue);
   thread.PostRequest(TServiceRequest::kStop);
-  runner.join();
+  JoinWithin(runner, "the service loop after its stop request");
   service.ServiceDestroy();
   const std::vector<std::string> expected = {"port 83",   "update db",  "active", "active",
                                              "start sms", "inactive",   "active", "inactive",
@@ -194,9 +201,9 @@ TEST_F(ServiceObjectTest, RecurrenceThreadsFollowThePeriodOneAtATime) {
   service.ServiceCreate();
   TServiceThread thread(service);
   std::thread runner([&] { service.ServiceExecute(thread); });
-  journal_.WaitFor("start recurrence 2");
+  EXPECT_TRUE(journal_.WaitFor("start recurrence 2")) << "no second recurrence thread started";
   thread.PostRequest(TServiceRequest::kStop);
-  runner.join();
+  JoinWithin(runner, "the service loop after its stop request");
   service.ServiceDestroy();
   const auto events = journal_.Snapshot();
   auto pos = [&](const std::string& e) {

@@ -11,6 +11,7 @@ import email
 import email.policy
 import os
 import re
+import select
 import subprocess
 import sys
 import tempfile
@@ -37,7 +38,9 @@ class MailPeers:
              self.record, "--smtp", "a:ok", "--smtp", "b:ok", "--smtp", "down:refuse",
              "--mx", "example.test=10:a", "--mx", "other.test=20:b,10:down"],
             stdout=subprocess.PIPE, text=True)
-        words = self.process.stdout.readline().split()
+        # Peers that hang before they are ready fail the test within a minute.
+        ready, _, _ = select.select([self.process.stdout], [], [], 60)
+        words = self.process.stdout.readline().split() if ready else []
         if not words or words[0] != "ready":
             self.stop()
             raise RuntimeError("mail peers did not start")

@@ -5,10 +5,12 @@
 // Thread safety: meant for one test thread; the peers run in their own process.
 #pragma once
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -87,23 +90,30 @@ class TMailPeers {
     close(out[1]);
     std::string line;
     char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    // Peers that hang before they are ready fail the test within a minute instead of hanging it.
+    pollfd ready{out[0], POLLIN, 0};
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < until) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      if (poll(&ready, 1, static_cast<int>(left.count()) + 1) <= 0) continue;
+      if (read(out[0], &c, 1) != 1 || c == '\n') break;
+      line += c;
+    }
     close(out[0]);
     std::istringstream in(line);
     std::string word;
     in >> word >> dns_port;
-    if (word != "ready") throw std::runtime_error("mail peers did not start: " + line);
+    if (word != "ready") {
+      Stop();
+      throw std::runtime_error("mail peers did not start: " + line);
+    }
     while (in >> word) {
       const size_t eq = word.find('=');
       ip[word.substr(0, eq)] = word.substr(eq + 1);
     }
   }
-  ~TMailPeers() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+  ~TMailPeers() { Stop(); }
   TMailPeers(const TMailPeers&) = delete;
   TMailPeers& operator=(const TMailPeers&) = delete;
 
@@ -154,6 +164,22 @@ class TMailPeers {
   std::map<std::string, std::string> ip;
 
  private:
+  // A peer that ignores SIGTERM is killed after a while rather than waited for without end.
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > until) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pid_ = -1;
+  }
+
   TTempFolder folder_{"parlevo_mail"};
   fs::path record_;
   pid_t pid_ = -1;

@@ -20,11 +20,14 @@ import time
 import unittest
 
 from zeep import Client
+from zeep.transports import Transport
 from zeep.exceptions import Fault
 
 PROGRAM = None
 DIST = None
 KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Orvalen\Parlevo for ZyntWare"
+# Seconds any wait on the program may take before the test fails (generous for a loaded machine).
+WAIT_LIMIT = 60
 
 
 def write_registry(path, values):
@@ -104,9 +107,16 @@ class RunningFront:
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         env=env)
         # The program opens its port only after it has created its database and registry values.
+        deadline = time.monotonic() + WAIT_LIMIT
         while self.process.poll() is None:
             if accepts(self.port):
                 return True
+            if time.monotonic() > deadline:
+                self.process.kill()
+                self.process.wait()
+                self.process = None
+                raise RuntimeError("zyntparlevo did not open port %d within %d s"
+                                   % (self.port, WAIT_LIMIT))
             time.sleep(0.02)
         self.process = None
         return False
@@ -141,7 +151,10 @@ class RunningFront:
             conn.close()
 
     def client(self):
-        return Client("http://127.0.0.1:%d/wsdl/IZYNTConferenceService" % self.port)
+        # Bounded, so that a request the program never answers fails the test instead of hanging.
+        transport = Transport(timeout=WAIT_LIMIT, operation_timeout=WAIT_LIMIT)
+        return Client("http://127.0.0.1:%d/wsdl/IZYNTConferenceService" % self.port,
+                      transport=transport)
 
     def debug_log(self):
         with open(self.path("debug", "log.txt"), encoding="utf-8") as f:

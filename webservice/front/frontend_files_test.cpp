@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/deadline.h"
 #include "webservice/front/front_test_support.h"
 
 namespace parlevo {
@@ -70,7 +71,7 @@ TEST_F(WSDLAdminFileTest, RemovedWhenPresentAndConcurrentRemovalsAreNoFailure) {
   WriteFile("ZyntParlevo_WSDLADMIN.INI", "[admin]\n");
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) threads.emplace_back([] { DeleteWSDLAdminFile(); });
-  for (std::thread& t : threads) t.join();
+  testing_support::JoinAllWithin(threads, "the readers of the front-end files");
   EXPECT_FALSE(fs::exists(home_ / "ZyntParlevo_WSDLADMIN.INI"));
 }
 

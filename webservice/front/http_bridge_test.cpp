@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/deadline.h"
 #include "webservice/front/front_test_support.h"
 
 namespace parlevo {
@@ -138,6 +139,7 @@ TEST_F(BridgeTest, NoCommandHandlerLeavesTheEmptyDefaultAnswer) {
 // A request that waits must not hold up the others: the first request is answered only after
 // a second one got through.
 TEST_F(BridgeTest, ASlowRequestDoesNotBlockOthers) {
+  testing_support::TWatchdog dog("the slow and the fast request");
   std::promise<void> second_seen;
   std::shared_future<void> released = second_seen.get_future().share();
   bridge_.SetOnCommandGet([&](const httplib::Request& request, httplib::Response& response) {
@@ -156,6 +158,7 @@ TEST_F(BridgeTest, ASlowRequestDoesNotBlockOthers) {
 }
 
 TEST_F(BridgeTest, ManyConnectionsAtOnceAreAllAnswered) {
+  testing_support::TWatchdog dog("the hundred concurrent requests");
   bridge_.SetActive(true);
   std::vector<std::future<std::string>> answers;
   for (int i = 0; i < 100; ++i) {
