@@ -1,0 +1,30 @@
+#include "service/action_statement.h"
+
+namespace parlevo {
+
+TStatementStatus TActionStatement::Run(std::string_view sql, bool is_select) {
+  TraceStatement(sql);
+  std::string error;
+  if (!ConnectToADODB(query_, connect_str_, sql, is_select, error)) {
+    return TStatementStatus::Failed(std::move(error));
+  }
+  return TStatementStatus::Ok();
+}
+
+TStatementStatus TActionStatement::RunOnSameConnection(std::string_view sql, bool is_select) {
+  if (!query_) return TStatementStatus::Failed("Not connected to database");
+  TraceStatement(sql);
+  std::string error;
+  if (!RunOnQuery(*query_, sql, is_select, error))
+    return TStatementStatus::Failed(std::move(error));
+  return TStatementStatus::Ok();
+}
+
+TStatementValue<int> TActionStatement::AutoWert() {
+  int value = 0;
+  std::string error;
+  if (!GetAutoWert(query_, value, error)) return TStatementStatus::Failed(std::move(error));
+  return value;
+}
+
+}  // namespace parlevo
