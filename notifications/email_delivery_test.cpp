@@ -96,6 +96,7 @@ class EMailDelivery : public ::testing::Test {
     o.read_is_lotus_notes = [this] { return lotus_notes_; };
     o.read_mail_sender = [] { return std::string("sender@example.de"); };
     o.read_attendees = [this](std::string_view id) -> std::optional<std::vector<std::string>> {
+      std::lock_guard lock(debug_mutex_);  // sends run side by side
       attendee_queries_.emplace_back(id);
       return std::vector<std::string>{"Schulz|Bob|bob@example.de"};
     };
