@@ -159,9 +159,11 @@ void TLogCenter::ConnectProtocols() {
 }
 
 void TLogCenter::DisconnectProtocols() {
+  // One deadline for all: outputs that stalled together cost their grace once, not each.
+  const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
   for (auto& protocol : protocols_) {
     try {
-      protocol->Disconnect();
+      protocol->DisconnectBy(deadline);
     } catch (const std::exception& e) {
       DoError(e);
     } catch (...) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,9 @@ namespace parlevo::logging {
 
 class TLogCenter {
  public:
+  // How long disconnecting waits, in all, for asynchronous outputs to write what they hold.
+  static constexpr std::chrono::milliseconds kStopGrace{1000};
+
   // Returns true to suppress the packet.
   using FilterHandler = std::function<bool(TLogCenter& sender, const TLgPacket& packet)>;
   using ErrorHandler = std::function<void(TLogCenter& sender, const std::exception& error)>;

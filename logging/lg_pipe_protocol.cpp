@@ -55,18 +55,23 @@ bool TLgPipeProtocol::OpenPipe(bool raise_when_absent) {
   // Non-blocking connect: a viewer whose accept queue is full must not hold up the caller.
   TLgFileHandle socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socket.Valid()) throw ELogCenterError(LgSysErrorMessage(errno));
-  if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  const int fd = socket.Get();
+  WatchSocket(fd);
+  // From here the stream owns the socket, and InternalDisconnect forgets it before closing it.
+  stream_ = std::make_unique<TLgSocketStream>(std::move(socket));
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    InternalDisconnect();
     if (!raise_when_absent) return false;
-    throw ELogCenterError(LgSysErrorMessage(errno));
+    throw ELogCenterError(LgSysErrorMessage(error));
   }
   // Back to blocking calls, bounded by the time limits.
-  const int flags = ::fcntl(socket.Get(), F_GETFL);
-  if (flags < 0 || ::fcntl(socket.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     throw ELogCenterError(LgSysErrorMessage(errno));
   }
-  LgSetSocketTimeouts(socket.Get(), io_timeout_);
+  LgSetSocketTimeouts(fd, io_timeout_);
 
-  stream_ = std::make_unique<TLgSocketStream>(std::move(socket));
   stream_->ReadLine("Pipe connection has been unexpectedly closed");
   std::string greeting(kLgClientGreeting);
   greeting += '\n';
@@ -96,6 +101,7 @@ void TLgPipeProtocol::InternalDisconnect() {
     buffered_.reset();
   }
   if (stream_) {
+    ForgetSocket();
     stream_->Close();
     stream_.reset();
   }

@@ -7,6 +7,7 @@
 // its own worker thread through the error handler.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <string>
@@ -34,6 +35,9 @@ class TLgProtocol {
   // Raise ELgProtocolError on failure (synchronous protocols); the core reports it.
   virtual void Connect() = 0;
   virtual void Disconnect() = 0;
+  // Disconnect for a stopping program: an output that writes from its own thread and is still
+  // busy at deadline gives up on what it could not write by then.
+  virtual void DisconnectBy(std::chrono::steady_clock::time_point deadline) { Disconnect(); }
   virtual void WritePacket(const TLgPacketPtr& packet) = 0;
 
   // True when a worker thread of the protocol does the writing; packets must then be

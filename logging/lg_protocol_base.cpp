@@ -1,5 +1,7 @@
 #include "logging/lg_protocol_base.h"
 
+#include <sys/socket.h>
+
 #include <chrono>
 
 #include <fmt/format.h>
@@ -159,6 +161,7 @@ std::string TLgProtocolBase::BuildOptionsString() const {
 
 void TLgProtocolBase::Connect() {
   std::lock_guard lock(main_lock_);
+  abandoned_.store(false, std::memory_order_release);
   if (AsyncEnabled()) {
     if (scheduler_) return;
     scheduler_ = std::make_unique<TLgScheduler>(static_cast<TLgSchedulerTarget&>(*this),
@@ -173,6 +176,10 @@ void TLgProtocolBase::Connect() {
 }
 
 void TLgProtocolBase::Disconnect() {
+  DisconnectBy(std::chrono::steady_clock::now() + kStopGrace);
+}
+
+void TLgProtocolBase::DisconnectBy(std::chrono::steady_clock::time_point deadline) {
   std::lock_guard lock(main_lock_);
   if (AsyncEnabled()) {
     if (!scheduler_) return;
@@ -180,11 +187,34 @@ void TLgProtocolBase::Disconnect() {
     auto command = std::make_shared<TLgSchedulerCommand>();
     command->action = TLgSchedulerAction::Disconnect;
     scheduler_->Schedule(std::move(command));
-    scheduler_->Stop();
+    scheduler_->StopBy(deadline, [this] { Abandon(); });
     scheduler_.reset();
+    if (Abandoned()) {
+      // The worker was woken mid-way and its disconnect command dropped: what it left open is
+      // closed here, with the worker gone.
+      ImplDisconnect();
+    }
     return;
   }
   ImplDisconnect();
+}
+
+void TLgProtocolBase::WatchSocket(int fd) {
+  std::lock_guard lock(socket_lock_);
+  if (Abandoned()) throw ELogCenterError("The output has been stopped");
+  watched_socket_ = fd;
+}
+
+void TLgProtocolBase::ForgetSocket() noexcept {
+  std::lock_guard lock(socket_lock_);
+  watched_socket_ = -1;
+}
+
+void TLgProtocolBase::Abandon() noexcept {
+  std::lock_guard lock(socket_lock_);
+  abandoned_.store(true, std::memory_order_release);
+  // Both directions: a blocked send fails at once, a blocked receive sees the end of the stream.
+  if (watched_socket_ >= 0) ::shutdown(watched_socket_, SHUT_RDWR);
 }
 
 void TLgProtocolBase::WritePacket(const TLgPacketPtr& packet) {
@@ -237,7 +267,7 @@ void TLgProtocolBase::RunCommand(const TLgSchedulerCommand& command) {
 
 void TLgProtocolBase::ImplConnect() {
   reopening_ = false;
-  if (Connected() || !keep_open_) return;
+  if (Connected() || !keep_open_ || Abandoned()) return;
   try {
     InternalConnect();
     connected_.store(true, std::memory_order_release);
@@ -268,6 +298,7 @@ void TLgProtocolBase::ImplWritePacket(const TLgPacketPtr& packet) {
 
 void TLgProtocolBase::ForwardPacket(const TLgPacketPtr& packet, bool disconnect_after) {
   if (!Connected()) {
+    if (Abandoned()) return;
     if (!keep_open_) {
       InternalConnect();
       reopening_ = true;

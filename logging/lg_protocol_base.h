@@ -19,6 +19,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,8 +45,12 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   ~TLgProtocolBase() override;
 
   void Initialize(std::string_view options) override;
+  // How long an asynchronous Disconnect waits for the queued packets to be written.
+  static constexpr std::chrono::milliseconds kStopGrace{1000};
+
   void Connect() override;
   void Disconnect() override;
+  void DisconnectBy(std::chrono::steady_clock::time_point deadline) override;
   void WritePacket(const TLgPacketPtr& packet) override;
   // Hands the argument to the protocol's dispatch operation (the memory protocol writes its
   // queue to a stream or another protocol); in asynchronous mode on the scheduler thread.
@@ -107,6 +112,11 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   // a file must then be continued, not started again.
   bool Reopening() const { return reopening_; }
   TLgLookupTable& MutableOptions() { return options_; }
+  // Registers the socket a blocking call of the worker may wait on, so that a stop can wake it.
+  // Raises ELogCenterError when the protocol has been given up on (the caller then closes fd).
+  void WatchSocket(int fd);
+  // Forgets the registered socket; call before closing it.
+  void ForgetSocket() noexcept;
 
  private:
   void RunCommand(const TLgSchedulerCommand& command) override;
@@ -122,6 +132,10 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   void HandleException(const std::string& message);
   void StoreOption(const std::string& key, const std::string& value);
   int64_t Tick() const;
+  // Gives up on the connection from another thread: wakes the worker and keeps it from
+  // connecting again.
+  void Abandon() noexcept;
+  bool Abandoned() const { return abandoned_.load(std::memory_order_acquire); }
 
   std::mutex main_lock_;
   mutable std::mutex event_lock_;
@@ -148,6 +162,10 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   bool async_throttle_ = true;
   int64_t async_queue_ = 2048 * 1024;
   bool async_clear_on_disconnect_ = false;
+
+  std::mutex socket_lock_;  // guards watched_socket_ against its closing
+  int watched_socket_ = -1;
+  std::atomic<bool> abandoned_{false};
 
   std::atomic<bool> connected_{false};
   std::atomic<bool> failed_{false};

@@ -63,6 +63,11 @@ void TLgScheduler::Start() {
 }
 
 void TLgScheduler::Stop() {
+  StopBy(std::chrono::steady_clock::time_point::max(), {});
+}
+
+void TLgScheduler::StopBy(std::chrono::steady_clock::time_point deadline,
+                          const std::function<void()>& overdue) {
   {
     std::lock_guard lock(lock_);
     if (!started_ || stopped_) {
@@ -73,7 +78,19 @@ void TLgScheduler::Stop() {
   }
   not_empty_.notify_all();
   not_full_.notify_all();
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) return;
+  if (overdue) {
+    bool finished;
+    {
+      std::unique_lock lock(lock_);
+      finished = finished_changed_.wait_until(lock, deadline, [&] { return finished_; });
+    }
+    if (!finished) {
+      Clear();
+      overdue();
+    }
+  }
+  thread_.join();
 }
 
 bool TLgScheduler::Schedule(TLgSchedulerCommandPtr command) {
@@ -121,9 +138,13 @@ void TLgScheduler::Execute() {
   std::vector<TLgSchedulerCommandPtr> batch;
   batch.reserve(kBatchSize);
   for (;;) {
-    if (TakeBatch(batch) == 0) return;
-    if (RunBatch(batch)) return;
+    if (TakeBatch(batch) == 0 || RunBatch(batch)) break;
   }
+  {
+    std::lock_guard lock(lock_);
+    finished_ = true;
+  }
+  finished_changed_.notify_all();
 }
 
 int TLgScheduler::TakeBatch(std::vector<TLgSchedulerCommandPtr>& batch) {

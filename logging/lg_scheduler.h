@@ -9,6 +9,7 @@
 // protocol calls them under its own lock); Start and Stop by the owner only.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -101,6 +102,10 @@ class TLgScheduler {
   void Start();
   // Lets the worker finish the queue (at once when the target fails meanwhile) and waits for it.
   void Stop();
+  // The same, but a worker still busy at deadline is given up on: overdue is called (it must make
+  // the command under way end soon, e.g. by waking a blocked socket call), the pending commands
+  // are dropped, and the worker is then waited for.
+  void StopBy(std::chrono::steady_clock::time_point deadline, const std::function<void()>& overdue);
   // False before Start, after Stop, and for a command larger than the whole threshold.
   bool Schedule(TLgSchedulerCommandPtr command);
   // Drops every pending command.
@@ -123,9 +128,11 @@ class TLgScheduler {
   mutable std::mutex lock_;
   std::condition_variable not_full_;
   std::condition_variable not_empty_;
+  std::condition_variable finished_changed_;
   TLgSchedulerQueue queue_;
   bool started_ = false;
   bool stopped_ = false;
+  bool finished_ = false;  // the worker has left its loop
   // Waiters, so that signals (system calls) are only made when someone waits.
   bool worker_waiting_ = false;
   int producers_waiting_ = 0;

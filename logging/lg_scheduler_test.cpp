@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -179,6 +180,37 @@ TEST(SchedulerTest, StoppingWithAFailedProtocolAbandonsTheQueue) {
   // p0 ran before the stop; the first command run after it fails the protocol and ends all.
   EXPECT_LE(target.Ran().size(), 2u);
   EXPECT_EQ(scheduler.QueueCount(), 0);
+}
+
+TEST(SchedulerTest, BoundedStopGivesUpOnAStuckWorkerAndDropsTheQueue) {
+  GatedTarget target;
+  TLgScheduler scheduler(target, 100 * kQueued, false);
+  scheduler.Start();
+  ASSERT_TRUE(scheduler.Schedule(Packet("p0")));
+  target.WaitUntilWorkerWaits();
+  for (int i = 1; i < 5; ++i) ASSERT_TRUE(scheduler.Schedule(Packet("p" + std::to_string(i))));
+  int overdue_calls = 0;
+  // Stands for waking a blocked socket call: the command under way ends.
+  scheduler.StopBy(std::chrono::steady_clock::now() + std::chrono::milliseconds(50), [&] {
+    ++overdue_calls;
+    target.Open();
+  });
+  EXPECT_EQ(overdue_calls, 1);
+  EXPECT_EQ(target.Ran(), std::vector<std::string>{"p0"});
+  EXPECT_EQ(scheduler.QueueCount(), 0);
+}
+
+TEST(SchedulerTest, BoundedStopWithAWorkerInTimeWritesEverything) {
+  GatedTarget target;
+  target.Open();
+  TLgScheduler scheduler(target, 100 * kQueued, false);
+  scheduler.Start();
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(scheduler.Schedule(Packet("p" + std::to_string(i))));
+  bool overdue = false;
+  scheduler.StopBy(std::chrono::steady_clock::now() + std::chrono::seconds(30),
+                   [&] { overdue = true; });
+  EXPECT_FALSE(overdue);
+  EXPECT_EQ(target.Ran().size(), 40u);
 }
 
 }  // namespace

@@ -60,6 +60,7 @@ void TLgTcpClient::Connect(int timeout) {
   socket_ = TLgFileHandle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!socket_.Valid()) RaiseSocketError(errno);
   try {
+    if (watcher_) watcher_(socket_.Get());
     SetTimeout(kConnectSocketTimeout);
     SetNonBlocking(socket_.Get(), true);
     if (::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
@@ -90,6 +91,7 @@ void TLgTcpClient::Connect(int timeout) {
 void TLgTcpClient::Disconnect() noexcept {
   connected_ = false;
   if (socket_.Valid()) {
+    if (watcher_) watcher_(-1);
     ::shutdown(socket_.Get(), SHUT_WR);
     socket_.Close();
   }
@@ -174,7 +176,13 @@ void TLgTcpProtocol::LoadOptions() {
   host_ = Options().GetStringValue("host", "127.0.0.1");
   port_ = static_cast<uint16_t>(Options().GetIntegerValue("port", 4228));
   timeout_ = Options().GetIntegerValue("timeout", 30000);
-  client_ = std::make_unique<TLgTcpClient>(host_, port_);
+  client_ = std::make_unique<TLgTcpClient>(host_, port_, [this](int fd) {
+    if (fd < 0) {
+      ForgetSocket();
+    } else {
+      WatchSocket(fd);
+    }
+  });
 }
 
 void TLgTcpProtocol::BuildOptions(TLgConnectionsBuilder& builder) const {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,7 +25,12 @@ namespace parlevo::logging {
 // ELogCenterError with the texts below or the system's message.
 class TLgTcpClient {
  public:
-  TLgTcpClient(std::string host, uint16_t port) : host_(std::move(host)), port_(port) {}
+  // Told of every new socket (its descriptor) and of its closing (-1), so that another thread
+  // can wake a call blocked on it; it may raise to refuse the socket.
+  using SocketWatcher = std::function<void(int)>;
+
+  TLgTcpClient(std::string host, uint16_t port, SocketWatcher watcher = {})
+      : host_(std::move(host)), port_(port), watcher_(std::move(watcher)) {}
   ~TLgTcpClient() { Disconnect(); }
   TLgTcpClient(const TLgTcpClient&) = delete;
   TLgTcpClient& operator=(const TLgTcpClient&) = delete;
@@ -60,6 +66,7 @@ class TLgTcpClient {
   int timeout_ = 0;
   std::string host_;
   uint16_t port_;
+  SocketWatcher watcher_;
 };
 
 // A stream over a client: Read receives, Write sends.

@@ -25,6 +25,10 @@ namespace {
 
 constexpr std::chrono::milliseconds kDnsWait{5000};
 constexpr std::chrono::milliseconds kConnectTimeout{5000};
+// A request that sends mail waits for it: each server reply and each server's whole transaction
+// are bounded so that a silent server fails the send in time for the administration front.
+constexpr std::chrono::milliseconds kReplyTimeout{30000};
+constexpr std::chrono::milliseconds kTransactionTimeout{60000};
 constexpr std::string_view kCalendarClass = "Content-class: urn:content-classes:calendarmessage";
 
 std::string ReadFileBytes(const fs::path& path) {
@@ -143,12 +147,69 @@ std::string ExtractFileNameExt(std::string_view file_name) {
   return result;
 }
 
+// --- one send -----------------------------------------------------------------------------------
+
+namespace {
+
+// The state of one send, from the settings list to the last recipient; lives for one
+// SendEMailExt call on the calling thread.
+class TEMailSend {
+ public:
+  TEMailSend(const TEMailModuleOptions& options, TSmtpCancel& cancel)
+      : options_(options), cancel_(cancel) {}
+
+  bool SendEMailExt(const std::vector<std::string>& settings_list);
+
+ private:
+  void Initialize();
+  void GetParseAttachmentList();
+  void GetStaticAttachmentList();
+  void GetRemoteAttachmentList();
+  void SendEMail();
+  void SetBodyText();
+  void AddCalendarPart();
+  std::optional<std::vector<std::string>> getAllRecipients(const std::string& conference_id);
+  bool GetMailServerList(const std::string& address);
+  bool PutMail();
+  void SMTPHandlerStatus(std::string_view status_text);
+  void DebugLog(std::string_view line) const;
+  std::string TemplateFolder() const;
+  TMimeMessage CurrentMessage() const;
+
+  const TEMailModuleOptions& options_;
+  TSmtpCancel& cancel_;
+
+  bool support_retry_ = false;
+  bool result_ = false;
+  bool busy_ = false;
+  std::vector<std::string> attachment_list_;
+  std::vector<std::string> static_attachment_list_;
+  std::vector<std::string> remote_attachment_list_;
+  TEMailSettings settings_;
+  TSettingsList settings_list_;
+  std::vector<TMimePart> body_parts_;
+  std::optional<TMimePart> calendar_part_;
+  std::string current_recipient_;
+  std::vector<std::string> mx_server_list_;  // sorted, letter case ignored, no duplicates
+  std::chrono::system_clock::time_point compose_time_;
+};
+
+}  // namespace
+
 // --- the module ---------------------------------------------------------------------------------
 
 TEMailDataModule::TEMailDataModule(TEMailModuleOptions options) : options_(std::move(options)) {}
 
 bool TEMailDataModule::SendEMailExt(const std::vector<std::string>& settings_list) {
-  std::lock_guard lock(send_mutex_);
+  TEMailSend send(options_, cancel_);
+  return send.SendEMailExt(settings_list);
+}
+
+void TEMailDataModule::CancelSends() {
+  cancel_.Cancel();
+}
+
+bool TEMailSend::SendEMailExt(const std::vector<std::string>& settings_list) {
   TLgMethodScope scope(MainSession(), "TEMailDataModule.SendEMailExt");
   std::vector<std::string> lines;
   lines.reserve(settings_list.size());
@@ -175,7 +236,7 @@ bool TEMailDataModule::SendEMailExt(const std::vector<std::string>& settings_lis
   return result_;
 }
 
-void TEMailDataModule::Initialize() {
+void TEMailSend::Initialize() {
   auto& log = MainSession();
   TLgMethodScope scope(log, "TEMailDataModule.Initialize");
   log.LogMessage("Basic settings");
@@ -206,23 +267,23 @@ void TEMailDataModule::Initialize() {
   log.LogInteger(prefix + ".AlarmMinutes", o.AlarmMinutes);
 }
 
-std::string TEMailDataModule::TemplateFolder() const {
+std::string TEMailSend::TemplateFolder() const {
   return settings_.AppPath + "Templates" + settings_.PathDelimiter;
 }
 
-void TEMailDataModule::GetParseAttachmentList() {
+void TEMailSend::GetParseAttachmentList() {
   if (auto mid = SafeTemplatePath(settings_.MID)) {
     AddFolderFiles(fs::path(TemplateFolder()) / *mid / "attachment", attachment_list_);
   }
 }
 
-void TEMailDataModule::GetStaticAttachmentList() {
+void TEMailSend::GetStaticAttachmentList() {
   if (auto mid = SafeTemplatePath(settings_.MID)) {
     AddFolderFiles(fs::path(TemplateFolder()) / *mid / "constattachment", static_attachment_list_);
   }
 }
 
-void TEMailDataModule::GetRemoteAttachmentList() {
+void TEMailSend::GetRemoteAttachmentList() {
   for (const auto& line : settings_list_.Lines()) {
     if (line.find("mailanhang") == std::string::npos) continue;
     const size_t eq = line.find('=');
@@ -240,7 +301,7 @@ void TEMailDataModule::GetRemoteAttachmentList() {
   }
 }
 
-TMimeMessage TEMailDataModule::CurrentMessage() const {
+TMimeMessage TEMailSend::CurrentMessage() const {
   TMimeMessage message;
   message.sender_name = settings_.SenderName;
   message.sender_address = settings_.MailSenderAdress;
@@ -260,7 +321,7 @@ TMimeMessage TEMailDataModule::CurrentMessage() const {
   return message;
 }
 
-void TEMailDataModule::SendEMail() {
+void TEMailSend::SendEMail() {
   auto& log = MainSession();
   TLgMethodScope scope(log, "TEMailDataModule.SendEMail");
   result_ = false;
@@ -297,6 +358,12 @@ void TEMailDataModule::SendEMail() {
     if (support_retry_) {
       support_retry_ = false;
       SetBodyText();
+    }
+    if (cancel_.Cancelled()) {
+      // Stopping: the remaining recipients would only fail one by one after their lookups.
+      log.LogError("TEMailDataModule.SendEMail: the service is stopping, sending ends");
+      result_ = false;
+      break;
     }
     const std::string address = ExtractNextRecipient(recipients);
     log.LogString(TLgLevel::Debug, "TEMailDataModule.SendEMail: string_CurRecipient", address);
@@ -340,7 +407,7 @@ void TEMailDataModule::SendEMail() {
   busy_ = false;
 }
 
-void TEMailDataModule::SetBodyText() {
+void TEMailSend::SetBodyText() {
   auto& log = MainSession();
   TLgMethodScope scope(log, "TEMailDataModule.SendEMail.SetBodyText");
   // A retry rebuilds the parts instead of adding a second set.
@@ -396,7 +463,7 @@ void TEMailDataModule::SetBodyText() {
   }
 }
 
-void TEMailDataModule::AddCalendarPart() {
+void TEMailSend::AddCalendarPart() {
   auto& log = MainSession();
   const TOutlookCalendarSettings& o = settings_.OutlookCalendarSettings;
   TMimePart part;
@@ -448,7 +515,7 @@ void TEMailDataModule::AddCalendarPart() {
   calendar_part_ = std::move(part);
 }
 
-std::optional<std::vector<std::string>> TEMailDataModule::getAllRecipients(
+std::optional<std::vector<std::string>> TEMailSend::getAllRecipients(
     const std::string& conference_id) {
   auto& log = MainSession();
   TLgMethodScope scope(log, "getAllRecipients");
@@ -465,7 +532,7 @@ std::optional<std::vector<std::string>> TEMailDataModule::getAllRecipients(
   return attendees;
 }
 
-bool TEMailDataModule::GetMailServerList(const std::string& address) {
+bool TEMailSend::GetMailServerList(const std::string& address) {
   if (!settings_.MailServer.empty()) {
     mx_server_list_ = {settings_.MailServer};
     return true;
@@ -489,7 +556,7 @@ bool TEMailDataModule::GetMailServerList(const std::string& address) {
   return !mx_server_list_.empty();
 }
 
-bool TEMailDataModule::PutMail() {
+bool TEMailSend::PutMail() {
   auto& log = MainSession();
   TLgMethodScope scope(log, "TEMailDataModule.SendEMail.PutMail");
   if (mx_server_list_.empty()) return false;
@@ -518,6 +585,9 @@ bool TEMailDataModule::PutMail() {
       transaction.recipient = current_recipient_;
       transaction.message = message;
       transaction.connect_timeout = kConnectTimeout;
+      transaction.reply_timeout = kReplyTimeout;
+      transaction.transaction_timeout = kTransactionTimeout;
+      transaction.cancel = &cancel_;
 
       log.LogMessage("TEMailDataModule.SendEMail.PutMail: Sending mail to " + current_recipient_);
       log.LogMessage("TEMailDataModule.SendEMail.PutMail: -> AuthType: atSASL");
@@ -545,11 +615,11 @@ bool TEMailDataModule::PutMail() {
   return false;
 }
 
-void TEMailDataModule::SMTPHandlerStatus(std::string_view status_text) {
+void TEMailSend::SMTPHandlerStatus(std::string_view status_text) {
   MainSession().LogMessage("TEMailDataModule.SMTPHandlerStatus: " + std::string(status_text));
 }
 
-void TEMailDataModule::DebugLog(std::string_view line) const {
+void TEMailSend::DebugLog(std::string_view line) const {
   if (options_.write_debug_log) options_.write_debug_log(line);
 }
 

@@ -3,14 +3,14 @@
 // delivers it over SMTP to each recipient, through the configured mail server or the mail
 // exchangers of the recipient's domain.
 //
-// Thread safety: SendEMailExt may be called from any thread; sends are serialised (one send at a
-// time holds the module), so no send ever sees another send's settings, PIN or address list.
-// The functions beside the class are pure.
+// Thread safety: SendEMailExt and CancelSends may be called from any thread. Each send keeps its
+// settings, PIN, address lists and message in a state of its own, so sends run side by side
+// (one silent mail server holds only the request that sends to it) and never see each other's
+// data. The functions beside the class are pure.
 #pragma once
 
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +19,7 @@
 #include "notifications/mail_settings.h"
 #include "notifications/mime_message.h"
 #include "notifications/mx_lookup.h"
+#include "notifications/smtp_client.h"
 
 namespace parlevo {
 
@@ -60,39 +61,13 @@ class TEMailDataModule {
   // such a send as failed.
   bool SendEMailExt(const std::vector<std::string>& settings_list);
 
+  // The program is stopping: every transaction under way ends as failed at once, and every later
+  // one fails before it connects.
+  void CancelSends();
+
  private:
-  void Initialize();
-  void GetParseAttachmentList();
-  void GetStaticAttachmentList();
-  void GetRemoteAttachmentList();
-  void SendEMail();
-  void SetBodyText();
-  void AddCalendarPart();
-  std::optional<std::vector<std::string>> getAllRecipients(const std::string& conference_id);
-  bool GetMailServerList(const std::string& address);
-  bool PutMail();
-  void SMTPHandlerStatus(std::string_view status_text);
-  void DebugLog(std::string_view line) const;
-  std::string TemplateFolder() const;
-  TMimeMessage CurrentMessage() const;
-
   const TEMailModuleOptions options_;
-  std::mutex send_mutex_;  // held for a whole SendEMailExt
-
-  // State of the send under way.
-  bool support_retry_ = false;
-  bool result_ = false;
-  bool busy_ = false;
-  std::vector<std::string> attachment_list_;
-  std::vector<std::string> static_attachment_list_;
-  std::vector<std::string> remote_attachment_list_;
-  TEMailSettings settings_;
-  TSettingsList settings_list_;
-  std::vector<TMimePart> body_parts_;
-  std::optional<TMimePart> calendar_part_;
-  std::string current_recipient_;
-  std::vector<std::string> mx_server_list_;  // sorted, letter case ignored, no duplicates
-  std::chrono::system_clock::time_point compose_time_;
+  TSmtpCancel cancel_;
 };
 
 // Cuts the next address off list (at the first "," when there is one, else at the first ";"),

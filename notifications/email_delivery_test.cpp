@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -95,6 +97,7 @@ class EMailDelivery : public ::testing::Test {
     o.read_is_lotus_notes = [this] { return lotus_notes_; };
     o.read_mail_sender = [] { return std::string("sender@example.de"); };
     o.read_attendees = [this](std::string_view id) -> std::optional<std::vector<std::string>> {
+      std::lock_guard lock(debug_mutex_);  // sends run side by side
       attendee_queries_.emplace_back(id);
       return std::vector<std::string>{"Schulz|Bob|bob@example.de"};
     };
@@ -376,6 +379,40 @@ TEST_F(EMailDelivery, ConcurrentSendsKeepTheirOwnRecipientAndPin) {
         << m.rcpt[0];
     EXPECT_TRUE(Contains(m.raw, "\r\nTo: user" + n + "@example.test\r\n"));
   }
+}
+
+TEST_F(EMailDelivery, SilentServerHoldsOnlyItsOwnSendAndCancelEndsIt) {
+  TMailPeers peers(
+      {"--smtp", "a:ok", "--smtp", "stall:stall-after-data", "--mx", "example.test=10:a"});
+  auto& module = Module(peers);
+  auto stalled = InviteRequest("late@example.test");
+  Set(stalled, "MailServer", peers.ip.at("stall"));
+  std::atomic<bool> stalled_result = true;
+  std::thread stalled_send([&] { stalled_result = module.SendEMailExt(stalled); });
+  // The stalled send has handed over its message and waits for the answer to its end.
+  for (int i = 0; i < 500 && peers.Events("MESSAGE", peers.ip.at("stall")).empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(peers.Events("MESSAGE", peers.ip.at("stall")).size(), 1u);
+
+  // Another send meanwhile goes through, with its own recipient and PIN.
+  auto other = InviteRequest("anna@example.test");
+  Set(other, "PIN", "24680");
+  EXPECT_TRUE(module.SendEMailExt(other));
+  const auto delivered = peers.Messages();
+  ASSERT_EQ(delivered.size(), 2u);
+  EXPECT_EQ(delivered[1].rcpt, std::vector<std::string>{"TO:<anna@example.test>"});
+  EXPECT_TRUE(Contains(delivered[1].parts[0].text, "PIN 24680 "));
+
+  const auto began = std::chrono::steady_clock::now();
+  module.CancelSends();
+  stalled_send.join();
+  EXPECT_FALSE(stalled_result);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+  // Once cancelled, a send fails before it connects.
+  const size_t connects = peers.Events("CONNECT").size();
+  EXPECT_FALSE(module.SendEMailExt(other));
+  EXPECT_EQ(peers.Events("CONNECT").size(), connects);
 }
 
 }  // namespace

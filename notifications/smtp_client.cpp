@@ -1,6 +1,8 @@
 #include "notifications/smtp_client.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -45,6 +47,27 @@ int ReportStatus(CURL*, curl_infotype type, char* data, size_t size, void* user)
   return 0;
 }
 
+curl_socket_t OpenWatchedSocket(void* user, curlsocktype, curl_sockaddr* address) {
+  auto* cancel = static_cast<TSmtpCancel*>(user);
+  const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (fd < 0) return CURL_SOCKET_BAD;
+  if (!cancel->Watch(fd)) {
+    ::close(fd);
+    return CURL_SOCKET_BAD;
+  }
+  return fd;
+}
+
+int CloseWatchedSocket(void* user, curl_socket_t fd) {
+  static_cast<TSmtpCancel*>(user)->ForgetAndClose(fd);
+  return 0;
+}
+
+// A backstop for a cancel that comes between two socket calls: curl asks at least once a second.
+int AbortWhenCancelled(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<TSmtpCancel*>(user)->Cancelled() ? 1 : 0;
+}
+
 void Check(CURLcode code, const char* what) {
   if (code != CURLE_OK) throw TSmtpError(std::string(what) + ": " + curl_easy_strerror(code));
 }
@@ -54,6 +77,30 @@ void CheckUrl(CURLUcode code, const char* what) {
 }
 
 }  // namespace
+
+void TSmtpCancel::Cancel() {
+  std::lock_guard lock(lock_);
+  cancelled_ = true;
+  for (int fd : sockets_) ::shutdown(fd, SHUT_RDWR);
+}
+
+bool TSmtpCancel::Cancelled() const {
+  std::lock_guard lock(lock_);
+  return cancelled_;
+}
+
+bool TSmtpCancel::Watch(int fd) {
+  std::lock_guard lock(lock_);
+  if (cancelled_) return false;
+  sockets_.push_back(fd);
+  return true;
+}
+
+void TSmtpCancel::ForgetAndClose(int fd) {
+  std::lock_guard lock(lock_);
+  std::erase(sockets_, fd);
+  ::close(fd);
+}
 
 bool IsValidEnvelopeAddress(std::string_view address) {
   const size_t at = address.find('@');
@@ -72,6 +119,9 @@ void SendSmtpMessage(const TSmtpTransaction& t,
   }
   if (!IsValidEnvelopeAddress(t.recipient)) {
     throw TSmtpError("invalid recipient address '" + t.recipient + "'");
+  }
+  if (t.cancel != nullptr && t.cancel->Cancelled()) {
+    throw TSmtpError("SMTP to " + t.host + ": not sent, the service is stopping");
   }
   EnsureCurlInitialised();
 
@@ -114,8 +164,17 @@ void SendSmtpMessage(const TSmtpTransaction& t,
   Check(curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(t.transaction_timeout.count())),
         "timeout");
   Check(curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT,
-                         static_cast<long>((t.transaction_timeout.count() + 999) / 1000)),
+                         static_cast<long>((t.reply_timeout.count() + 999) / 1000)),
         "response timeout");
+  if (t.cancel != nullptr) {
+    Check(curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, &OpenWatchedSocket), "cancel");
+    Check(curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, t.cancel), "cancel");
+    Check(curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, &CloseWatchedSocket), "cancel");
+    Check(curl_easy_setopt(c, CURLOPT_CLOSESOCKETDATA, t.cancel), "cancel");
+    Check(curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &AbortWhenCancelled), "cancel");
+    Check(curl_easy_setopt(c, CURLOPT_XFERINFODATA, t.cancel), "cancel");
+    Check(curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L), "cancel");
+  }
   // The connection ends with the transfer (QUIT inside this call, its outcome ignored by curl),
   // rather than lingering in a cache until the handle goes.
   Check(curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L), "reuse");
@@ -125,6 +184,9 @@ void SendSmtpMessage(const TSmtpTransaction& t,
   Check(curl_easy_setopt(c, CURLOPT_VERBOSE, 1L), "status");
 
   const CURLcode result = curl_easy_perform(c);
+  if (result != CURLE_OK && t.cancel != nullptr && t.cancel->Cancelled()) {
+    throw TSmtpError("SMTP to " + t.host + ": cancelled, the service is stopping");
+  }
   if (result != CURLE_OK) {
     throw TSmtpError("SMTP to " + t.host + ": " + curl_easy_strerror(result));
   }

@@ -33,6 +33,9 @@ TZyntParlevoParts ServiceParts() {
   parts.update_db = [] { UpdateDB(GetConnectionString()); };
   parts.make_sms_reminder = [] { return std::make_unique<TSMSReminderWorker>(); };
   parts.make_recurrence_handler = [] { return std::make_unique<TRecurrenceHandler>(); };
+  parts.interrupt_outgoing = [] {
+    if (auto module = EMailDataModule()) module->CancelSends();
+  };
   return parts;
 }
 

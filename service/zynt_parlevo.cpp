@@ -129,6 +129,7 @@ void TZyntParlevo::ServiceExecute(TServiceThread& thread) {
 void TZyntParlevo::ServiceStop(bool& stopped) {
   TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceStop");
   stopped = true;
+  InterruptOutgoing();
   SetServerActive(false);
 }
 
@@ -147,6 +148,7 @@ void TZyntParlevo::ServiceContinue(bool& continued) {
 
 void TZyntParlevo::ServiceShutdown() {
   TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceShutdown");
+  InterruptOutgoing();
   SetServerActive(false);
 }
 
@@ -155,6 +157,15 @@ void TZyntParlevo::ServiceDestroy() {
   DestroyStep("recurrence handler", [this] { recurrence_handler_.reset(); });
   DestroyStep("SMS reminder", [this] { sms_reminder_.reset(); });
   DestroyStep("webserver", [this] { http_server_.reset(); });
+}
+
+void TZyntParlevo::InterruptOutgoing() {
+  if (!parts_.interrupt_outgoing) return;
+  try {
+    parts_.interrupt_outgoing();
+  } catch (const std::exception& e) {
+    MainSession().LogException(e, "TZyntParlevo::ServiceStop");
+  }
 }
 
 void TZyntParlevo::SetServerActive(bool active) {

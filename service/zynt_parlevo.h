@@ -39,6 +39,9 @@ struct TZyntParlevoParts {
   std::function<std::unique_ptr<IServiceHttpServer>()> make_http_server;
   std::function<std::unique_ptr<IServiceWorker>()> make_sms_reminder;
   std::function<std::unique_ptr<IServiceWorker>()> make_recurrence_handler;
+  // Ends outgoing work a request may be waiting on (mail sends under way), first thing at stop
+  // and shutdown, so that stopping the HTTP server does not wait for a silent peer.
+  std::function<void()> interrupt_outgoing;
   // Brings the database schema up to date; its outcome is only logged.
   std::function<void()> update_db;
   // Between two recurrence threads (the first starts one period after execution began).
@@ -69,6 +72,7 @@ class TZyntParlevo : public TService {
 
  private:
   void SetServerActive(bool active);
+  void InterruptOutgoing();
 
   TZyntParlevoParts parts_;
   std::unique_ptr<IServiceHttpServer> http_server_;

@@ -65,12 +65,13 @@ class MailPeers:
                 if not event or event[0] not in ("MAIL", "RCPT", "MESSAGE"):
                     continue
                 data = bytes.fromhex(event[2]) if event[2] != "-" else b""
+                session = (event[1], event[3] if len(event) > 3 else "")
                 if event[0] == "MAIL":
-                    envelope[event[1]] = (data.decode(), [])
+                    envelope[session] = (data.decode(), [])
                 elif event[0] == "RCPT":
-                    envelope[event[1]][1].append(data.decode())
+                    envelope[session][1].append(data.decode())
                 elif event[0] == "MESSAGE":
-                    sender, recipients = envelope[event[1]]
+                    sender, recipients = envelope[session]
                     message = email.message_from_bytes(data, policy=email.policy.default)
                     found.append((event[1], sender, recipients, message, data))
         return found

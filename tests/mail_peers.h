@@ -143,14 +143,16 @@ class TMailPeers {
     std::vector<TMessage> messages;
     std::map<std::string, std::pair<std::string, std::vector<std::string>>> envelope;
     for (auto& e : Events()) {
-      if (e[0] == "MAIL") envelope[e[1]] = {Unhex(e[2]), {}};
-      if (e[0] == "RCPT") envelope[e[1]].second.push_back(Unhex(e[2]));
+      // Envelopes belong to one connection: concurrent sessions on one address stay apart.
+      const std::string session = e.size() > 3 ? e[1] + "#" + e[3] : e.size() > 1 ? e[1] : "";
+      if (e[0] == "MAIL") envelope[session] = {Unhex(e[2]), {}};
+      if (e[0] == "RCPT") envelope[session].second.push_back(Unhex(e[2]));
       if (e[0] == "MESSAGE") {
         TMessage m;
         m.ip = e[1];
         m.raw = Unhex(e[2]);
-        m.mail_from = envelope[e[1]].first;
-        m.rcpt = envelope[e[1]].second;
+        m.mail_from = envelope[session].first;
+        m.rcpt = envelope[session].second;
         messages.push_back(std::move(m));
       }
       if (e[0] == "SUBJECT") messages.back().subject = Unhex(e[2]);

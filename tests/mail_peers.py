@@ -5,19 +5,22 @@ server on 127.0.0.1 that answers MX queries.
 Usage: mail_peers.py --record FILE [--smtp NAME:BEHAVIOUR]... [--mx DOMAIN=PREF:NAME,...]...
 
 BEHAVIOUR: ok, reject-rcpt (554 to RCPT), quit-fail (drops the connection at QUIT), no-ehlo
-(502 to EHLO), refuse (nothing listens on the address). Each NAME gets its own free 127.0.0.x
+(502 to EHLO), refuse (nothing listens on the address), silent (accepts and never greets),
+stall-after-data (takes the message and never answers its final "."). Each NAME gets its own free 127.0.0.x
 address; an MX entry names a server by NAME. When all peers listen, one line goes to stdout:
 "ready <dns-port> NAME=ADDRESS ...". Everything the peers see is appended to FILE, one event a
 line, fields separated by blanks, texts hex-encoded:
-  DNS <qname> <qtype> | CONNECT <ip> | GREET <ip> <verb> <hex arg> | MAIL <ip> <hex arg> |
-  RCPT <ip> <hex arg> | MESSAGE <ip> <hex raw> | SUBJECT <ip> <hex subject> |
+  DNS <qname> <qtype> | CONNECT <ip> | GREET <ip> <verb> <hex arg> | MAIL <ip> <hex arg> <session> |
+  RCPT <ip> <hex arg> <session> | MESSAGE <ip> <hex raw> <session> | SUBJECT <ip> <hex subject> |
   PART <ip> <hex content-type> <hex decoded bytes> <hex text as UTF-8> | DEFECTS <ip> <count> |
   QUIT <ip>
-A message is recorded before the server answers the end of DATA.
+A message is recorded before the server answers the end of DATA. <session> numbers the
+connections, so that envelopes of concurrent sessions on one address stay apart.
 """
 import argparse
 import asyncio
 import email
+import itertools
 import email.policy
 import random
 import socket
@@ -43,8 +46,8 @@ def hexed(data):
     return data.hex() if data else "-"
 
 
-def record_message(ip, raw):
-    record("MESSAGE", ip, hexed(raw))
+def record_message(ip, raw, session):
+    record("MESSAGE", ip, hexed(raw), session)
     msg = email.message_from_bytes(raw, policy=email.policy.default)
     defects = len(msg.defects)
     record("SUBJECT", ip, hexed(str(msg["subject"] or "")))
@@ -64,8 +67,19 @@ def record_message(ip, raw):
     record("DEFECTS", ip, defects)
 
 
+sessions = itertools.count(1)
+
+
 async def smtp_session(reader, writer, ip, behaviour):
+    session = next(sessions)
     record("CONNECT", ip)
+    if behaviour == "silent":
+        try:
+            while await reader.read(4096):
+                pass
+        finally:
+            writer.close()
+        return
     writer.write(b"220 peer.test ESMTP ready\r\n")
     try:
         while True:
@@ -82,10 +96,10 @@ async def smtp_session(reader, writer, ip, behaviour):
                 else:
                     writer.write(b"250 peer.test\r\n")
             elif verb == "MAIL":
-                record("MAIL", ip, hexed(arg))
+                record("MAIL", ip, hexed(arg), session)
                 writer.write(b"250 2.1.0 ok\r\n")
             elif verb == "RCPT":
-                record("RCPT", ip, hexed(arg))
+                record("RCPT", ip, hexed(arg), session)
                 if behaviour == "reject-rcpt":
                     writer.write(b"554 5.7.1 relay refused\r\n")
                 else:
@@ -101,7 +115,11 @@ async def smtp_session(reader, writer, ip, behaviour):
                     if data_line.startswith(b".."):
                         data_line = data_line[1:]
                     lines.append(data_line)
-                record_message(ip, b"".join(lines))
+                record_message(ip, b"".join(lines), session)
+                if behaviour == "stall-after-data":
+                    while await reader.read(4096):
+                        pass
+                    break
                 writer.write(b"250 2.0.0 queued\r\n")
             elif verb == "QUIT":
                 record("QUIT", ip)
