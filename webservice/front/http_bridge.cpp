@@ -39,8 +39,7 @@ void TIdHTTPWebBrokerBridge::SetActive(bool active) {
   bound_port_ = server_->Listen(bind_address_, default_port_);
 }
 
-void TIdHTTPWebBrokerBridge::DoCommandGet(const THttpRequest& request,
-                                          THttpResponse& response) {
+void TIdHTTPWebBrokerBridge::DoCommandGet(const THttpRequest& request, THttpResponse& response) {
   WriteDebugLog(std::string(kTrace) + "Document requested: " + request.path);
   if (!IsSoapDocument(request.path)) {
     WriteDebugLog(std::string(kTrace) + "This is a HTTP-Request");

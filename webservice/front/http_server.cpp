@@ -234,18 +234,21 @@ class TSession : public std::enable_shared_from_this<TSession> {
     parser_->header_limit(static_cast<uint32_t>(core_.limits.max_head_bytes));
     parser_->body_limit(core_.limits.max_body_bytes);
     stream_.expires_after(core_.limits.head_timeout);
-    http::async_read_header(stream_, buffer_, *parser_,
-                            [self = shared_from_this()](beast::error_code ec, size_t) {
-                              self->OnHead(ec);
-                            });
+    http::async_read_header(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHead(ec); });
   }
 
   void OnHead(beast::error_code ec) {
     if (closed_) return;
-    if (ec == http::error::header_limit) return Refuse(http::status::request_header_fields_too_large);
+    if (ec == http::error::header_limit)
+      return Refuse(http::status::request_header_fields_too_large);
+    // The parser knows a declared length too large from the head alone.
+    if (ec == http::error::body_limit) return Refuse(http::status::payload_too_large);
     // A malformed head gets its 400; a client that left or ran out of time has nobody to tell.
-    const bool malformed = ec && ec.category() == http::make_error_code(http::error::bad_method).category() &&
-                           ec != http::error::end_of_stream && ec != http::error::partial_message;
+    const bool malformed =
+        ec && ec.category() == http::make_error_code(http::error::bad_method).category() &&
+        ec != http::error::end_of_stream && ec != http::error::partial_message;
     if (malformed) return Refuse(http::status::bad_request);
     if (ec) return Close();
 
@@ -253,12 +256,12 @@ class TSession : public std::enable_shared_from_this<TSession> {
     version_ = req.version();
     head_request_ = req.method() == http::verb::head;
     keep_alive_ = req.keep_alive();
-    if (static_cast<size_t>(std::distance(req.begin(), req.end())) >
-        core_.limits.max_header_fields)
+    if (static_cast<size_t>(std::distance(req.begin(), req.end())) > core_.limits.max_header_fields)
       return Refuse(http::status::request_header_fields_too_large);
     // Inflating is not offered: a small compressed body could grow without bound.
     for (const auto& field : req) {
-      if (field.name() == http::field::content_encoding && !SameName(View(field.value()), "identity"))
+      if (field.name() == http::field::content_encoding &&
+          !SameName(View(field.value()), "identity"))
         return Refuse(http::status::unsupported_media_type);
     }
     const auto declared = parser_->content_length();
@@ -284,10 +287,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
     const auto declared = parser_->content_length();
     stream_.expires_after(
         Allowance(core_.limits, declared ? *declared : core_.limits.max_body_bytes));
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, size_t) {
-                       self->OnBody(ec);
-                     });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnBody(ec); });
   }
 
   void OnBody(beast::error_code ec) {
@@ -332,10 +334,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
     stream_.expires_after(Allowance(core_.limits, res->body().size()));
     auto& message = *res;
     http::async_write(stream_, message,
-                      [self = shared_from_this(), res = std::move(res)](beast::error_code ec,
-                                                                        size_t) {
-                        self->OnWritten(ec);
-                      });
+                      [self = shared_from_this(), res = std::move(res)](
+                          beast::error_code ec, size_t) { self->OnWritten(ec); });
   }
 
   void OnWritten(beast::error_code ec) {
@@ -500,8 +500,7 @@ uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
       });
     } catch (const std::system_error& e) {
       core.work.reset();
-      throw std::runtime_error(std::string("The HTTP server cannot start its thread: ") +
-                               e.what());
+      throw std::runtime_error(std::string("The HTTP server cannot start its thread: ") + e.what());
     }
   }
   if (core.workers.Grow(std::max(core.limits.worker_threads, 1u)) == 0) {
@@ -516,16 +515,16 @@ uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
                               : 16;
     bound = std::min(bound, usable);
   }
-  const size_t share =
-      std::min(std::max<size_t>(core.limits.max_connections_per_address, 1),
-               std::max<size_t>(bound / 2, 1));
+  const size_t share = std::min(std::max<size_t>(core.limits.max_connections_per_address, 1),
+                                std::max<size_t>(bound / 2, 1));
 
   const uint16_t bound_port = core.RunOnIo([&core, &address, port, bound, share]() -> uint16_t {
     core.bound = bound;
     core.share = share;
     beast::error_code ec;
     const auto ip = asio::ip::make_address(address, ec);
-    if (ec) throw std::runtime_error("The HTTP server cannot listen on " + address + ": " + ec.message());
+    if (ec)
+      throw std::runtime_error("The HTTP server cannot listen on " + address + ": " + ec.message());
     tcp::acceptor acceptor(core.ioc);
     const tcp::endpoint endpoint(ip, port);
     acceptor.open(endpoint.protocol(), ec);
