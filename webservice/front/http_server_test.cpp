@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -307,6 +308,54 @@ TEST_F(HttpServerTest, TheBoundFollowsTheDescriptorLimit) {
   EXPECT_EQ(server_->ConnectionBound(), lowered.rlim_cur - 128);
   EXPECT_EQ(server_->AddressShare(), (lowered.rlim_cur - 128) / 2);
   ::setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+// Out of descriptors, the listener waits instead of spinning on the failed accepts, and takes
+// the waiting connections in once descriptors are free again.
+TEST_F(HttpServerTest, TheListenerBacksOffWhenDescriptorsRunOut) {
+  Start();
+  std::vector<int> sockets;
+  for (int i = 0; i < 4; ++i) sockets.push_back(::socket(AF_INET, SOCK_STREAM, 0));
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit exhausted = saved;
+  exhausted.rlim_cur = static_cast<rlim_t>(*std::max_element(sockets.begin(), sockets.end()) + 1);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &exhausted), 0);
+
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port_);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string request = "GET /late HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n";
+  for (int fd : sockets) {
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  }
+  rusage before{};
+  ::getrusage(RUSAGE_SELF, &before);
+  std::this_thread::sleep_for(500ms);
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &after);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  const auto cpu = [](const rusage& r) {
+    return std::chrono::seconds(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           std::chrono::microseconds(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+  };
+  // A spinning listener would burn the whole half second.
+  EXPECT_LT(cpu(after) - cpu(before), 250ms);
+
+  for (int fd : sockets) {
+    std::string answer;
+    char buffer[1024];
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 3000) > 0) {
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      answer.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_NE(answer.find("GET /late|"), std::string::npos);
+    ::close(fd);
+  }
 }
 
 TEST_F(HttpServerTest, StopClosesEveryConnectionAtOnceAndListenServesAgain) {
