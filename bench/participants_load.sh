@@ -2,7 +2,7 @@
 # Load run of the dial-in lookup, by hand: wrk with 64 connections against the SOAP method
 # GetConferenceIDFromMemberPIN of the real program zyntparlevo, on 10,000 conferences with
 # 100,000 memberships (every PIN 00000-99999 taken, random PINs asked), and in the same run
-# against a bare cpp-httplib handler (webfront_bench_host). Prints requests per second, p50, p99
+# against a bare handler on the same transport (webfront_bench_host). Prints requests per second, p50, p99
 # and the ratio to the bare handler.
 #
 #   bench/participants_load.sh [BUILD_DIR] [SECONDS] [--no-index]

@@ -8,6 +8,7 @@
 #include <boost/beast/http.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <future>
@@ -149,39 +150,62 @@ class TSession;
 
 }  // namespace
 
-// Everything below the owner's calls runs on the I/O thread, except the handler (workers).
+// One I/O thread per io_context; a connection stays on the context it was accepted into, so its
+// steps never run at the same time. The listener lives on the first context. The handler runs on
+// the workers.
 struct THttpServer::Core {
-  Core(THttpLimits l, THttpHandler h) : limits(l), handler(std::move(h)) {}
+  Core(THttpLimits l, THttpHandler h)
+      : limits(l), handler(std::move(h)), iocs(MakeContexts(limits.io_threads)) {}
 
+  static std::vector<std::unique_ptr<asio::io_context>> MakeContexts(unsigned count) {
+    std::vector<std::unique_ptr<asio::io_context>> made;
+    for (unsigned i = 0; i < std::max(count, 1u); ++i) {
+      made.push_back(std::make_unique<asio::io_context>(1));
+      // A context makes its poller (descriptors of its own) on first use; made here, it cannot
+      // fail later for want of descriptors, when a connection is handed to it.
+      asio::steady_timer warm_up(*made.back());
+    }
+    return made;
+  }
+
+  asio::io_context& ListenerContext() { return *iocs.front(); }
+  void StartIoThreads();
+  void StopIoThreads();
   void Accept();
+  void RetryAcceptLater();
   void Admit(tcp::socket socket);
   void Forget(const std::shared_ptr<TSession>& session, const std::string& address);
   void CloseAll();
 
-  // Runs fn on the I/O thread and waits for it; its exception passes to the caller.
+  // Runs fn on the listener's thread and waits for it; its exception passes to the caller.
   template <typename Fn>
-  auto RunOnIo(Fn fn) {
+  auto RunOnListener(Fn fn) {
     std::packaged_task<decltype(fn())()> task(std::move(fn));
     auto done = task.get_future();
-    asio::post(ioc, [&task] { task(); });
+    asio::post(ListenerContext(), [&task] { task(); });
     return done.get();
   }
 
   const THttpLimits limits;
   const THttpHandler handler;
-  // Declared first: sockets and timers below need it until they are gone.
-  asio::io_context ioc{1};
-  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
-  std::thread io_thread;
+  // Declared first: sockets and timers below need them until they are gone.
+  std::vector<std::unique_ptr<asio::io_context>> iocs;
+  std::vector<asio::executor_work_guard<asio::io_context::executor_type>> work;
+  std::vector<std::thread> io_threads;
   TWorkerPool workers;
 
+  // Listener thread only.
   std::optional<tcp::acceptor> acceptor;
-  asio::steady_timer backoff{ioc};
+  asio::steady_timer backoff{ListenerContext()};
   uint64_t generation = 0;
+  size_t next_context = 0;
+
+  // Touched from every I/O thread.
+  std::mutex registry_mutex;
   std::set<std::shared_ptr<TSession>> sessions;
   std::map<std::string, size_t> per_address;
-  size_t bound = 0;
-  size_t share = 0;
+  std::atomic<size_t> bound{0};
+  std::atomic<size_t> share{0};
 };
 
 namespace {
@@ -189,16 +213,24 @@ namespace {
 class TSession : public std::enable_shared_from_this<TSession> {
  public:
   TSession(THttpServer::Core& core, tcp::socket socket, std::string address)
-      : core_(core), stream_(std::move(socket)), address_(std::move(address)) {}
+      : core_(core),
+        stream_(std::move(socket)),
+        deadline_(stream_.get_executor()),
+        address_(std::move(address)) {}
 
-  void Start() { ReadHead(); }
+  void Start() {
+    if (!closed_) ReadHead();
+  }
+
+  asio::any_io_executor Executor() { return stream_.get_executor(); }
 
   void Close() {
     if (closed_) return;
     closed_ = true;
     beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    stream_.close();
+    stream_.shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.close(ignored);
+    deadline_.cancel();
     core_.Forget(shared_from_this(), address_);
   }
 
@@ -229,11 +261,21 @@ class TSession : public std::enable_shared_from_this<TSession> {
   }
 
  private:
+  // One timer per phase (head, body, answer), not per read: a client is cut off when the phase
+  // as a whole is late, however its bytes trickle in.
+  template <typename Duration>
+  void ExpiresAfter(Duration allowance) {
+    deadline_.expires_after(allowance);
+    deadline_.async_wait([self = shared_from_this()](beast::error_code ec) {
+      if (!ec) self->Close();
+    });
+  }
+
   void ReadHead() {
     parser_.emplace();
     parser_->header_limit(static_cast<uint32_t>(core_.limits.max_head_bytes));
     parser_->body_limit(core_.limits.max_body_bytes);
-    stream_.expires_after(core_.limits.head_timeout);
+    ExpiresAfter(core_.limits.head_timeout);
     http::async_read_header(
         stream_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHead(ec); });
@@ -285,8 +327,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   void ReadBody() {
     const auto declared = parser_->content_length();
-    stream_.expires_after(
-        Allowance(core_.limits, declared ? *declared : core_.limits.max_body_bytes));
+    ExpiresAfter(Allowance(core_.limits, declared ? *declared : core_.limits.max_body_bytes));
     http::async_read(
         stream_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code ec, size_t) { self->OnBody(ec); });
@@ -302,7 +343,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // The handler blocks (database, files), so it runs on a worker; the connection waits without
   // a deadline meanwhile, since the time is the service's own.
   void Dispatch() {
-    stream_.expires_never();
+    deadline_.cancel();
     auto message = parser_->release();
     parser_.reset();
     THttpRequest request;
@@ -324,14 +365,14 @@ class TSession : public std::enable_shared_from_this<TSession> {
         response = THttpResponse{};
         response.status = 500;
       }
-      asio::post(self->core_.ioc, [self, response = std::move(response)]() mutable {
+      asio::post(self->Executor(), [self, response = std::move(response)]() mutable {
         self->Answer(std::move(response));
       });
     });
   }
 
   void Write(std::shared_ptr<http::response<http::string_body>> res) {
-    stream_.expires_after(Allowance(core_.limits, res->body().size()));
+    ExpiresAfter(Allowance(core_.limits, res->body().size()));
     auto& message = *res;
     http::async_write(stream_, message,
                       [self = shared_from_this(), res = std::move(res)](
@@ -360,8 +401,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // the answer before the client reads it; so the rest is read and thrown away for a short while.
   void Linger() {
     beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-    stream_.expires_after(std::chrono::seconds(2));
+    stream_.shutdown(tcp::socket::shutdown_send, ignored);
+    ExpiresAfter(std::chrono::seconds(2));
     drain_ = std::make_unique<std::array<char, 16384>>();
     Drain();
   }
@@ -376,7 +417,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
   }
 
   THttpServer::Core& core_;
-  beast::tcp_stream stream_;
+  tcp::socket stream_;
+  asio::steady_timer deadline_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   std::unique_ptr<std::array<char, 16384>> drain_;
@@ -390,21 +432,65 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
 }  // namespace
 
-void THttpServer::Core::Accept() {
-  acceptor->async_accept([this, gen = generation](beast::error_code ec, tcp::socket socket) {
-    if (!acceptor || gen != generation || ec == asio::error::operation_aborted) return;
-    if (ec == asio::error::connection_aborted) return Accept();
-    if (ec) {
-      // Out of descriptors or memory: the pending connections wait in the backlog until some
-      // are free again.
-      backoff.expires_after(limits.accept_backoff);
-      backoff.async_wait([this, gen](beast::error_code wait_ec) {
-        if (!wait_ec && acceptor && gen == generation) Accept();
+void THttpServer::Core::StartIoThreads() {
+  if (!io_threads.empty()) return;
+  for (auto& ioc : iocs) work.push_back(asio::make_work_guard(*ioc));
+  try {
+    for (auto& ioc : iocs) {
+      io_threads.emplace_back([&ctx = *ioc] {
+        // A failure inside one connection's step must not end the others.
+        for (;;) {
+          try {
+            ctx.run();
+            return;
+          } catch (...) {
+          }
+        }
       });
-      return;
     }
-    Admit(std::move(socket));
-    Accept();
+  } catch (const std::system_error& e) {
+    StopIoThreads();
+    throw std::runtime_error(std::string("The HTTP server cannot start its threads: ") + e.what());
+  }
+}
+
+void THttpServer::Core::StopIoThreads() {
+  work.clear();
+  for (auto& ioc : iocs) ioc->stop();
+  for (auto& t : io_threads) {
+    if (t.joinable()) t.join();
+  }
+  io_threads.clear();
+  for (auto& ioc : iocs) ioc->restart();
+}
+
+void THttpServer::Core::Accept() {
+  asio::io_context& target = *iocs[next_context++ % iocs.size()];
+  try {
+    acceptor->async_accept(
+        target, [this, gen = generation](beast::error_code ec, tcp::socket socket) {
+          if (!acceptor || gen != generation || ec == asio::error::operation_aborted) return;
+          if (ec == asio::error::connection_aborted) return Accept();
+          if (ec) return RetryAcceptLater();
+          try {
+            Admit(std::move(socket));
+          } catch (const std::exception&) {
+            // No memory for this connection: it is closed with the socket; the next may fare
+            // better.
+          }
+          Accept();
+        });
+  } catch (const std::exception&) {
+    RetryAcceptLater();
+  }
+}
+
+// Out of descriptors or memory: the pending connections wait in the backlog until some are free
+// again, instead of the listener spinning on the failure.
+void THttpServer::Core::RetryAcceptLater() {
+  backoff.expires_after(limits.accept_backoff);
+  backoff.async_wait([this, gen = generation](beast::error_code ec) {
+    if (!ec && acceptor && gen == generation) Accept();
   });
 }
 
@@ -413,8 +499,19 @@ void THttpServer::Core::Admit(tcp::socket socket) {
   const tcp::endpoint peer = socket.remote_endpoint(ec);
   if (ec) return;  // gone already
   std::string address = peer.address().to_string();
-  if (sessions.size() >= bound || per_address[address] >= share) {
-    if (per_address[address] == 0) per_address.erase(address);
+  std::shared_ptr<TSession> session;
+  {
+    std::lock_guard lock(registry_mutex);
+    auto held = per_address.find(address);
+    const size_t of_address = held == per_address.end() ? 0 : held->second;
+    if (sessions.size() < bound && of_address < share) {
+      socket.set_option(tcp::no_delay(true), ec);
+      session = std::make_shared<TSession>(*this, std::move(socket), address);
+      sessions.insert(session);
+      ++per_address[address];
+    }
+  }
+  if (!session) {
     // One try without waiting: a client that does not read gets the close alone.
     static constexpr std::string_view kBusy =
         "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
@@ -422,23 +519,35 @@ void THttpServer::Core::Admit(tcp::socket socket) {
     socket.close(ec);
     return;
   }
-  socket.set_option(tcp::no_delay(true), ec);
-  auto session = std::make_shared<TSession>(*this, std::move(socket), address);
-  sessions.insert(session);
-  ++per_address[address];
-  session->Start();
+  asio::post(session->Executor(), [session] { session->Start(); });
 }
 
 void THttpServer::Core::Forget(const std::shared_ptr<TSession>& session,
                                const std::string& address) {
+  std::lock_guard lock(registry_mutex);
   if (sessions.erase(session) == 0) return;
   auto it = per_address.find(address);
   if (it != per_address.end() && --it->second == 0) per_address.erase(it);
 }
 
+// Each connection is closed on its own thread; returns when all are.
 void THttpServer::Core::CloseAll() {
-  const auto open = sessions;
-  for (const auto& session : open) session->Close();
+  std::set<std::shared_ptr<TSession>> open;
+  {
+    std::lock_guard lock(registry_mutex);
+    open = sessions;
+  }
+  std::vector<std::future<void>> closed;
+  closed.reserve(open.size());
+  for (const auto& session : open) {
+    auto done = std::make_shared<std::promise<void>>();
+    closed.push_back(done->get_future());
+    asio::post(session->Executor(), [session, done] {
+      session->Close();
+      done->set_value();
+    });
+  }
+  for (auto& f : closed) f.wait();
 }
 
 std::string THttpRequest::get_header_value(std::string_view name) const {
@@ -477,32 +586,13 @@ THttpServer::~THttpServer() {
   Stop();
   // Handlers still running finish first; their answers go to closed connections.
   core_->workers.StopAndJoin();
-  core_->work.reset();
-  core_->ioc.stop();
-  if (core_->io_thread.joinable()) core_->io_thread.join();
+  core_->StopIoThreads();
 }
 
 uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
   if (listening_) throw std::runtime_error("The HTTP server listens already");
   Core& core = *core_;
-  if (!core.io_thread.joinable()) {
-    core.work.emplace(asio::make_work_guard(core.ioc));
-    try {
-      core.io_thread = std::thread([&core] {
-        // A failure inside one connection's step must not end the others.
-        for (;;) {
-          try {
-            core.ioc.run();
-            return;
-          } catch (...) {
-          }
-        }
-      });
-    } catch (const std::system_error& e) {
-      core.work.reset();
-      throw std::runtime_error(std::string("The HTTP server cannot start its thread: ") + e.what());
-    }
-  }
+  core.StartIoThreads();
   if (core.workers.Grow(std::max(core.limits.worker_threads, 1u)) == 0) {
     throw std::runtime_error("The HTTP server cannot start a thread for its requests");
   }
@@ -515,17 +605,17 @@ uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
                               : 16;
     bound = std::min(bound, usable);
   }
-  const size_t share = std::min(std::max<size_t>(core.limits.max_connections_per_address, 1),
-                                std::max<size_t>(bound / 2, 1));
+  core.bound = bound;
+  core.share = std::min(std::max<size_t>(core.limits.max_connections_per_address, 1),
+                        std::max<size_t>(bound / 2, 1));
 
-  const uint16_t bound_port = core.RunOnIo([&core, &address, port, bound, share]() -> uint16_t {
-    core.bound = bound;
-    core.share = share;
+  const uint16_t bound_port = core.RunOnListener([&core, &address, port]() -> uint16_t {
     beast::error_code ec;
     const auto ip = asio::ip::make_address(address, ec);
-    if (ec)
+    if (ec) {
       throw std::runtime_error("The HTTP server cannot listen on " + address + ": " + ec.message());
-    tcp::acceptor acceptor(core.ioc);
+    }
+    tcp::acceptor acceptor(core.ListenerContext());
     const tcp::endpoint endpoint(ip, port);
     acceptor.open(endpoint.protocol(), ec);
     // No SO_REUSEPORT: a second instance on the same port must fail, not share it silently.
@@ -549,14 +639,15 @@ uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
 void THttpServer::Stop() {
   if (!listening_) return;
   Core& core = *core_;
-  core.RunOnIo([&core] {
+  core.RunOnListener([&core] {
     ++core.generation;
     beast::error_code ignored;
     if (core.acceptor) core.acceptor->close(ignored);
     core.acceptor.reset();
     core.backoff.cancel();
-    core.CloseAll();
   });
+  // No connection is admitted any more, so none escapes this.
+  core.CloseAll();
   listening_ = false;
 }
 

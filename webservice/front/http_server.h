@@ -1,5 +1,5 @@
 // The transport under the HTTP front: an event-driven HTTP/1.1 server that keeps answering
-// however slow, idle or hostile other clients are. One I/O thread holds every connection; the
+// however slow, idle or hostile other clients are. A few I/O threads hold every connection; the
 // request handlers, which block on the database, run on a fixed set of worker threads, so an idle
 // connection costs a descriptor and a little memory, never a thread. Connections are bounded in
 // total and per client address, a request head must arrive whole within a deadline, bodies are
@@ -43,6 +43,8 @@ struct THttpLimits {
   size_t max_header_fields = 100;
   // Threads running handlers; fewer are used when the system refuses more.
   unsigned worker_threads = 32;
+  // Threads holding the connections (each connection stays on one).
+  unsigned io_threads = 4;
   // Descriptors kept free for the handlers' own files and database when the bound is derived
   // from the descriptor limit.
   size_t reserved_descriptors = 128;
