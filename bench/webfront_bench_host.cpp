@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   // The front's own transport with a handler that does nothing, so that only the handlers
   // differ.
   parlevo::THttpServer bare(
-      bare_limits, [](const parlevo::THttpRequest&, parlevo::THttpResponse& response) {
+      parlevo::THttpLimits{}, [](const parlevo::THttpRequest&, parlevo::THttpResponse& response) {
         response.set_content("<response><type>bare</type></response>", "text/xml");
       });
   const uint16_t bare_port = bare.Listen("127.0.0.1", 0);
