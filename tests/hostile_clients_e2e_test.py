@@ -15,6 +15,7 @@ import shutil
 import signal
 import socket
 import sqlite3
+import struct
 import subprocess
 import sys
 import tempfile
@@ -59,6 +60,9 @@ def free_port():
 def connect(port, source="127.0.0.1", timeout=5):
     sock = socket.socket()
     sock.settimeout(timeout)
+    # Closed with a reset, so that the many client ports do not linger in TIME_WAIT, where the
+    # free ports that other tests pick could run into them.
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     sock.bind((source, 0))
     sock.connect(("127.0.0.1", port))
     return sock
