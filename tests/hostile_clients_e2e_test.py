@@ -139,14 +139,24 @@ class Service:
                 os.lchown(name, entry.pw_uid, entry.pw_gid)
 
     def start(self):
-        self._own()
-        self.process = subprocess.Popen(
-            self.wrapper + [PROGRAM, "--home", self.home, "--registry", self.registry],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        if not wait_until(lambda: self.process.poll() is not None or accepts(self.port), 20):
-            raise RuntimeError("zyntparlevo does not listen")
-        if self.process.poll() is not None:
-            raise RuntimeError("zyntparlevo ended: %s" % self.process.stderr.read().decode())
+        # Another process may take the free port between the test and the program: try another.
+        for attempt in range(3):
+            self._own()
+            self.process = subprocess.Popen(
+                self.wrapper + [PROGRAM, "--home", self.home, "--registry", self.registry],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            if not wait_until(lambda: self.process.poll() is not None or accepts(self.port), 20):
+                raise RuntimeError("zyntparlevo does not listen")
+            if self.process.poll() is None:
+                return
+            error = self.process.stderr.read().decode()
+            self.process.stderr.close()
+            self.process = None
+            if "cannot listen" not in error or attempt == 2:
+                raise RuntimeError("zyntparlevo ended: %s" % error)
+            self.port = free_port()
+            write_registry(self.registry, {"Port": self.port, "InstallPath": self.home + "/",
+                                           "Language": "ger"})
 
     def stop(self, bound=20):
         self.process.send_signal(signal.SIGTERM)

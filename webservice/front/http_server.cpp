@@ -151,11 +151,12 @@ class TSession;
 }  // namespace
 
 // One I/O thread per io_context; a connection stays on the context it was accepted into, so its
-// steps never run at the same time. The listener lives on the first context. The handler runs on
-// the workers.
+// steps never run at the same time. The listener has the first context to itself, so that a burst
+// of connections (hostile clients coming back) holds up no request. The handler runs on the
+// workers.
 struct THttpServer::Core {
   Core(THttpLimits l, THttpHandler h)
-      : limits(l), handler(std::move(h)), iocs(MakeContexts(limits.io_threads)) {}
+      : limits(l), handler(std::move(h)), iocs(MakeContexts(std::max(limits.io_threads, 1u) + 1)) {}
 
   static std::vector<std::unique_ptr<asio::io_context>> MakeContexts(unsigned count) {
     std::vector<std::unique_ptr<asio::io_context>> made;
@@ -465,7 +466,7 @@ void THttpServer::Core::StopIoThreads() {
 }
 
 void THttpServer::Core::Accept() {
-  asio::io_context& target = *iocs[next_context++ % iocs.size()];
+  asio::io_context& target = *iocs[1 + next_context++ % (iocs.size() - 1)];
   try {
     acceptor->async_accept(
         target, [this, gen = generation](beast::error_code ec, tcp::socket socket) {

@@ -43,7 +43,7 @@ struct THttpLimits {
   size_t max_header_fields = 100;
   // Threads running handlers; fewer are used when the system refuses more.
   unsigned worker_threads = 32;
-  // Threads holding the connections (each connection stays on one).
+  // Threads holding the connections (each connection stays on one), besides the listener's.
   unsigned io_threads = 4;
   // Descriptors kept free for the handlers' own files and database when the bound is derived
   // from the descriptor limit.
