@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "notifications/mail_text.h"
+#include "webservice/language_files.h"
 
 namespace parlevo {
 
@@ -62,12 +63,16 @@ std::optional<fs::path> ResolveFolder(fs::path dir, const std::vector<std::strin
   return dir;
 }
 
-std::vector<fs::path> MatchingFiles(const fs::path& dir, std::string_view mask) {
+// Only files whose real path lies inside the real template root count: a link to a file
+// elsewhere would otherwise go out as a mail text.
+std::vector<fs::path> MatchingFiles(const fs::path& root, const fs::path& dir,
+                                    std::string_view mask) {
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     std::error_code type_ec;
     if (!entry.is_regular_file(type_ec)) continue;
+    if (!LiesInsideFolder(root, entry.path())) continue;
     std::string name = entry.path().filename().string();
     if (mail::WildcardMatch(mask, name)) names.push_back(std::move(name));
   }
@@ -145,7 +150,7 @@ TTemplateFiles FindTemplateFiles(const fs::path& templates_root, std::string_vie
   if (auto folder = ResolveFolder(templates_root, parts, parts.size())) {
     result.use_mask = false;
     result.mask = (*folder / "body.*").string();
-    result.files = MatchingFiles(*folder, "body.*");
+    result.files = MatchingFiles(templates_root, *folder, "body.*");
     return result;
   }
   result.use_mask = true;
@@ -158,7 +163,7 @@ TTemplateFiles FindTemplateFiles(const fs::path& templates_root, std::string_vie
     return result;
   }
   result.mask = (*folder / mask).string();
-  result.files = MatchingFiles(*folder, mask);
+  result.files = MatchingFiles(templates_root, *folder, mask);
   return result;
 }
 
