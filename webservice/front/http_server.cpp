@@ -28,6 +28,10 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
+// How long a stop lets a request being answered write its answer; stop as a whole stays within a
+// second.
+constexpr std::chrono::milliseconds kAnswerGrace{750};
+
 std::string_view View(beast::string_view s) {
   return {s.data(), s.size()};
 }
@@ -176,7 +180,8 @@ struct THttpServer::Core {
   void RetryAcceptLater();
   void Admit(tcp::socket socket);
   void Forget(const std::shared_ptr<TSession>& session, const std::string& address);
-  void CloseAll();
+  // Closes every connection; one whose request is being answered gets up to `grace` first.
+  void CloseAll(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
 
   // Runs fn on the listener's thread and waits for it; its exception passes to the caller.
   template <typename Fn>
@@ -206,6 +211,7 @@ struct THttpServer::Core {
   std::set<std::shared_ptr<TSession>> sessions;
   std::map<std::string, size_t> per_address;
   std::atomic<size_t> bound{0};
+  std::atomic<bool> stopping{false};
   std::atomic<size_t> share{0};
 };
 
@@ -235,6 +241,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
     core_.Forget(shared_from_this(), address_);
   }
 
+  bool Answering() const { return answering_; }
+
   // The handler's answer, back on the I/O thread.
   void Answer(THttpResponse response) {
     if (closed_) return;
@@ -257,6 +265,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
       res->body() = std::move(response.body);
     }
     res->set(http::field::content_length, length);
+    if (core_.stopping) keep_alive_ = false;
     res->keep_alive(keep_alive_);
     Write(std::move(res));
   }
@@ -345,6 +354,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // a deadline meanwhile, since the time is the service's own.
   void Dispatch() {
     deadline_.cancel();
+    answering_ = true;
     auto message = parser_->release();
     parser_.reset();
     THttpRequest request;
@@ -381,6 +391,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   }
 
   void OnWritten(beast::error_code ec) {
+    answering_ = false;
     if (closed_) return;
     if (ec) return Close();
     if (refused_) return Linger();
@@ -427,6 +438,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
   unsigned version_ = 11;
   bool closed_ = false;
   bool keep_alive_ = false;
+  // From the whole request until its answer is written: what a stop waits for, briefly.
+  std::atomic<bool> answering_{false};
   bool head_request_ = false;
   bool refused_ = false;
 };
@@ -531,24 +544,43 @@ void THttpServer::Core::Forget(const std::shared_ptr<TSession>& session,
   if (it != per_address.end() && --it->second == 0) per_address.erase(it);
 }
 
-// Each connection is closed on its own thread; returns when all are.
-void THttpServer::Core::CloseAll() {
-  std::set<std::shared_ptr<TSession>> open;
-  {
-    std::lock_guard lock(registry_mutex);
-    open = sessions;
+// Each connection is closed on its own thread; returns when all are. A request being answered
+// keeps its connection for the grace period, so that a caller whose work was cut short by the stop
+// (a mail send interrupted, say) still learns how it ended.
+void THttpServer::Core::CloseAll(std::chrono::milliseconds grace) {
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  for (bool last = grace.count() == 0;; last = true) {
+    std::set<std::shared_ptr<TSession>> open;
+    {
+      std::lock_guard lock(registry_mutex);
+      open = sessions;
+    }
+    std::vector<std::future<void>> closed;
+    closed.reserve(open.size());
+    bool answering = false;
+    for (const auto& session : open) {
+      if (!last && session->Answering()) {
+        answering = true;
+        continue;
+      }
+      auto done = std::make_shared<std::promise<void>>();
+      closed.push_back(done->get_future());
+      asio::post(session->Executor(), [session, done] {
+        session->Close();
+        done->set_value();
+      });
+    }
+    for (auto& f : closed) f.wait();
+    if (last || !answering) return;
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::lock_guard lock(registry_mutex);
+      if (std::none_of(sessions.begin(), sessions.end(),
+                       [](const auto& session) { return session->Answering(); })) {
+        break;
+      }
+    }
   }
-  std::vector<std::future<void>> closed;
-  closed.reserve(open.size());
-  for (const auto& session : open) {
-    auto done = std::make_shared<std::promise<void>>();
-    closed.push_back(done->get_future());
-    asio::post(session->Executor(), [session, done] {
-      session->Close();
-      done->set_value();
-    });
-  }
-  for (auto& f : closed) f.wait();
 }
 
 std::string THttpRequest::get_header_value(std::string_view name) const {
@@ -640,6 +672,7 @@ uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
 void THttpServer::Stop() {
   if (!listening_) return;
   Core& core = *core_;
+  core.stopping = true;
   core.RunOnListener([&core] {
     ++core.generation;
     beast::error_code ignored;
@@ -648,7 +681,8 @@ void THttpServer::Stop() {
     core.backoff.cancel();
   });
   // No connection is admitted any more, so none escapes this.
-  core.CloseAll();
+  core.CloseAll(kAnswerGrace);
+  core.stopping = false;
   listening_ = false;
 }
 

@@ -95,9 +95,10 @@ class THttpServer {
   // Throws std::runtime_error when the port cannot be bound or no thread can be started. Again
   // after Stop is fine.
   uint16_t Listen(const std::string& address, uint16_t port);
-  // Closes the listener and every client connection before it returns (a few milliseconds,
-  // whatever the clients do). Handlers still running finish on their own; their answers are
-  // dropped. Does nothing when not listening.
+  // Closes the listener and every client connection before it returns, whatever the clients
+  // do: idle and reading connections at once, one whose request is being answered once its answer
+  // is written or after 750 ms, whichever is first (a handler still running then finishes on its
+  // own, its answer dropped). Does nothing when not listening.
   void Stop();
   bool Listening() const { return listening_; }
 

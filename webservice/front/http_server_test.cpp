@@ -400,6 +400,37 @@ TEST_F(HttpServerTest, StopClosesEveryConnectionAtOnceAndListenServesAgain) {
   server_.reset();  // waits for the handler, whose answer has nowhere to go
 }
 
+TEST_F(HttpServerTest, StopLetsARequestBeingAnsweredSendItsAnswerFirst) {
+  std::atomic<bool> in_handler{false};
+  std::atomic<bool> stopping{false};
+  server_ = std::make_unique<THttpServer>(
+      TestLimits(), [&](const THttpRequest& request, THttpResponse& response) {
+        in_handler = true;
+        // Work that the stop itself cuts short (an interrupted send) ends soon after it began.
+        const auto until = Clock::now() + 5s;
+        while (!stopping && Clock::now() < until) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(150ms);
+        response.set_content("failed " + request.path, "text/plain");
+      });
+  port_ = server_->Listen("127.0.0.1", 0);
+  RawClient idle(port_);
+  RawClient busy(port_);
+  busy.Send("GET /send HTTP/1.1\r\nHost: h\r\n\r\n");
+  while (!in_handler) std::this_thread::sleep_for(1ms);
+
+  const auto began = Clock::now();
+  stopping = true;
+  server_->Stop();
+  EXPECT_LT(Clock::now() - began, 1s);
+  const std::string answer = busy.ReadAll(1000ms);
+  EXPECT_EQ(StatusLine(answer), "HTTP/1.1 200 OK");
+  EXPECT_NE(answer.find("failed /send"), std::string::npos);
+  EXPECT_NE(answer.find("Connection: close"), std::string::npos);
+  EXPECT_TRUE(busy.closed());
+  idle.ReadAll(100ms);
+  EXPECT_TRUE(idle.closed());
+}
+
 TEST_F(HttpServerTest, APortInUseFailsListenClearly) {
   Start();
   THttpServer second(TestLimits(), [](const THttpRequest&, THttpResponse&) {});
