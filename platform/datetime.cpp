@@ -7,6 +7,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "platform/ascii_text.h"
+
 namespace parlevo {
 namespace {
 
@@ -84,13 +86,7 @@ std::string Pad(int value, int width) {
 }
 
 bool StartsWithNoCase(std::string_view text, size_t pos, std::string_view what) {
-  if (pos + what.size() > text.size()) return false;
-  for (size_t i = 0; i < what.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[pos + i])) !=
-        std::tolower(static_cast<unsigned char>(what[i])))
-      return false;
-  }
-  return true;
+  return pos <= text.size() && StartsWithIgnoreCaseAscii(text.substr(pos), what);
 }
 
 void FormatInto(std::string& out, std::string_view pattern, TDateTime value,
@@ -115,9 +111,9 @@ void FormatInto(std::string& out, std::string_view p, TDateTime value, const For
   size_t i = 0;
   while (i < p.size()) {
     const char ch = p[i];
-    const char lc = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const char lc = LowerAscii(ch);
     size_t run = 1;
-    while (i + run < p.size() && std::tolower(static_cast<unsigned char>(p[i + run])) == lc) ++run;
+    while (i + run < p.size() && LowerAscii(p[i + run]) == lc) ++run;
     switch (lc) {
       case '\'':
       case '"': {
