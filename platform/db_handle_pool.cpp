@@ -9,6 +9,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/db.h"
+#include "platform/jet_tokens.h"
 
 namespace parlevo::db {
 namespace {
@@ -30,12 +31,7 @@ std::atomic<size_t> g_idle_total{0};
 
 std::shared_ptr<const TableInfo> ReadTableInfo(sqlite3* db, const std::string& table) {
   auto info = std::make_shared<TableInfo>();
-  std::string sql = "PRAGMA table_info(\"";
-  for (char c : table) {
-    if (c == '"') sql.push_back('"');
-    sql.push_back(c);
-  }
-  sql += "\")";
+  const std::string sql = "PRAGMA table_info(" + jet::QuoteName(table) + ")";
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) ThrowEngine(db);
   int rc;

@@ -178,24 +178,24 @@ bool IsNameToken(const Token& t) {
   return t.type == TokType::Word || t.type == TokType::Name;
 }
 
-std::string QuoteName(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out.push_back('"');
+std::string Quote(std::string_view text, char quote) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.push_back(quote);
+  for (char c : text) {
+    if (c == quote) out.push_back(quote);
     out.push_back(c);
   }
-  out.push_back('"');
+  out.push_back(quote);
   return out;
 }
 
+std::string QuoteName(std::string_view name) {
+  return Quote(name, '"');
+}
+
 std::string QuoteText(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out.push_back('\'');
-    out.push_back(c);
-  }
-  out.push_back('\'');
-  return out;
+  return Quote(text, '\'');
 }
 
 // ---------------------------------------------------------------------------------------------

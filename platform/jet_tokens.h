@@ -34,6 +34,9 @@ bool IsWord(const Token& t, std::string_view upper);
 bool IsPunct(const Token& t, std::string_view p);
 bool IsNameToken(const Token& t);
 
+// `text` between two `quote` characters, each one inside doubled: the quoting of names and
+// literals that both dialects share.
+std::string Quote(std::string_view text, char quote);
 std::string QuoteName(std::string_view name);
 std::string QuoteText(std::string_view text);
 

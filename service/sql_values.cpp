@@ -4,19 +4,12 @@
 #include <limits>
 
 #include "platform/ascii_text.h"
+#include "platform/jet_tokens.h"
 
 namespace parlevo {
 
 std::string SqlText(std::string_view value) {
-  std::string out;
-  out.reserve(value.size() + 2);
-  out.push_back('"');
-  for (char c : value) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
+  return db::jet::Quote(value, '"');
 }
 
 std::string SqlLikeText(std::string_view value) {
