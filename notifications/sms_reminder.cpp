@@ -1,7 +1,5 @@
 #include "notifications/sms_reminder.h"
 
-#include <pthread.h>
-
 #include <exception>
 #include <limits>
 
@@ -9,6 +7,7 @@
 #include "notifications/mail_text.h"
 #include "notifications/send_mail_module.h"
 #include "platform/registry.h"
+#include "platform/thread_name.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/sql_values.h"
@@ -24,12 +23,6 @@ constexpr std::string_view kPass = "SMSReminder::TimerExecute: ";
 
 std::string PassTitle(std::string_view text) {
   return std::string(kPass) + std::string(text);
-}
-
-// Linux keeps at most 15 characters of a thread name.
-void SetThreadName(std::string_view name) {
-  const std::string cut(name.substr(0, 15));
-  pthread_setname_np(pthread_self(), cut.c_str());
 }
 
 int32_t ReadRegistryInteger(std::string_view name) {
@@ -81,7 +74,7 @@ void TSMSReminder::ReadSettings() {
 }
 
 void TSMSReminder::Execute(std::stop_token stop) {
-  SetThreadName("SMSReminder");
+  SetCurrentThreadName("SMSReminder");
   try {
     ReadSettings();
     while (!stop.stop_requested()) {
