@@ -52,7 +52,8 @@ class RawClient {
   }
   // Reads until the server closes or the bound passes; closed() tells which.
   std::string ReadAll(std::chrono::milliseconds bound = 5000ms) {
-    std::string out;
+    std::string out = std::move(pending_);
+    pending_.clear();
     const auto until = Clock::now() + bound;
     while (Clock::now() < until) {
       pollfd p{fd_, POLLIN, 0};
@@ -69,16 +70,23 @@ class RawClient {
     }
     return out;
   }
-  // Reads one answer whose end is known by its Content-Length (no close needed).
+  // Reads one answer whose end is known by its Content-Length (no close needed). Bytes of a
+  // pipelined answer that came in the same read are kept for the next call.
   std::string ReadAnswer(std::chrono::milliseconds bound = 5000ms) {
-    std::string out;
+    std::string out = std::move(pending_);
+    pending_.clear();
     const auto until = Clock::now() + bound;
     while (Clock::now() < until) {
       const size_t head_end = out.find("\r\n\r\n");
       if (head_end != std::string::npos) {
         const size_t at = out.find("Content-Length: ");
-        const size_t length = at == std::string::npos ? 0 : std::stoul(out.substr(at + 16));
-        if (out.size() >= head_end + 4 + length) return out;
+        const size_t length =
+            at == std::string::npos || at > head_end ? 0 : std::stoul(out.substr(at + 16));
+        if (out.size() >= head_end + 4 + length) {
+          pending_ = out.substr(head_end + 4 + length);
+          out.resize(head_end + 4 + length);
+          return out;
+        }
       }
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, 50) <= 0) continue;
@@ -98,6 +106,7 @@ class RawClient {
   int fd_ = -1;
   bool connected_ = false;
   bool closed_ = false;
+  std::string pending_;
 };
 
 std::string StatusLine(const std::string& answer) {
