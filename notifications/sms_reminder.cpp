@@ -67,6 +67,8 @@ TStatementValue<std::vector<TDueReminder>> LoadDueReminders(TActionStatement& st
           from + " and min<" + to + ") or (min<" + from + " and max>" + from + "))",
       true);
   if (!status) return status;
+  // Read apart from an invitation's membership on purpose: this statement names its columns by
+  // table, and the reminder needs neither the room nor the language nor the end.
   std::vector<TDueReminder> due;
   for (TADOQuery& rows = statement.Rows(); !rows.Eof(); rows.Next()) {
     TDueReminder r;
