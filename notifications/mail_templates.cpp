@@ -32,7 +32,7 @@ std::vector<std::string> SplitTemplateName(std::string_view mid) {
 // Name order: letter case ignored first, so that "Body.html" and "body.txt" sort as people read
 // them; equal names then by their bytes, so the order is total.
 bool NameLess(const std::string& a, const std::string& b) {
-  const std::string la = mail::ToLowerAscii(a), lb = mail::ToLowerAscii(b);
+  const std::string la = ToLowerAscii(a), lb = ToLowerAscii(b);
   return la != lb ? la < lb : a < b;
 }
 
@@ -44,7 +44,7 @@ std::optional<fs::path> ResolveIgnoringCase(const fs::path& dir, const std::stri
   std::optional<std::string> best;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     const std::string entry_name = entry.path().filename().string();
-    if (mail::EqualsIgnoreCase(entry_name, name) && (!best || NameLess(entry_name, *best))) {
+    if (EqualsIgnoreCaseAscii(entry_name, name) && (!best || NameLess(entry_name, *best))) {
       best = entry_name;
     }
   }
@@ -171,14 +171,14 @@ std::string MainTemplateProducerHTMLTag(std::string_view tag, const TTagParams& 
                                         const TSettingsList& settings) {
   bool encode = false;
   for (const auto& [key, value] : params) {
-    if (mail::EqualsIgnoreCase(key, "encode")) {
+    if (EqualsIgnoreCaseAscii(key, "encode")) {
       encode = value == "1";
       break;
     }
   }
   // The decryption script's base address is a setting nothing provides, so the tag has no
   // address to give.
-  if (mail::EqualsIgnoreCase(tag, "decryptscript")) return {};
+  if (EqualsIgnoreCaseAscii(tag, "decryptscript")) return {};
   if (tag.empty() || encode) return {};
   return settings.Value(tag);
 }
