@@ -23,6 +23,9 @@ import time
 import unittest
 
 PROGRAM = None
+# Pause and continue take milliseconds; the bound is the promise (a second), widened for
+# sanitizer builds by PARLEVO_TEST_TIME_SCALE.
+CONTROL_LIMIT = 1.0 * float(os.environ.get("PARLEVO_TEST_TIME_SCALE", "1"))
 DIST = None
 KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Orvalen\Parlevo for ZyntWare"
 PBX_ADDRESS = "127.0.0.2"
@@ -69,9 +72,14 @@ def connect(port, source="127.0.0.1", timeout=5):
 
 
 def accepts(port):
+    # A SYN that meets the listener as it closes is dropped and sent again only a second later;
+    # a short bound keeps that retry out of the timings (the caller polls again).
     with socket.socket() as sock:
-        sock.settimeout(2)
-        return sock.connect_ex(("127.0.0.1", port)) == 0
+        sock.settimeout(0.2)
+        try:
+            return sock.connect_ex(("127.0.0.1", port)) == 0
+        except OSError:
+            return False
 
 
 def wait_until(condition, bound):
@@ -276,15 +284,15 @@ class Control(Running):
         time.sleep(0.05)
         began = time.monotonic()
         self.service.process.send_signal(signal.SIGUSR1)
-        self.assertTrue(wait_until(lambda: not accepts(self.service.port), 1.0))
-        self.assertLess(time.monotonic() - began, 1.0)
+        self.assertTrue(wait_until(lambda: not accepts(self.service.port), CONTROL_LIMIT))
+        self.assertLess(time.monotonic() - began, CONTROL_LIMIT)
         # The paused service closed the client's connection too.
         slow.settimeout(1.0)
         self.assertEqual(slow.recv(100), b"")
         began = time.monotonic()
         self.service.process.send_signal(signal.SIGUSR2)
-        self.assertTrue(wait_until(lambda: accepts(self.service.port), 1.0))
-        self.assertLess(time.monotonic() - began, 1.0)
+        self.assertTrue(wait_until(lambda: accepts(self.service.port), CONTROL_LIMIT))
+        self.assertLess(time.monotonic() - began, CONTROL_LIMIT)
         self.assertLookupAnswers()
         slow.close()
         self.assertEqual(self.service.stop(bound=5), 0)
