@@ -8,6 +8,7 @@
 #include "participants/send_mail_helper.h"
 #include "participants/teilnehmer_addressbook.h"
 #include "participants/teilnehmer_common.h"
+#include "platform/ascii_text.h"
 #include "service/database.h"
 #include "service/sql_values.h"
 #include "webservice/base64.h"
@@ -19,8 +20,6 @@ namespace {
 
 using teilnehmer::FlagSlot;
 using teilnehmer::IntSlot;
-using teilnehmer::RunStatement;
-using teilnehmer::SameName;
 using teilnehmer::TActionTrace;
 using teilnehmer::TRejectedValue;
 
@@ -68,14 +67,79 @@ struct TCopiedMember {
     return member_id + "|" + languagecode + "|" + membersvisible + "|" + listen_only;
   }
   bool SameAs(const TCopiedMember& o) const {
-    return SameName(member_id, o.member_id) && SameName(languagecode, o.languagecode) &&
-           SameName(membersvisible, o.membersvisible) && SameName(listen_only, o.listen_only);
+    return EqualsIgnoreCaseAscii(member_id, o.member_id) &&
+           EqualsIgnoreCaseAscii(languagecode, o.languagecode) &&
+           EqualsIgnoreCaseAscii(membersvisible, o.membersvisible) &&
+           EqualsIgnoreCaseAscii(listen_only, o.listen_only);
   }
 };
 
 void Answer(TActionTrace& trace, std::string& result, int code, std::string_view description) {
   result = CreateResultXML(code, description, "");
   trace.Result(result);
+}
+
+// The fields of an "inviteOne" request, each logged as it is read.
+struct TInviteOne {
+  std::string durchwahl, konferenz_id, gastgeber, anrede, titel, name, vorname, email, firma,
+      projekt, mobil, minzeit, maxzeit, listenonly, languagecode, membersvisible;
+};
+
+TInviteOne ReadInviteOne(pugi::xml_node root, TActionTrace& trace) {
+  TInviteOne r;
+  r.durchwahl = Field(root, trace, "durchwahl");
+  r.konferenz_id = Field(root, trace, "KonferenzID");
+  r.gastgeber = Field(root, trace, "gastgeber");
+  r.anrede = Field(root, trace, "anrede");
+  r.titel = Base64Field(root, trace, "titel");
+  r.name = Base64Field(root, trace, "name");
+  r.vorname = Base64Field(root, trace, "vorname");
+  r.email = Field(root, trace, "email");
+  r.firma = Base64Field(root, trace, "firma");
+  r.projekt = Base64Field(root, trace, "projekt");
+  r.mobil = Field(root, trace, "mobil");
+  r.minzeit = Field(root, trace, "minzeit");
+  r.maxzeit = Field(root, trace, "maxzeit");
+  r.listenonly = Field(root, trace, "listenonly");
+  r.languagecode = Field(root, trace, "languagecode");
+  r.membersvisible = Field(root, trace, "membersvisible");
+  return r;
+}
+
+// The checked slot texts of the membership insert.
+struct TMembershipSlots {
+  std::string conference, host, listen_only, visible;
+};
+
+// The key of the address-book member the request names (found holds it), or of the member added
+// for it (found stays empty).
+TStatementValue<std::string> FindOrAddMember(const TInviteOne& r, TActionTrace& trace,
+                                             std::string& found) {
+  if (Participants_Exists(r.name, r.vorname, r.email, found)) return found;
+  const std::string sql =
+      "INSERT INTO [members] ([sex],[title],[name],[firstname],[email],[sms],[company],"
+      "[project],[language]) VALUES(" +
+      SqlText(r.anrede) + ", " + SqlText(r.titel) + ", " + SqlText(r.name) + ", " +
+      SqlText(r.vorname) + ", " + SqlText(r.email) + ", " + SqlText(r.mobil) + ", " +
+      SqlText(r.firma) + ", " + SqlText(r.projekt) + ", " + SqlText(r.languagecode) + ")";
+  TActionStatement insert = trace.Statements();
+  if (const TStatementStatus added = trace.Checked(insert.Run(sql, false)); !added) return added;
+  const TStatementValue<int> id = trace.Checked(insert.AutoWert());
+  if (!id) return TStatementStatus::Failed(id.message());
+  return std::to_string(*id);
+}
+
+// Whether the member (as found in the address book; empty for one just added) already belongs
+// to the conference.
+TStatementValue<bool> IsMemberOf(const std::string& found, const std::string& conference,
+                                 TActionTrace& trace) {
+  TActionStatement query = trace.Statements();
+  const TStatementStatus selected = trace.Checked(
+      query.Run("SELECT * FROM [conferenceMembers] WHERE memberID LIKE " + SqlLikeText(found) +
+                    " AND conferenceID LIKE " + SqlLikeText(conference),
+                true));
+  if (!selected) return selected;
+  return !query.Rows().Eof();
 }
 
 }  // namespace
@@ -90,90 +154,46 @@ void Participant_AddToConference(pugi::xml_document& request, pugi::xml_document
   result = "error";
   TActionTrace trace("Teilnehmer::Participant_AddToConference");
   trace.Documents(request, response);
-  const pugi::xml_node root = request.document_element();
-  const std::string durchwahl = Field(root, trace, "durchwahl");
-  const std::string konferenz_id = Field(root, trace, "KonferenzID");
-  const std::string gastgeber = Field(root, trace, "gastgeber");
-  const std::string anrede = Field(root, trace, "anrede");
-  const std::string titel = Base64Field(root, trace, "titel");
-  const std::string name = Base64Field(root, trace, "name");
-  const std::string vorname = Base64Field(root, trace, "vorname");
-  const std::string email = Field(root, trace, "email");
-  const std::string firma = Base64Field(root, trace, "firma");
-  const std::string projekt = Base64Field(root, trace, "projekt");
-  const std::string mobil = Field(root, trace, "mobil");
-  const std::string minzeit = Field(root, trace, "minzeit");
-  const std::string maxzeit = Field(root, trace, "maxzeit");
-  const std::string listenonly = Field(root, trace, "listenonly");
-  const std::string languagecode = Field(root, trace, "languagecode");
-  const std::string membersvisible = Field(root, trace, "membersvisible");
+  const TInviteOne invite = ReadInviteOne(request.document_element(), trace);
 
   // The slots of the membership insert are checked before anything is written, so that a value
   // the insert would refuse leaves no member row behind either.
-  std::string conference, host, listen_only, visible;
+  TMembershipSlots slots;
   try {
-    conference = IntSlot("KonferenzID", konferenz_id);
-    host = FlagSlot("gastgeber", gastgeber);
-    listen_only = FlagSlot("listenonly", listenonly);
-    visible = FlagSlot("membersvisible", membersvisible);
+    slots = {IntSlot("KonferenzID", invite.konferenz_id), FlagSlot("gastgeber", invite.gastgeber),
+             FlagSlot("listenonly", invite.listenonly),
+             FlagSlot("membersvisible", invite.membersvisible)};
   } catch (const TRejectedValue& e) {
     trace.Error(e.what());
     return Answer(trace, result, -999, e.what());
   }
 
   std::lock_guard lock(teilnehmer::MembershipWriteLock());
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-
   std::string found;
-  std::string member_id;
-  if (Participants_Exists(name, vorname, email, found)) {
-    member_id = found;
-  } else {
-    const std::string sql =
-        "INSERT INTO [members] ([sex],[title],[name],[firstname],[email],[sms],[company],"
-        "[project],[language]) VALUES(" +
-        SqlText(anrede) + ", " + SqlText(titel) + ", " + SqlText(name) + ", " + SqlText(vorname) +
-        ", " + SqlText(email) + ", " + SqlText(mobil) + ", " + SqlText(firma) + ", " +
-        SqlText(projekt) + ", " + SqlText(languagecode) + ")";
-    int new_id = 0;
-    if (!RunStatement(trace, query, sql, false, error)) return Answer(trace, result, -999, error);
-    if (!GetAutoWert(query, new_id, error)) {
-      FreeADOQuery(query);
-      trace.Error(error);
-      return Answer(trace, result, -999, error);
-    }
-    FreeADOQuery(query);
-    member_id = std::to_string(new_id);
-  }
-  trace.Value("memberID", member_id);
+  const TStatementValue<std::string> member_id = FindOrAddMember(invite, trace, found);
+  if (!member_id) return Answer(trace, result, -999, member_id.message());
+  trace.Value("memberID", *member_id);
 
-  const std::string duplicate_sql = "SELECT * FROM [conferenceMembers] WHERE memberID LIKE " +
-                                    SqlLikeText(found) + " AND conferenceID LIKE " +
-                                    SqlLikeText(conference);
-  if (!RunStatement(trace, query, duplicate_sql, true, error)) {
-    return Answer(trace, result, -999, error);
-  }
-  const bool duplicate = !query->Eof();
-  FreeADOQuery(query);
-  if (duplicate) {
+  const TStatementValue<bool> duplicate = IsMemberOf(found, slots.conference, trace);
+  if (!duplicate) return Answer(trace, result, -999, duplicate.message());
+  if (*duplicate) {
     trace.Warning("Already a participant of the conference");
     return Answer(trace, result, -1, ParticipantExistsText(-1));
   }
 
-  const std::optional<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace, error);
-  if (!pin) return Answer(trace, result, -999, error);
+  const TStatementValue<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace);
+  if (!pin) return Answer(trace, result, -999, pin.message());
   trace.Value("PIN", *pin);
 
-  const std::string insert_sql = "INSERT INTO [conferenceMembers] VALUES (" + member_id + ", " +
-                                 conference + ", " + host + ", false, " + SqlText(languagecode) +
-                                 ", " + SqlText(*pin) + ", " + SqlText(durchwahl) + ", " +
-                                 SqlText(minzeit) + ", " + SqlText(maxzeit) + ", false, false, " +
-                                 listen_only + ", false, " + visible + ")";
-  if (!RunStatement(trace, query, insert_sql, false, error)) {
-    return Answer(trace, result, -999, error);
+  const std::string insert_sql =
+      "INSERT INTO [conferenceMembers] VALUES (" + *member_id + ", " + slots.conference + ", " +
+      slots.host + ", false, " + SqlText(invite.languagecode) + ", " + SqlText(*pin) + ", " +
+      SqlText(invite.durchwahl) + ", " + SqlText(invite.minzeit) + ", " + SqlText(invite.maxzeit) +
+      ", false, false, " + slots.listen_only + ", false, " + slots.visible + ")";
+  TActionStatement insert = trace.Statements();
+  if (const TStatementStatus added = trace.Checked(insert.Run(insert_sql, false)); !added) {
+    return Answer(trace, result, -999, added.message());
   }
-  FreeADOQuery(query);
   Answer(trace, result, 0, "Teilnehmer erfolgreich angelegt");
 }
 
@@ -188,13 +208,12 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
   const std::string minzeit = Field(root, trace, "minzeit");
   const std::string maxzeit = Field(root, trace, "maxzeit");
 
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
   std::vector<TCopiedMember> entries;
   std::string last_source;
   bool any_source = false;
   for (pugi::xml_node child : root.children()) {
-    if (child.type() != pugi::node_element || !SameName(child.name(), "KonferenzIDVon")) {
+    if (child.type() != pugi::node_element ||
+        !EqualsIgnoreCaseAscii(child.name(), "KonferenzIDVon")) {
       trace.Value("Ignore", child.name());
       continue;
     }
@@ -209,16 +228,18 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
       trace.Error(e.what());
       return Answer(trace, result, -999, e.what());
     }
-    const std::string sql =
+    TActionStatement members = trace.Statements();
+    const TStatementStatus selected = trace.Checked(members.Run(
         "SELECT memberID, languagecode, membersvisible, listenOnly FROM [conferenceMembers] "
         "WHERE conferenceID=" +
-        source;
-    if (!RunStatement(trace, query, sql, true, error)) return Answer(trace, result, -999, error);
-    for (; !query->Eof(); query->Next()) {
+            source,
+        true));
+    if (!selected) return Answer(trace, result, -999, selected.message());
+    for (TADOQuery& row = members.Rows(); !row.Eof(); row.Next()) {
       TCopiedMember entry{
-          query->FieldByName("memberID").AsString(), query->FieldByName("languagecode").AsString(),
-          teilnehmer::NormaliseFlagText(query->FieldByName("membersvisible").AsString()),
-          teilnehmer::NormaliseFlagText(query->FieldByName("listenOnly").AsString())};
+          row.FieldByName("memberID").AsString(), row.FieldByName("languagecode").AsString(),
+          teilnehmer::NormaliseFlagText(row.FieldByName("membersvisible").AsString()),
+          teilnehmer::NormaliseFlagText(row.FieldByName("listenOnly").AsString())};
       bool known = false;
       for (const TCopiedMember& e : entries) known = known || e.SameAs(entry);
       if (!known) {
@@ -226,7 +247,6 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
         entries.push_back(std::move(entry));
       }
     }
-    FreeADOQuery(query);
   }
   if (!any_source) {
     trace.Error("No KonferenzIDVon in the request");
@@ -236,22 +256,19 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
 
   // The room and the proof that the conference exists come from the last source conference.
   const std::string last = IntSlot("KonferenzIDVon", last_source);
-  if (!RunStatement(trace, query, "SELECT starttime, endtime FROM [conferences] WHERE ID=" + last,
-                    true, error)) {
-    return Answer(trace, result, -999, error);
+  std::string room;
+  {
+    TActionStatement query = trace.Statements();
+    const TStatementStatus times = trace.Checked(
+        query.Run("SELECT starttime, endtime FROM [conferences] WHERE ID=" + last, true));
+    if (!times) return Answer(trace, result, -999, times.message());
+    if (query.Rows().Eof()) return Answer(trace, result, -999, "");
+    const TStatementStatus rooms =
+        trace.Checked(query.Run("SELECT room FROM [conferences] WHERE ID=" + last, true));
+    if (!rooms) return Answer(trace, result, -999, rooms.message());
+    if (query.Rows().Eof()) return Answer(trace, result, -999, "");
+    room = query.Rows().FieldByName("room").AsString();
   }
-  const bool exists = !query->Eof();
-  FreeADOQuery(query);
-  if (!exists) return Answer(trace, result, -999, "");
-  if (!RunStatement(trace, query, "SELECT room FROM [conferences] WHERE ID=" + last, true, error)) {
-    return Answer(trace, result, -999, error);
-  }
-  if (query->Eof()) {
-    FreeADOQuery(query);
-    return Answer(trace, result, -999, "");
-  }
-  const std::string room = query->FieldByName("room").AsString();
-  FreeADOQuery(query);
   trace.Value("room", room);
 
   std::string conference;
@@ -271,14 +288,14 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
       const std::string listen_only = FlagSlot("listenOnly", entry.listen_only);
       const std::string visible = FlagSlot("membersvisible", entry.membersvisible);
       std::lock_guard lock(teilnehmer::MembershipWriteLock());
-      const std::optional<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace, error);
-      if (!pin) return Answer(trace, result, -999, error);
+      const TStatementValue<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace);
+      if (!pin) return Answer(trace, result, -999, pin.message());
       sql += SqlText(*pin) + ", " + SqlText(room) + ", " + SqlText(minzeit) + ", " +
              SqlText(maxzeit) + ", false, false, " + listen_only + ", false, " + visible + ")";
-      if (!RunStatement(trace, query, sql, false, error)) {
-        return Answer(trace, result, -999, error);
+      TActionStatement insert = trace.Statements();
+      if (const TStatementStatus added = trace.Checked(insert.Run(sql, false)); !added) {
+        return Answer(trace, result, -999, added.message());
       }
-      FreeADOQuery(query);
     } catch (const TRejectedValue& e) {
       trace.Error(e.what());
       return Answer(trace, result, -999, e.what());
@@ -298,7 +315,8 @@ void DeleteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
   const TSendMailHelper send_mail = CurrentSendMailHelper();
 
   for (pugi::xml_node child : root.children()) {
-    if (child.type() != pugi::node_element || !SameName(child.name(), "TeilnehmerID")) continue;
+    if (child.type() != pugi::node_element || !EqualsIgnoreCaseAscii(child.name(), "TeilnehmerID"))
+      continue;
     const std::string teilnehmer_id = NodeText(child);
     trace.Value("TeilnehmerID", teilnehmer_id);
     std::string error;
@@ -325,14 +343,13 @@ void DeleteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
       FindXMLNode(answer_root, "Fehler", true).text().set("Mail konnte nicht gesendet werden");
     }
 
-    std::unique_ptr<TADOQuery> query;
-    if (!RunStatement(trace, query, sql, false, error)) {
-      GetQueryResultText(response, error);
+    TActionStatement remove = trace.Statements();
+    if (const TStatementStatus removed = trace.Checked(remove.Run(sql, false)); !removed) {
+      GetQueryResultText(response, removed.message());
       result = DocumentXMLText(response);
       trace.Result(result);
       return;
     }
-    FreeADOQuery(query);
   }
   FindXMLNode(answer_root, "Result", true).text().set("Konferenz-Teilnehmer gelöscht");
   result = DocumentXMLText(response);

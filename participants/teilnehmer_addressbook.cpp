@@ -5,6 +5,7 @@
 
 #include "logging/lg_auto.h"
 #include "participants/teilnehmer_common.h"
+#include "platform/ascii_text.h"
 #include "service/database.h"
 #include "service/sql_values.h"
 #include "webservice/base64.h"
@@ -15,8 +16,6 @@ namespace parlevo {
 namespace {
 
 using teilnehmer::FlagText;
-using teilnehmer::RunStatement;
-using teilnehmer::SameName;
 using teilnehmer::TActionTrace;
 
 std::string Field(pugi::xml_document& request, TActionTrace& trace, std::string_view name) {
@@ -43,16 +42,15 @@ bool Participants_Exists(std::string_view name, std::string_view firstname, std:
   trace.Value("Name", name);
   trace.Value("Firstname", firstname);
   trace.Value("EMail", email);
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (!RunStatement(trace, query, "SELECT * FROM [members]", true, error)) return false;
+  TActionStatement members = trace.Statements();
+  if (!trace.Checked(members.Run("SELECT * FROM [members]", true))) return false;
   bool found = false;
   try {
-    for (; !query->Eof(); query->Next()) {
-      if (SameName(query->FieldByName("name").AsString(), name) &&
-          SameName(query->FieldByName("firstname").AsString(), firstname) &&
-          SameName(query->FieldByName("email").AsString(), email)) {
-        id = query->FieldByName("ID").AsString();
+    for (TADOQuery& query = members.Rows(); !query.Eof(); query.Next()) {
+      if (EqualsIgnoreCaseAscii(query.FieldByName("name").AsString(), name) &&
+          EqualsIgnoreCaseAscii(query.FieldByName("firstname").AsString(), firstname) &&
+          EqualsIgnoreCaseAscii(query.FieldByName("email").AsString(), email)) {
+        id = query.FieldByName("ID").AsString();
         found = true;
         break;
       }
@@ -60,7 +58,7 @@ bool Participants_Exists(std::string_view name, std::string_view firstname, std:
   } catch (const std::exception& e) {
     logging::MainSession().LogException(e, trace.LogName());
   }
-  FreeADOQuery(query);
+  members.Release();
   trace.Value("ID", found ? id : std::string());
   return found;
 }
@@ -91,14 +89,12 @@ void Participants_Add(pugi::xml_document& request, pugi::xml_document& response,
           SqlText(anrede) + ", " + SqlText(titel) + ", " + SqlText(name) + ", " + SqlText(vorname) +
           ", " + SqlText(email) + ", " + SqlText(mobil) + ", " + SqlText(firma) + ", " +
           SqlText(projekt) + ", " + SqlText(sprache) + ")";
-      std::unique_ptr<TADOQuery> query;
-      std::string error;
-      if (!RunStatement(trace, query, sql, false, error)) {
-        result = CreateResultXML(-1, error, "");
+      TActionStatement insert = trace.Statements();
+      if (const TStatementStatus added = trace.Checked(insert.Run(sql, false)); !added) {
+        result = CreateResultXML(-1, added.message(), "");
         trace.Result(result);
         return;
       }
-      FreeADOQuery(query);
     }
   }
   result = CreateResultXML(0, "Teilnehmer zur Konferenz hinzugefügt", "");
@@ -110,16 +106,17 @@ void Participants_Get(pugi::xml_document& request, pugi::xml_document& response,
   result = "error";
   TActionTrace trace("Teilnehmer::Participants_Get");
   trace.Documents(request, response);
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (!RunStatement(trace, query, "SELECT * FROM [members]", true, error)) {
-    result = CreateResultXML(-1, error, "");
+  TActionStatement members = trace.Statements();
+  if (const TStatementStatus selected = trace.Checked(members.Run("SELECT * FROM [members]", true));
+      !selected) {
+    result = CreateResultXML(-1, selected.message(), "");
     trace.Result(result);
     return;
   }
+  TADOQuery& query = members.Rows();
   pugi::xml_node root = response.document_element();
-  if (query->Eof()) {
-    FreeADOQuery(query);
+  if (query.Eof()) {
+    members.Release();
     GetQueryResultText(response, "Fehler");
     result = DocumentXMLText(response);
     trace.Result(result);
@@ -129,29 +126,29 @@ void Participants_Get(pugi::xml_document& request, pugi::xml_document& response,
     SetElement(root, "Type", "GetTeilnehmer");
   }
   try {
-    for (; !query->Eof(); query->Next()) {
+    for (; !query.Eof(); query.Next()) {
       pugi::xml_node entry = root.append_child("Liste");
-      SetElement(entry, "TeilnehmerID", query->FieldByName("ID").AsString());
-      SetElement(entry, "Anrede", query->FieldByName("sex").AsString());
-      SetElement(entry, "Titel", Base64Encode(query->FieldByName("title").AsString()));
-      SetElement(entry, "Name", Base64Encode(query->FieldByName("name").AsString()));
-      SetElement(entry, "Vorname", Base64Encode(query->FieldByName("firstname").AsString()));
-      SetElement(entry, "Email", query->FieldByName("email").AsString());
-      SetElement(entry, "Mobil", query->FieldByName("sms").AsString());
-      SetElement(entry, "Firma", Base64Encode(query->FieldByName("company").AsString()));
-      SetElement(entry, "Projekt", Base64Encode(query->FieldByName("project").AsString()));
+      SetElement(entry, "TeilnehmerID", query.FieldByName("ID").AsString());
+      SetElement(entry, "Anrede", query.FieldByName("sex").AsString());
+      SetElement(entry, "Titel", Base64Encode(query.FieldByName("title").AsString()));
+      SetElement(entry, "Name", Base64Encode(query.FieldByName("name").AsString()));
+      SetElement(entry, "Vorname", Base64Encode(query.FieldByName("firstname").AsString()));
+      SetElement(entry, "Email", query.FieldByName("email").AsString());
+      SetElement(entry, "Mobil", query.FieldByName("sms").AsString());
+      SetElement(entry, "Firma", Base64Encode(query.FieldByName("company").AsString()));
+      SetElement(entry, "Projekt", Base64Encode(query.FieldByName("project").AsString()));
       SetElement(entry, "HideFromAddressbook",
-                 FlagText(query->FieldByName("HideFromAddressbook").AsBoolean()));
-      SetElement(entry, "Sprache", query->FieldByName("language").AsString());
+                 FlagText(query.FieldByName("HideFromAddressbook").AsBoolean()));
+      SetElement(entry, "Sprache", query.FieldByName("language").AsString());
     }
   } catch (const std::exception& e) {
-    FreeADOQuery(query);
+    members.Release();
     trace.Error(e.what());
     result = CreateResultXML(-1, e.what(), "");
     trace.Result(result);
     return;
   }
-  FreeADOQuery(query);
+  members.Release();
   SetElement(root, "result.code", "0");
   SetElement(root, "result.description", "");
   result = DocumentXMLText(response);
@@ -183,9 +180,10 @@ void Participants_UpdateAddressbook(pugi::xml_document& request, pugi::xml_docum
                             ", sms=" + SqlText(mobil) + ", company=" + SqlText(firma) +
                             ", project=" + SqlText(projekt) + ", [language]=" + SqlText(sprache) +
                             " WHERE ID=" + teilnehmer::IntSlot("TeilnehmerID", teilnehmerid);
-    std::unique_ptr<TADOQuery> query;
-    ok = RunStatement(trace, query, sql, false, error);
-    FreeADOQuery(query);
+    TActionStatement update = trace.Statements();
+    const TStatementStatus updated = trace.Checked(update.Run(sql, false));
+    ok = updated.ok();
+    error = updated.message();
   } catch (const teilnehmer::TRejectedValue& e) {
     error = e.what();
     trace.Error(error);

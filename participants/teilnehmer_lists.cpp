@@ -36,8 +36,8 @@ void LogEntry(pugi::xml_node entry) {
 }
 
 // The conference's ID for the statements, or the statement's failure written into the answer.
-std::optional<std::string> ConferenceSlot(TActionTrace& trace, pugi::xml_document& request,
-                                          pugi::xml_document& response) {
+TStatementValue<std::string> ConferenceSlot(TActionTrace& trace, pugi::xml_document& request,
+                                            pugi::xml_document& response) {
   const std::string konferenz_id =
       NodeText(FindXMLNode(request.document_element(), "KonferenzID", true));
   trace.Value("KonferenzID", konferenz_id);
@@ -46,7 +46,7 @@ std::optional<std::string> ConferenceSlot(TActionTrace& trace, pugi::xml_documen
   } catch (const teilnehmer::TRejectedValue& e) {
     trace.Error(e.what());
     GetQueryResultText(response, e.what());
-    return std::nullopt;
+    return TStatementStatus::Failed(e.what());
   }
 }
 
@@ -94,7 +94,7 @@ void GetKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response
   result = "error";
   TActionTrace trace(kLogName);
   trace.Documents(request, response);
-  const std::optional<std::string> k = ConferenceSlot(trace, request, response);
+  const TStatementValue<std::string> k = ConferenceSlot(trace, request, response);
   if (!k) {
     result = DocumentXMLText(response);
     trace.Result(result);
@@ -105,19 +105,19 @@ void GetKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response
       "conferenceMemberLog.to FROM " +
       MembershipJoin() + " WHERE conferences.ID=" + *k +
       " ORDER BY conferenceMembers.[memberID] ASC";
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (!teilnehmer::RunStatement(trace, query, sql, true, error)) {
-    GetQueryResultText(response, error);
+  TActionStatement statement = trace.Statements();
+  if (const TStatementStatus selected = trace.Checked(statement.Run(sql, true)); !selected) {
+    GetQueryResultText(response, selected.message());
     result = DocumentXMLText(response);
     trace.Result(result);
     return;
   }
+  TADOQuery& query = statement.Rows();
   pugi::xml_node root = response.document_element();
   TLanguageNames languages(trace);
   try {
-    for (; !query->Eof(); query->Next()) {
-      const TADOQuery& q = *query;
+    for (; !query.Eof(); query.Next()) {
+      const TADOQuery& q = query;
       const std::string from = q.FieldByName("from").AsString();
       const std::string to = q.FieldByName("to").AsString();
       const std::string& language =
@@ -157,7 +157,7 @@ void GetKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response
     logging::MainSession().LogException(e, kLogName);
     GetQueryResultText(response, e.what());
   }
-  FreeADOQuery(query);
+  statement.Release();
   result = DocumentXMLText(response);
   trace.Result(result);
 }
@@ -167,7 +167,7 @@ void GetKonfTeilnehmerMobile(pugi::xml_document& request, pugi::xml_document& re
   result = "error";
   TActionTrace trace(kLogName);
   trace.Documents(request, response);
-  const std::optional<std::string> k = ConferenceSlot(trace, request, response);
+  const TStatementValue<std::string> k = ConferenceSlot(trace, request, response);
   if (!k) {
     result = DocumentXMLText(response);
     trace.Result(result);
@@ -179,14 +179,14 @@ void GetKonfTeilnehmerMobile(pugi::xml_document& request, pugi::xml_document& re
       "SELECT conferenceMembers.*,  members.*,   conferenceMemberLog.from,   "
       "conferenceMemberLog.to FROM " +
       MembershipJoin() + " WHERE   conferences.ID=" + *k;
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (!teilnehmer::RunStatement(trace, query, sql, true, error)) {
-    GetQueryResultText(response, error);
+  TActionStatement statement = trace.Statements();
+  if (const TStatementStatus selected = trace.Checked(statement.Run(sql, true)); !selected) {
+    GetQueryResultText(response, selected.message());
     result = DocumentXMLText(response);
     trace.Result(result);
     return;
   }
+  TADOQuery& query = statement.Rows();
   struct Row {
     std::string t, k, a, f, from, to;
     bool visible = false;
@@ -209,8 +209,8 @@ void GetKonfTeilnehmerMobile(pugi::xml_document& request, pugi::xml_document& re
   };
   std::vector<Row> rows;
   try {
-    for (; !query->Eof(); query->Next()) {
-      const TADOQuery& q = *query;
+    for (; !query.Eof(); query.Next()) {
+      const TADOQuery& q = query;
       Row row;
       row.t = q.FieldByName("members.ID").AsString();
       row.k = q.FieldByName("conferenceID").AsString();
@@ -227,7 +227,7 @@ void GetKonfTeilnehmerMobile(pugi::xml_document& request, pugi::xml_document& re
   } catch (const std::exception& e) {
     logging::MainSession().LogException(e, kLogName);
   }
-  FreeADOQuery(query);
+  statement.Release();
 
   pugi::xml_node root = response.document_element();
   const auto append = [&](const Row& row) {

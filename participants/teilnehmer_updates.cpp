@@ -1,8 +1,7 @@
 #include "participants/teilnehmer_updates.h"
 
-#include <memory>
-
 #include "participants/teilnehmer_common.h"
+#include "platform/ascii_text.h"
 #include "platform/registry.h"
 #include "service/check_registry.h"
 #include "service/database.h"
@@ -17,7 +16,6 @@ namespace {
 
 using teilnehmer::FlagSlot;
 using teilnehmer::IntSlot;
-using teilnehmer::RunStatement;
 using teilnehmer::TActionTrace;
 using teilnehmer::TRejectedValue;
 
@@ -63,10 +61,10 @@ void Participants_UpdateConferenceData(pugi::xml_document& request, pugi::xml_do
         ", [languagecode]=" + SqlText(languagecode) +
         " WHERE memberID=" + IntSlot("TeilnehmerID", teilnehmer_id) +
         " AND conferenceID=" + IntSlot("KonferenzID", konferenz_id);
-    std::unique_ptr<TADOQuery> query;
-    const bool ok = RunStatement(trace, query, sql, false, error);
-    FreeADOQuery(query);
-    if (ok) return Answer(trace, result, 0, "Teilnehmerdaten (Konferenz) aktualisiert");
+    TActionStatement update = trace.Statements();
+    const TStatementStatus updated = trace.Checked(update.Run(sql, false));
+    if (updated) return Answer(trace, result, 0, "Teilnehmerdaten (Konferenz) aktualisiert");
+    error = updated.message();
   } catch (const TRejectedValue& e) {
     error = e.what();
     trace.Error(error);
@@ -80,7 +78,7 @@ void Participants_Kick(pugi::xml_document& request, pugi::xml_document& response
   TActionTrace trace("Teilnehmer::Participants_Kick");
   trace.Documents(request, response);
   for (pugi::xml_node entry : request.document_element().children()) {
-    if (entry.type() != pugi::node_element || !teilnehmer::SameName(entry.name(), "teilnehmer")) {
+    if (entry.type() != pugi::node_element || !EqualsIgnoreCaseAscii(entry.name(), "teilnehmer")) {
       continue;
     }
     const std::string teilnehmer_id = Field(entry, trace, "teilnehmerid");
@@ -90,10 +88,10 @@ void Participants_Kick(pugi::xml_document& request, pugi::xml_document& response
       const std::string sql = "UPDATE [conferenceMembers] SET kick=true WHERE memberID=" +
                               IntSlot("teilnehmerid", teilnehmer_id) +
                               " AND conferenceID=" + IntSlot("konferenzid", konferenz_id);
-      std::unique_ptr<TADOQuery> query;
-      const bool ok = RunStatement(trace, query, sql, false, error);
-      FreeADOQuery(query);
-      if (ok) continue;
+      TActionStatement update = trace.Statements();
+      const TStatementStatus kicked = trace.Checked(update.Run(sql, false));
+      if (kicked) continue;
+      error = kicked.message();
     } catch (const TRejectedValue& e) {
       error = e.what();
       trace.Error(error);
@@ -109,33 +107,34 @@ void Participants_GetLog(pugi::xml_document& request, pugi::xml_document& respon
   TActionTrace trace("Teilnehmer::Participants_GetLog");
   trace.Documents(request, response);
   const std::string konferenz_id = Field(request.document_element(), trace, "KonferenzID");
-  std::string error;
-  std::unique_ptr<TADOQuery> query;
+  TActionStatement query = trace.Statements();
   try {
     const std::string sql =
         "SELECT  [members].name,  [conferenceMemberLog].from,  [conferenceMemberLog].to  FROM "
         "[conferenceMemberLog], [members] WHERE [members].ID=[conferenceMemberLog].memberID AND "
         "conferenceID=" +
         IntSlot("KonferenzID", konferenz_id);
-    if (!RunStatement(trace, query, sql, true, error)) return Answer(trace, result, -1, error);
+    if (const TStatementStatus selected = trace.Checked(query.Run(sql, true)); !selected) {
+      return Answer(trace, result, -1, selected.message());
+    }
   } catch (const TRejectedValue& e) {
     trace.Error(e.what());
     return Answer(trace, result, -1, e.what());
   }
   pugi::xml_node root = response.document_element();
   try {
-    for (; !query->Eof(); query->Next()) {
+    for (TADOQuery& rows = query.Rows(); !rows.Eof(); rows.Next()) {
       pugi::xml_node entry = root.append_child("Liste");
-      SetElement(entry, "Name", query->FieldByName("name").AsString());
-      SetElement(entry, "Von", query->FieldByName("from").AsString());
-      SetElement(entry, "Bis", query->FieldByName("to").AsString());
+      SetElement(entry, "Name", rows.FieldByName("name").AsString());
+      SetElement(entry, "Von", rows.FieldByName("from").AsString());
+      SetElement(entry, "Bis", rows.FieldByName("to").AsString());
     }
   } catch (const std::exception& e) {
-    FreeADOQuery(query);
+    query.Release();
     trace.Error(e.what());
     return Answer(trace, result, -1, e.what());
   }
-  FreeADOQuery(query);
+  query.Release();
   SetElement(root, "result.code", "0");
   SetElement(root, "result.description", "");
   result = DocumentXMLText(response);
