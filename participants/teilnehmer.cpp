@@ -18,8 +18,11 @@
 namespace parlevo {
 namespace {
 
+using teilnehmer::Answer;
 using teilnehmer::FlagSlot;
 using teilnehmer::IntSlot;
+using teilnehmer::LoggedBase64Field;
+using teilnehmer::LoggedField;
 using teilnehmer::TActionTrace;
 using teilnehmer::TRejectedValue;
 
@@ -43,18 +46,6 @@ TSendMailHelper CurrentSendMailHelper() {
   return SendMailHelperSlot();
 }
 
-std::string Field(pugi::xml_node root, TActionTrace& trace, std::string_view name) {
-  std::string value = NodeText(FindXMLNode(root, name, true));
-  trace.Value(name, value);
-  return value;
-}
-
-std::string Base64Field(pugi::xml_node root, TActionTrace& trace, std::string_view name) {
-  std::string value = Base64Decode(NodeText(FindXMLNode(root, name, true)));
-  trace.Value(name, value);
-  return value;
-}
-
 // One membership to copy. Two sources give one entry when all four parts are equal, letter case
 // ignored.
 struct TCopiedMember {
@@ -74,35 +65,25 @@ struct TCopiedMember {
   }
 };
 
-void Answer(TActionTrace& trace, std::string& result, int code, std::string_view description) {
-  result = CreateResultXML(code, description, "");
-  trace.Result(result);
-}
-
 // The fields of an "inviteOne" request, each logged as it is read.
 struct TInviteOne {
-  std::string durchwahl, konferenz_id, gastgeber, anrede, titel, name, vorname, email, firma,
-      projekt, mobil, minzeit, maxzeit, listenonly, languagecode, membersvisible;
+  std::string durchwahl, konferenz_id, gastgeber;
+  teilnehmer::TMemberFields member;
+  std::string mobil, minzeit, maxzeit, listenonly, languagecode, membersvisible;
 };
 
 TInviteOne ReadInviteOne(pugi::xml_node root, TActionTrace& trace) {
   TInviteOne r;
-  r.durchwahl = Field(root, trace, "durchwahl");
-  r.konferenz_id = Field(root, trace, "KonferenzID");
-  r.gastgeber = Field(root, trace, "gastgeber");
-  r.anrede = Field(root, trace, "anrede");
-  r.titel = Base64Field(root, trace, "titel");
-  r.name = Base64Field(root, trace, "name");
-  r.vorname = Base64Field(root, trace, "vorname");
-  r.email = Field(root, trace, "email");
-  r.firma = Base64Field(root, trace, "firma");
-  r.projekt = Base64Field(root, trace, "projekt");
-  r.mobil = Field(root, trace, "mobil");
-  r.minzeit = Field(root, trace, "minzeit");
-  r.maxzeit = Field(root, trace, "maxzeit");
-  r.listenonly = Field(root, trace, "listenonly");
-  r.languagecode = Field(root, trace, "languagecode");
-  r.membersvisible = Field(root, trace, "membersvisible");
+  r.durchwahl = LoggedField(root, trace, "durchwahl");
+  r.konferenz_id = LoggedField(root, trace, "KonferenzID");
+  r.gastgeber = LoggedField(root, trace, "gastgeber");
+  r.member = teilnehmer::ReadMemberFields(root, trace);
+  r.mobil = LoggedField(root, trace, "mobil");
+  r.minzeit = LoggedField(root, trace, "minzeit");
+  r.maxzeit = LoggedField(root, trace, "maxzeit");
+  r.listenonly = LoggedField(root, trace, "listenonly");
+  r.languagecode = LoggedField(root, trace, "languagecode");
+  r.membersvisible = LoggedField(root, trace, "membersvisible");
   return r;
 }
 
@@ -115,13 +96,14 @@ struct TMembershipSlots {
 // for it (found stays empty).
 TStatementValue<std::string> FindOrAddMember(const TInviteOne& r, TActionTrace& trace,
                                              std::string& found) {
-  if (Participants_Exists(r.name, r.vorname, r.email, found)) return found;
+  const teilnehmer::TMemberFields& m = r.member;
+  if (Participants_Exists(m.name, m.vorname, m.email, found)) return found;
   const std::string sql =
       "INSERT INTO [members] ([sex],[title],[name],[firstname],[email],[sms],[company],"
       "[project],[language]) VALUES(" +
-      SqlText(r.anrede) + ", " + SqlText(r.titel) + ", " + SqlText(r.name) + ", " +
-      SqlText(r.vorname) + ", " + SqlText(r.email) + ", " + SqlText(r.mobil) + ", " +
-      SqlText(r.firma) + ", " + SqlText(r.projekt) + ", " + SqlText(r.languagecode) + ")";
+      SqlText(m.anrede) + ", " + SqlText(m.titel) + ", " + SqlText(m.name) + ", " +
+      SqlText(m.vorname) + ", " + SqlText(m.email) + ", " + SqlText(r.mobil) + ", " +
+      SqlText(m.firma) + ", " + SqlText(m.projekt) + ", " + SqlText(r.languagecode) + ")";
   TActionStatement insert = trace.Statements();
   if (const TStatementStatus added = trace.Checked(insert.Run(sql, false)); !added) return added;
   const TStatementValue<int> id = trace.Checked(insert.AutoWert());
@@ -203,10 +185,11 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
   TActionTrace trace("Teilnehmer::InviteKonfTeilnehmer");
   trace.Documents(request, response);
   const pugi::xml_node root = request.document_element();
-  Field(root, trace, "durchwahl");  // read for the log only: the source conference's room counts
-  const std::string konferenz_id = Field(root, trace, "KonferenzID");
-  const std::string minzeit = Field(root, trace, "minzeit");
-  const std::string maxzeit = Field(root, trace, "maxzeit");
+  LoggedField(root, trace,
+              "durchwahl");  // read for the log only: the source conference's room counts
+  const std::string konferenz_id = LoggedField(root, trace, "KonferenzID");
+  const std::string minzeit = LoggedField(root, trace, "minzeit");
+  const std::string maxzeit = LoggedField(root, trace, "maxzeit");
 
   std::vector<TCopiedMember> entries;
   std::string last_source;
@@ -311,7 +294,7 @@ void DeleteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
   trace.Documents(request, response);
   const pugi::xml_node root = request.document_element();
   pugi::xml_node answer_root = response.document_element();
-  const std::string konferenz_id = Field(root, trace, "KonferenzID");
+  const std::string konferenz_id = LoggedField(root, trace, "KonferenzID");
   const TSendMailHelper send_mail = CurrentSendMailHelper();
 
   for (pugi::xml_node child : root.children()) {

@@ -16,22 +16,11 @@ namespace parlevo {
 namespace {
 
 using teilnehmer::FlagText;
+using teilnehmer::SetElement;
 using teilnehmer::TActionTrace;
 
 std::string Field(pugi::xml_document& request, TActionTrace& trace, std::string_view name) {
-  std::string value = NodeText(FindXMLNode(request.document_element(), name, true));
-  trace.Value(name, value);
-  return value;
-}
-
-std::string Base64Field(pugi::xml_document& request, TActionTrace& trace, std::string_view name) {
-  std::string value = Base64Decode(NodeText(FindXMLNode(request.document_element(), name, true)));
-  trace.Value(name, value);
-  return value;
-}
-
-void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
-  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
+  return teilnehmer::LoggedField(request.document_element(), trace, name);
 }
 
 }  // namespace
@@ -68,27 +57,23 @@ void Participants_Add(pugi::xml_document& request, pugi::xml_document& response,
   result = "error";
   TActionTrace trace("Teilnehmer::Participants_Add");
   trace.Documents(request, response);
-  const std::string anrede = Field(request, trace, "anrede");
-  const std::string titel = Base64Field(request, trace, "titel");
-  const std::string name = Base64Field(request, trace, "name");
-  const std::string vorname = Base64Field(request, trace, "vorname");
-  const std::string email = Field(request, trace, "email");
-  const std::string firma = Base64Field(request, trace, "firma");
-  const std::string projekt = Base64Field(request, trace, "projekt");
-  const std::string sprache = Base64Field(request, trace, "sprache");
+  const teilnehmer::TMemberFields m =
+      teilnehmer::ReadMemberFields(request.document_element(), trace);
+  const std::string sprache =
+      teilnehmer::LoggedBase64Field(request.document_element(), trace, "sprache");
   const std::string mobil = Field(request, trace, "mobil");
 
   {
     // Test and insert as one step, so two equal requests at once store one member.
     std::lock_guard lock(teilnehmer::MembershipWriteLock());
     std::string id;
-    if (!Participants_Exists(name, vorname, email, id)) {
+    if (!Participants_Exists(m.name, m.vorname, m.email, id)) {
       const std::string sql =
           "INSERT INTO [members] ([sex],[title],[name],[firstname],[email],[sms],[company],"
           "[project],[language]) VALUES (" +
-          SqlText(anrede) + ", " + SqlText(titel) + ", " + SqlText(name) + ", " + SqlText(vorname) +
-          ", " + SqlText(email) + ", " + SqlText(mobil) + ", " + SqlText(firma) + ", " +
-          SqlText(projekt) + ", " + SqlText(sprache) + ")";
+          SqlText(m.anrede) + ", " + SqlText(m.titel) + ", " + SqlText(m.name) + ", " +
+          SqlText(m.vorname) + ", " + SqlText(m.email) + ", " + SqlText(mobil) + ", " +
+          SqlText(m.firma) + ", " + SqlText(m.projekt) + ", " + SqlText(sprache) + ")";
       TActionStatement insert = trace.Statements();
       if (const TStatementStatus added = trace.Checked(insert.Run(sql, false)); !added) {
         result = CreateResultXML(-1, added.message(), "");
@@ -161,24 +146,19 @@ void Participants_UpdateAddressbook(pugi::xml_document& request, pugi::xml_docum
   TActionTrace trace("Teilnehmer::Participants_UpdateAddressbook");
   trace.Documents(request, response);
   const std::string teilnehmerid = Field(request, trace, "teilnehmerid");
-  const std::string anrede = Field(request, trace, "anrede");
-  const std::string titel = Base64Field(request, trace, "titel");
-  const std::string name = Base64Field(request, trace, "name");
-  const std::string vorname = Base64Field(request, trace, "vorname");
-  const std::string email = Field(request, trace, "email");
-  const std::string firma = Base64Field(request, trace, "firma");
-  const std::string projekt = Base64Field(request, trace, "projekt");
+  const teilnehmer::TMemberFields m =
+      teilnehmer::ReadMemberFields(request.document_element(), trace);
   const std::string mobil = Field(request, trace, "mobil");
   const std::string sprache = Field(request, trace, "sprache");
 
   std::string error;
   bool ok = false;
   try {
-    const std::string sql = "UPDATE [members] SET sex=" + SqlText(anrede) +
-                            ", title=" + SqlText(titel) + ", name=" + SqlText(name) +
-                            ", firstname=" + SqlText(vorname) + ", email=" + SqlText(email) +
-                            ", sms=" + SqlText(mobil) + ", company=" + SqlText(firma) +
-                            ", project=" + SqlText(projekt) + ", [language]=" + SqlText(sprache) +
+    const std::string sql = "UPDATE [members] SET sex=" + SqlText(m.anrede) +
+                            ", title=" + SqlText(m.titel) + ", name=" + SqlText(m.name) +
+                            ", firstname=" + SqlText(m.vorname) + ", email=" + SqlText(m.email) +
+                            ", sms=" + SqlText(mobil) + ", company=" + SqlText(m.firma) +
+                            ", project=" + SqlText(m.projekt) + ", [language]=" + SqlText(sprache) +
                             " WHERE ID=" + teilnehmer::IntSlot("TeilnehmerID", teilnehmerid);
     TActionStatement update = trace.Statements();
     const TStatementStatus updated = trace.Checked(update.Run(sql, false));

@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 #include "service/check_registry.h"
 #include "service/sql_values.h"
+#include "webservice/base64.h"
 #include "webservice/helpers_conf_ex.h"
 #include "webservice/helpers_xml.h"
 
@@ -111,6 +112,39 @@ std::string FlagSlot(std::string_view slot, std::string_view value) {
   std::optional<std::string> checked = SqlFlag(value);
   if (!checked) throw TRejectedValue(SqlFlagError(slot, value));
   return *checked;
+}
+
+std::string LoggedField(pugi::xml_node parent, TActionTrace& trace, std::string_view name) {
+  std::string value = NodeText(FindXMLNode(parent, name, true));
+  trace.Value(name, value);
+  return value;
+}
+
+std::string LoggedBase64Field(pugi::xml_node parent, TActionTrace& trace, std::string_view name) {
+  std::string value = Base64Decode(NodeText(FindXMLNode(parent, name, true)));
+  trace.Value(name, value);
+  return value;
+}
+
+TMemberFields ReadMemberFields(pugi::xml_node parent, TActionTrace& trace) {
+  TMemberFields m;
+  m.anrede = LoggedField(parent, trace, "anrede");
+  m.titel = LoggedBase64Field(parent, trace, "titel");
+  m.name = LoggedBase64Field(parent, trace, "name");
+  m.vorname = LoggedBase64Field(parent, trace, "vorname");
+  m.email = LoggedField(parent, trace, "email");
+  m.firma = LoggedBase64Field(parent, trace, "firma");
+  m.projekt = LoggedBase64Field(parent, trace, "projekt");
+  return m;
+}
+
+void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
+  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
+}
+
+void Answer(TActionTrace& trace, std::string& result, int code, std::string_view description) {
+  result = CreateResultXML(code, description, "");
+  trace.Result(result);
 }
 
 std::string FlagText(bool value) {

@@ -66,6 +66,23 @@ class TRejectedValue : public std::runtime_error {
 std::string IntSlot(std::string_view slot, std::string_view value);
 std::string FlagSlot(std::string_view slot, std::string_view value);
 
+// A request field below parent (added when missing, as every reader of the request does), logged
+// under its name as it is read; the Base64 form is logged decoded.
+std::string LoggedField(pugi::xml_node parent, TActionTrace& trace, std::string_view name);
+std::string LoggedBase64Field(pugi::xml_node parent, TActionTrace& trace, std::string_view name);
+
+// The fields naming a member, read in this order wherever a request carries them.
+struct TMemberFields {
+  std::string anrede, titel, name, vorname, email, firma, projekt;
+};
+TMemberFields ReadMemberFields(pugi::xml_node parent, TActionTrace& trace);
+
+// Sets the text of the element at path below parent, made when missing.
+void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text);
+
+// The result envelope of the action as its answer, logged.
+void Answer(TActionTrace& trace, std::string& result, int code, std::string_view description);
+
 // The answer text of a flag: "-1" for true, "0" for false.
 std::string FlagText(bool value);
 

@@ -14,25 +14,12 @@
 namespace parlevo {
 namespace {
 
+using teilnehmer::Answer;
 using teilnehmer::FlagSlot;
 using teilnehmer::IntSlot;
+using teilnehmer::SetElement;
 using teilnehmer::TActionTrace;
 using teilnehmer::TRejectedValue;
-
-std::string Field(pugi::xml_node parent, TActionTrace& trace, std::string_view name) {
-  std::string value = NodeText(FindXMLNode(parent, name, true));
-  trace.Value(name, value);
-  return value;
-}
-
-void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
-  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
-}
-
-void Answer(TActionTrace& trace, std::string& result, int code, std::string_view description) {
-  result = CreateResultXML(code, description, "");
-  trace.Result(result);
-}
 
 }  // namespace
 
@@ -42,14 +29,14 @@ void Participants_UpdateConferenceData(pugi::xml_document& request, pugi::xml_do
   TActionTrace trace("Teilnehmer::Participants_UpdateConferenceData");
   trace.Documents(request, response);
   const pugi::xml_node root = request.document_element();
-  const std::string teilnehmer_id = Field(root, trace, "TeilnehmerID");
-  const std::string konferenz_id = Field(root, trace, "KonferenzID");
-  const std::string minzeit = Field(root, trace, "minzeit");
-  const std::string maxzeit = Field(root, trace, "maxzeit");
-  const std::string gastgeber = Field(root, trace, "gastgeber");
-  const std::string listen_only = Field(root, trace, "listenOnly");
-  const std::string languagecode = Field(root, trace, "languagecode");
-  const std::string membersvisible = Field(root, trace, "membersvisible");
+  const std::string teilnehmer_id = teilnehmer::LoggedField(root, trace, "TeilnehmerID");
+  const std::string konferenz_id = teilnehmer::LoggedField(root, trace, "KonferenzID");
+  const std::string minzeit = teilnehmer::LoggedField(root, trace, "minzeit");
+  const std::string maxzeit = teilnehmer::LoggedField(root, trace, "maxzeit");
+  const std::string gastgeber = teilnehmer::LoggedField(root, trace, "gastgeber");
+  const std::string listen_only = teilnehmer::LoggedField(root, trace, "listenOnly");
+  const std::string languagecode = teilnehmer::LoggedField(root, trace, "languagecode");
+  const std::string membersvisible = teilnehmer::LoggedField(root, trace, "membersvisible");
 
   std::string error;
   try {
@@ -81,8 +68,8 @@ void Participants_Kick(pugi::xml_document& request, pugi::xml_document& response
     if (entry.type() != pugi::node_element || !EqualsIgnoreCaseAscii(entry.name(), "teilnehmer")) {
       continue;
     }
-    const std::string teilnehmer_id = Field(entry, trace, "teilnehmerid");
-    const std::string konferenz_id = Field(entry, trace, "konferenzid");
+    const std::string teilnehmer_id = teilnehmer::LoggedField(entry, trace, "teilnehmerid");
+    const std::string konferenz_id = teilnehmer::LoggedField(entry, trace, "konferenzid");
     std::string error;
     try {
       const std::string sql = "UPDATE [conferenceMembers] SET kick=true WHERE memberID=" +
@@ -106,7 +93,8 @@ void Participants_GetLog(pugi::xml_document& request, pugi::xml_document& respon
   result = "error";
   TActionTrace trace("Teilnehmer::Participants_GetLog");
   trace.Documents(request, response);
-  const std::string konferenz_id = Field(request.document_element(), trace, "KonferenzID");
+  const std::string konferenz_id =
+      teilnehmer::LoggedField(request.document_element(), trace, "KonferenzID");
   TActionStatement query = trace.Statements();
   try {
     const std::string sql =
@@ -146,7 +134,8 @@ void GetSalutation(pugi::xml_document& request, pugi::xml_document& response, st
   trace.Documents(request, response);
   pugi::xml_node root = response.document_element();
   SetElement(root, "Type", "getSalutation");
-  const std::string languagecode = Field(request.document_element(), trace, "languagecode");
+  const std::string languagecode =
+      teilnehmer::LoggedField(request.document_element(), trace, "languagecode");
   pugi::xml_document language;
   LoadLanguageFile(language, ExeFolder(), languagecode);
   pugi::xml_node salutation = root.append_child("Salutation");
