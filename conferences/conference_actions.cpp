@@ -17,15 +17,8 @@
 namespace parlevo {
 namespace {
 
-using konferenzraum::AnswerRoot;
-using konferenzraum::DateTimeField;
-using konferenzraum::Field;
-using konferenzraum::RepeatedFields;
-using konferenzraum::SetChild;
-using konferenzraum::Statement;
-using konferenzraum::Trace;
-using konferenzraum::TraceException;
-using konferenzraum::TraceNotConnected;
+// The debug log lines, statements and request fields of every room and conference action.
+using namespace konferenzraum;  // NOLINT(google-build-using-namespace)
 using logging::MainSession;
 using logging::TLgLevel;
 using logging::TLgMethodScope;
@@ -352,7 +345,7 @@ void Conferences_GetAt(pugi::xml_document& request, pugi::xml_document& response
     } catch (const std::exception& e) {
       return fail(e.what());
     }
-    konferenzraum::WriteSuccessResult(root);
+    WriteSuccessResult(root);
     result = DocumentXMLText(response);
   } catch (const std::exception& e) {
     TraceException(action, e.what());

@@ -17,15 +17,9 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing_support::At;
 using testing_support::ChildNames;
+using testing_support::Envelope;
 using testing_support::InstallFolderTest;
-
-std::string Request(const std::string& action, const std::string& fields) {
-  return testing_support::ActionRequestText(action, fields);
-}
-
-std::string Envelope(int code, const std::string& description, const std::string& add = "") {
-  return CreateResultXML(code, description, add);
-}
+using testing_support::Request;
 
 TEST(XMLTimeConversion, OffsetsMoveToTheLocalOffsetInForceNow) {
   setenv("TZ", "Europe/Berlin", 1);

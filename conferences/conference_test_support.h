@@ -29,8 +29,13 @@ inline TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
   return EncodeDateTime({y, mo, d, h, mi, s, 0});
 }
 
+// The result envelope of an answer.
+inline std::string Envelope(int code, const std::string& description, const std::string& add = "") {
+  return CreateResultXML(code, description, add);
+}
+
 // A request of the front end for the action with the given fields.
-inline std::string ActionRequestText(const std::string& action, const std::string& fields) {
+inline std::string Request(const std::string& action, const std::string& fields) {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?><Request><Action>" + action + "</Action>" +
          fields + "</Request>";
 }

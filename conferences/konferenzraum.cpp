@@ -16,15 +16,8 @@
 namespace parlevo {
 namespace {
 
-using konferenzraum::AnswerRoot;
-using konferenzraum::DateTimeField;
-using konferenzraum::Field;
-using konferenzraum::RepeatedFields;
-using konferenzraum::SetChild;
-using konferenzraum::Statement;
-using konferenzraum::Trace;
-using konferenzraum::TraceException;
-using konferenzraum::TraceNotConnected;
+// The debug log lines, statements and request fields of every room and conference action.
+using namespace konferenzraum;  // NOLINT(google-build-using-namespace)
 using logging::MainSession;
 using logging::TLgMethodScope;
 
@@ -232,7 +225,7 @@ void GetRaeumeAt(pugi::xml_document& request, pugi::xml_document& response, std:
       result = CreateResultXML(-1, listed.message(), "");
       return;
     }
-    konferenzraum::WriteSuccessResult(root);
+    WriteSuccessResult(root);
     result = DocumentXMLText(response);
   } catch (const std::exception& e) {
     TraceException("GetRaeume", e.what());

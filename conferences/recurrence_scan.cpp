@@ -56,17 +56,16 @@ TEnvelope ReadEnvelope(const std::string& result) {
 // series' PINs; a conference of a one-off series belongs to no series (no recurrence_id).
 std::string AddSeriesConference(const TRecurrence& series, const TPlannedConference& planned,
                                 std::optional<int32_t> recurrence_id) {
-  TConferenceRequest request;
-  request.Name = planned.Name;
-  request.Date = planned.Date;
-  request.EndDate = planned.EndDate;
-  request.StartTime = planned.StartTime;
-  request.EndTime = planned.EndTime;
-  request.Room = planned.Room;
-  request.PinHost = series.PinHost;
-  request.PinMember = series.PinMember;
-  request.PinListenOnly = series.PinListenOnly;
-  request.RecurrenceId = recurrence_id;
+  const TConferenceRequest request{.Name = planned.Name,
+                                   .Date = planned.Date,
+                                   .EndDate = planned.EndDate,
+                                   .StartTime = planned.StartTime,
+                                   .EndTime = planned.EndTime,
+                                   .Room = planned.Room,
+                                   .PinHost = series.PinHost,
+                                   .PinMember = series.PinMember,
+                                   .PinListenOnly = series.PinListenOnly,
+                                   .RecurrenceId = recurrence_id};
   const std::string text = ConferenceRequestText(request, LocalUtcOffsetMinutes(Now()));
   MainSession().LogText(TLgLevel::Debug, "Conference request", text);
   return RunActionRequest(&AddKonferenz, text);
@@ -221,12 +220,12 @@ void AddRecurrence_None(const TSeriesLock& held, const TRecurrence& series,
     return;
   }
   MainSession().LogMessage("Conference does not exist");
-  TPlannedConference one_off;
-  one_off.Date = series.StartDate;
-  one_off.StartTime = series.StartTime;
-  one_off.EndTime = series.EndTime;
-  one_off.Room = series.Room;
-  one_off.Name = series.Name;
+  const TPlannedConference one_off{.Date = series.StartDate,
+                                   .StartTime = series.StartTime,
+                                   .EndTime = series.EndTime,
+                                   .EndDate = std::nullopt,
+                                   .Room = series.Room,
+                                   .Name = series.Name};
   const std::string result = AddSeriesConference(series, one_off, std::nullopt);
   MainSession().LogString(TLgLevel::Debug, "AddKonferenz", result);
   const TEnvelope envelope = ReadEnvelope(result);
