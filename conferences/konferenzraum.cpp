@@ -21,10 +21,6 @@ using namespace konferenzraum;  // NOLINT(google-build-using-namespace)
 using logging::MainSession;
 using logging::TLgMethodScope;
 
-void TraceQuery(std::string_view action, std::string_view sql) {
-  Trace(action, std::string("Query: ") + std::string(sql));
-}
-
 // Runs one statement of an action that changes rows and answers with the envelope: code 0 with
 // the success text, or -1 with the database's message.
 void RunRoomStatement(std::string_view action, const std::string& sql,

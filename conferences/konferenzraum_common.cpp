@@ -24,6 +24,10 @@ void Trace(std::string_view action, std::string_view text) {
   WriteDebugLog(line);
 }
 
+void TraceQuery(std::string_view action, std::string_view sql) {
+  Trace(action, std::string("Query: ") + std::string(sql));
+}
+
 void TraceNotConnected(std::string_view action, std::string_view error) {
   Trace(action, std::string("Not connected to database: ") + std::string(error));
 }
@@ -33,9 +37,8 @@ void TraceException(std::string_view action, std::string_view message) {
 }
 
 TActionStatement Statement(std::string_view action, std::string connect_str) {
-  return TActionStatement(std::move(connect_str), [action = std::string(action)](auto sql) {
-    Trace(action, std::string("Query: ") + std::string(sql));
-  });
+  return TActionStatement(std::move(connect_str),
+                          [action = std::string(action)](auto sql) { TraceQuery(action, sql); });
 }
 
 std::string Field(pugi::xml_document& request, std::string_view name) {

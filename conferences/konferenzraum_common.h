@@ -20,6 +20,7 @@ namespace parlevo::konferenzraum {
 
 // "[Konferenzraum][<action>] <text>" into the debug log.
 void Trace(std::string_view action, std::string_view text);
+void TraceQuery(std::string_view action, std::string_view sql);
 void TraceNotConnected(std::string_view action, std::string_view error);
 void TraceException(std::string_view action, std::string_view message);
 
