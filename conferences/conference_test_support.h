@@ -6,12 +6,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <pugixml.hpp>
 
+#include "participants/teilnehmer_test_support.h"
 #include "platform/registry.h"
 #include "service/action_statement.h"
 #include "service/check_registry.h"
@@ -47,30 +47,21 @@ inline std::vector<std::string> ChildNames(pugi::xml_node node) {
   return names;
 }
 
-class InstallFolderTest : public ::testing::Test {
+// The member database's install folder, with the zone the conference times are written in and
+// the connection text the actions use.
+class InstallFolderTest : public MemberDatabaseTest {
  protected:
   void SetUp() override {
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
-    char tmpl[] = "/tmp/parlevo-conf-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    SetExeFolder(dir_ + "/");
-    SetRegistryFilePath(dir_ + "/registry.reg");
-    {
-      TRegistry registry;
-      ASSERT_TRUE(registry.OpenKey(kParlevoRegistryKey, true));
-      registry.WriteString("InstallPath", dir_ + "/");
-    }
+    MemberDatabaseTest::SetUp();
+    if (HasFatalFailure()) return;
     connect_str_ = UseConnectionString();
-    ASSERT_FALSE(connect_str_.empty());
-    ASSERT_TRUE(CreateDatabaseIfMissing(connect_str_));
-    ASSERT_TRUE(UpdateDB(connect_str_));
+    ASSERT_EQ(connect_str_, connstr_);
   }
 
   void TearDown() override {
-    db::CloseIdleConnections();
-    std::filesystem::remove_all(dir_);
+    MemberDatabaseTest::TearDown();
     unsetenv("TZ");
     tzset();
   }
@@ -79,13 +70,6 @@ class InstallFolderTest : public ::testing::Test {
   // answer document rooted "RESPONSE".
   std::string Call(const TActionHandler& handler, const std::string& request_text) {
     return RunActionRequest(handler, request_text);
-  }
-
-  // A statement that must succeed.
-  void Exec(const std::string& sql) {
-    TActionStatement statement(connect_str_);
-    const TStatementStatus status = statement.Run(sql, false);
-    ASSERT_TRUE(status) << sql << ": " << status.message();
   }
 
   // The rows of a select, every column as text.
@@ -116,7 +100,6 @@ class InstallFolderTest : public ::testing::Test {
     return node ? NodeText(node) : std::string("<missing>");
   }
 
-  std::string dir_;
   std::string connect_str_;
 };
 
