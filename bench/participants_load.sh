@@ -2,7 +2,7 @@
 # Load run of the dial-in lookup, by hand: wrk with 64 connections against the SOAP method
 # GetConferenceIDFromMemberPIN of the real program zyntparlevo, on 10,000 conferences with
 # 100,000 memberships (every PIN 00000-99999 taken, random PINs asked), and in the same run
-# against a bare cpp-httplib handler (webfront_bench_host). Prints requests per second, p50, p99
+# against a bare handler on the same transport (webfront_bench_host). Prints requests per second, p50, p99
 # and the ratio to the bare handler.
 #
 #   bench/participants_load.sh [BUILD_DIR] [SECONDS] [--no-index]
@@ -25,19 +25,7 @@ cp -r dist/Templates "$home/"
 # A first start makes the database as on a new installation; then it is filled.
 start_program "$build" "$home"
 stop_program
-sqlite3 "$home/Database/conference.mdb" <<SQL
-BEGIN;
-WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000)
-  INSERT INTO conferences (room, name, date, starttime, endtime)
-  SELECT '100', 'Konferenz ' || i, 46088, 46088.41666, 46088.45833 FROM n;
-WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999)
-  INSERT INTO members (sex, title, name, firstname, email, sms, company, project, language)
-  SELECT 'Herr', '', 'Name ' || i, 'Vorname', 'm' || i || '@example.org', '', 'Firma', '', 'ger'
-  FROM n;
-INSERT INTO conferenceMembers SELECT ID, 1 + (ID - 1) % 10000, ID % 10 = 0, 0, 'ger',
-  printf('%05d', ID - 1), '100', 46088.41666, 46088.45833, 0, 0, 0, 0, -1 FROM members;
-COMMIT;
-SQL
+fill_pin_database "$home"
 if [ "$no_index" = "--no-index" ]; then
   sqlite3 "$home/Database/conference.mdb" "DROP INDEX IF EXISTS conferenceMembers_pin;
     DROP INDEX IF EXISTS conferenceMembers_conference;

@@ -5,6 +5,8 @@
 #                                    the file when missing), starts the program and waits until
 #                                    the port accepts; sets program_pid and program_port
 #   stop_program                     SIGTERM, and waits for the program's end
+#   fill_pin_database HOME           10,000 conferences with 100,000 memberships (PINs
+#                                    00000-99999) into the database of a first start
 
 free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
@@ -33,4 +35,21 @@ stop_program() {
   kill -TERM "$program_pid" 2>/dev/null || true
   wait "$program_pid" 2>/dev/null || true
   program_pid=
+}
+
+fill_pin_database() {  # home
+  local home=$1
+  sqlite3 "$home/Database/conference.mdb" <<SQL
+BEGIN;
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000)
+  INSERT INTO conferences (room, name, date, starttime, endtime)
+  SELECT '100', 'Konferenz ' || i, 46088, 46088.41666, 46088.45833 FROM n;
+WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999)
+  INSERT INTO members (sex, title, name, firstname, email, sms, company, project, language)
+  SELECT 'Herr', '', 'Name ' || i, 'Vorname', 'm' || i || '@example.org', '', 'Firma', '', 'ger'
+  FROM n;
+INSERT INTO conferenceMembers SELECT ID, 1 + (ID - 1) % 10000, ID % 10 = 0, 0, 'ger',
+  printf('%05d', ID - 1), '100', 46088.41666, 46088.45833, 0, 0, 0, 0, -1 FROM members;
+COMMIT;
+SQL
 }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Load run of the web front, by hand: wrk with 64 connections against the SOAP methods getAmPm and
-# getLatestVersion of the real program zyntparlevo and, in the same run, against a bare
-# cpp-httplib handler that answers a fixed text (webfront_bench_host). Prints requests per second,
-# p50 and p99 of each and the ratio SOAP / bare.
+# getLatestVersion of the real program zyntparlevo and, in the same run, against a bare handler
+# on the same transport that answers a fixed text (webfront_bench_host). Prints requests per
+# second, p50 and p99 of each and the ratio SOAP / bare.
 #
 #   bench/webfront_load.sh [BUILD_DIR] [SECONDS]
 # The build needs -DPARLEVO_BUILD_BENCH=ON. Needs wrk and python3.

@@ -1,12 +1,11 @@
 #include "conferences/recurrence_handler.h"
 
-#include <pthread.h>
-
 #include <exception>
 #include <string>
 
 #include "conferences/recurrence_scan.h"
 #include "logging/lg_auto.h"
+#include "platform/thread_name.h"
 
 namespace parlevo {
 namespace {
@@ -14,18 +13,7 @@ namespace {
 using logging::MainSession;
 using logging::TLgMethodScope;
 
-// Linux keeps 15 characters of a thread's name.
-constexpr size_t kMaxThreadNameLength = 15;
-
-void SetThreadName(std::string_view name) {
-  pthread_setname_np(pthread_self(), PlatformThreadName(name).c_str());
-}
-
 }  // namespace
-
-std::string PlatformThreadName(std::string_view name) {
-  return std::string(name.substr(0, kMaxThreadNameLength));
-}
 
 TRecurrenceHandler::TRecurrenceHandler() : TRecurrenceHandler(TRecurrenceHandlerOptions{}) {}
 
@@ -46,7 +34,7 @@ TRecurrenceHandler::~TRecurrenceHandler() = default;
 void TRecurrenceHandler::Execute(const std::function<void()>& scan) noexcept {
   try {
     TLgMethodScope scope(MainSession(), "TRecurrenceHandler::Execute");
-    SetThreadName(kRecurrenceThreadName);
+    SetCurrentThreadName(kRecurrenceThreadName);
     try {
       scan();
     } catch (const std::exception& e) {

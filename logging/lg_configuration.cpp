@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "logging/lg_platform.h"
+#include "platform/ascii_text.h"
 #include "platform/text_codec.h"
 
 namespace parlevo::logging {
@@ -20,18 +21,7 @@ constexpr int64_t kMaxInt32 = std::numeric_limits<int32_t>::max();
 
 // Removes characters up to and including blank (controls, tabs, spaces) at both ends.
 std::string_view Trim(std::string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
-  return text.substr(begin, end - begin);
-}
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
+  return TrimAscii(text, kControlsAndBlank);
 }
 
 bool IsDigits(std::string_view text) {
@@ -84,15 +74,15 @@ std::string ReadWholeFile(const std::string& file_name) {
 // ---- TLgLookupTable ----
 
 void TLgLookupTable::Put(std::string_view key, std::string_view value) {
-  values_[Lower(key)] = std::string(value);
+  values_[ToLowerAscii(key)] = std::string(value);
 }
 
 void TLgLookupTable::Add(std::string_view key, std::string_view value) {
-  values_.try_emplace(Lower(key), value);
+  values_.try_emplace(ToLowerAscii(key), value);
 }
 
 bool TLgLookupTable::Contains(std::string_view key) const {
-  return values_.find(Lower(key)) != values_.end();
+  return values_.find(ToLowerAscii(key)) != values_.end();
 }
 
 void TLgLookupTable::Clear() {
@@ -100,7 +90,7 @@ void TLgLookupTable::Clear() {
 }
 
 const std::string* TLgLookupTable::Find(std::string_view key) const {
-  auto it = values_.find(Lower(key));
+  auto it = values_.find(ToLowerAscii(key));
   return it == values_.end() ? nullptr : &it->second;
 }
 
@@ -114,7 +104,7 @@ std::string TLgLookupTable::GetStringValue(std::string_view key,
 bool TLgLookupTable::GetBooleanValue(std::string_view key, bool default_value) const {
   const std::string* value = Find(key);
   if (value == nullptr || Trim(*value).empty()) return default_value;
-  std::string word = Lower(Trim(*value));
+  std::string word = ToLowerAscii(Trim(*value));
   return word == "true" || word == "1" || word == "yes";
 }
 
@@ -132,7 +122,7 @@ TLgLevel TLgLookupTable::GetLevelValue(std::string_view key, TLgLevel default_va
       {"debug", TLgLevel::Debug},     {"verbose", TLgLevel::Verbose},
       {"message", TLgLevel::Message}, {"warning", TLgLevel::Warning},
       {"error", TLgLevel::Error},     {"fatal", TLgLevel::Fatal}};
-  std::string word = Lower(Trim(*value));
+  std::string word = ToLowerAscii(Trim(*value));
   for (const auto& [name, level] : kWords) {
     if (word == name) return level;
   }
@@ -143,7 +133,7 @@ int64_t TLgLookupTable::GetSizeValue(std::string_view key, int64_t default_kilob
   const int64_t fallback = default_kilobytes * 1024;
   const std::string* value = Find(key);
   if (value == nullptr) return fallback;
-  std::string text = Lower(Trim(*value));
+  std::string text = ToLowerAscii(Trim(*value));
   auto [digits, rest] = SplitNumber(text);
   auto number = ParseInt32(digits);
   if (!number) return fallback;
@@ -159,7 +149,7 @@ int32_t TLgLookupTable::GetTimespanValue(std::string_view key, int32_t default_s
       std::clamp<int64_t>(int64_t{default_seconds} * 1000, -kMaxInt32 - 1, kMaxInt32));
   const std::string* value = Find(key);
   if (value == nullptr) return fallback;
-  std::string text = Lower(Trim(*value));
+  std::string text = ToLowerAscii(Trim(*value));
   auto [digits, unit] = SplitNumber(text);
   auto number = ParseInt32(digits);
   if (!number) return fallback;
@@ -183,7 +173,7 @@ uint8_t TLgLookupTable::GetRotateValue(std::string_view key, uint8_t default_val
   const std::string* value = Find(key);
   if (value == nullptr) return default_value;
   static constexpr std::string_view kWords[] = {"none", "hourly", "daily", "weekly", "monthly"};
-  std::string word = Lower(Trim(*value));
+  std::string word = ToLowerAscii(Trim(*value));
   for (uint8_t i = 0; i < std::size(kWords); ++i) {
     if (word == kWords[i]) return i;
   }

@@ -1,5 +1,6 @@
 #include "logging/lg_text.h"
 
+#include "platform/ascii_text.h"
 #include "platform/text_codec.h"
 
 namespace parlevo::logging {
@@ -90,11 +91,7 @@ bool SameText(std::string_view a, std::string_view b) {
 }
 
 std::string_view TrimText(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
-  return text.substr(begin, end - begin);
+  return TrimAscii(text, kControlsAndBlank);
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

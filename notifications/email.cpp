@@ -10,6 +10,7 @@
 
 #include "logging/lg_auto.h"
 #include "notifications/icalendar.h"
+#include "notifications/mail_address.h"
 #include "notifications/mail_templates.h"
 #include "notifications/mail_text.h"
 #include "notifications/smtp_client.h"
@@ -48,10 +49,10 @@ bool IsDecimal(std::string_view text) {
 // Adds entry to the sorted server list unless it is there already (letter case ignored).
 void AddSorted(std::vector<std::string>& list, std::string entry) {
   const auto less = [](const std::string& a, const std::string& b) {
-    return mail::ToLowerAscii(a) < mail::ToLowerAscii(b);
+    return ToLowerAscii(a) < ToLowerAscii(b);
   };
   const auto at = std::lower_bound(list.begin(), list.end(), entry, less);
-  if (at != list.end() && mail::EqualsIgnoreCase(*at, entry)) return;
+  if (at != list.end() && EqualsIgnoreCaseAscii(*at, entry)) return;
   list.insert(at, std::move(entry));
 }
 
@@ -100,53 +101,6 @@ std::optional<fs::path> SafeTemplatePath(std::string_view mid) {
 
 }  // namespace
 
-// --- free functions -----------------------------------------------------------------------------
-
-std::string ExtractNextRecipient(std::string& list) {
-  size_t sep = list.find(',');
-  if (sep == std::string::npos) sep = list.find(';');
-  std::string address;
-  if (sep != std::string::npos) {
-    address = mail::TrimControls(std::string_view(list).substr(0, sep));
-    list = mail::TrimControls(std::string_view(list).substr(sep + 1));
-  } else {
-    address = mail::TrimControls(list);
-    list.clear();
-  }
-  return address;
-}
-
-bool IsValidMailChars(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_';
-  });
-}
-
-bool IsValidEmail(std::string_view address) {
-  const size_t at = address.find('@');
-  if (at == std::string_view::npos) return false;
-  if (address.find("..") != std::string_view::npos) return false;
-  const std::string_view local = address.substr(0, at);
-  const std::string_view domain = address.substr(at + 1);
-  if (local.empty() || domain.size() < 4) return false;
-  const size_t dot = domain.find('.');
-  if (dot == std::string_view::npos) return false;
-  const size_t position = dot + 1;  // counted from 1
-  if (position < 2 || position > domain.size() - 2) return false;
-  return IsValidMailChars(local) && IsValidMailChars(domain);
-}
-
-std::string ExtractFileNameExt(std::string_view file_name) {
-  auto& log = MainSession();
-  log.LogString(TLgLevel::Debug, "TEMailDataModule.ExtractFileNameExt: FileName", file_name);
-  size_t cut = file_name.rfind('/');
-  if (cut == std::string_view::npos) cut = file_name.rfind('\\');
-  std::string result(cut == std::string_view::npos ? file_name : file_name.substr(cut + 1));
-  log.LogString(TLgLevel::Debug, "TEMailDataModule.ExtractFileNameExt: Result", result);
-  return result;
-}
-
 // --- one send -----------------------------------------------------------------------------------
 
 namespace {
@@ -166,6 +120,7 @@ class TEMailSend {
   void GetStaticAttachmentList();
   void GetRemoteAttachmentList();
   void SendEMail();
+  void SendTo(const std::string& address);
   void SetBodyText();
   void AddCalendarPart();
   std::optional<std::vector<std::string>> getAllRecipients(const std::string& conference_id);
@@ -365,46 +320,52 @@ void TEMailSend::SendEMail() {
       result_ = false;
       break;
     }
-    const std::string address = ExtractNextRecipient(recipients);
-    log.LogString(TLgLevel::Debug, "TEMailDataModule.SendEMail: string_CurRecipient", address);
-    if (!IsValidEmail(address)) {
-      log.LogError("TEMailDataModule.SendEMail: This is not a valid email address");
-      continue;
-    }
-    current_recipient_ = address;
-    log.LogMessage("TEMailDataModule.SendEMail: -> Sender Name: " + settings_.SenderName);
-    log.LogMessage("TEMailDataModule.SendEMail: -> Sender Mail: " + settings_.MailSenderAdress);
-    log.LogMessage("TEMailDataModule.SendEMail: -> Subject: " + settings_.MailSubject);
-    log.LogMessage("TEMailDataModule.SendEMail: -> Recipient: " + address);
-
-    result_ = GetMailServerList(address);
-    if (result_) {
-      log.LogMessage("TEMailDataModule.SendEMail: GetMailServerList OK");
-      result_ = PutMail();
-    } else {
-      log.LogError("TEMailDataModule.SendEMail: GetMailServerList ERROR");
-    }
-    if (result_) {
-      log.LogMessage("TEMailDataModule.SendEMail: PutMail OK");
-    } else {
-      log.LogError("TEMailDataModule.SendEMail: PutMail ERROR");
-    }
-
-    if (!result_ && !settings_.SupportMailAdress.empty()) {
-      current_recipient_ = settings_.SupportMailAdress;
-      support_retry_ = true;
-      SetBodyText();
-      mx_server_list_.clear();
-      AddSorted(mx_server_list_, "localhost");
-      if (!options_.fallback_mail_server.empty()) {
-        AddSorted(mx_server_list_, options_.fallback_mail_server);
-      }
-      result_ = PutMail();
-    }
+    SendTo(ExtractNextRecipient(recipients));
   }
   // The statistics request has no address to go to: its base address is a setting nothing sets.
   mx_server_list_.clear();
   busy_ = false;
+}
+
+// One recipient: its mail servers, then the transaction; a failed one goes to the support
+// address when there is one.
+void TEMailSend::SendTo(const std::string& address) {
+  auto& log = MainSession();
+  log.LogString(TLgLevel::Debug, "TEMailDataModule.SendEMail: string_CurRecipient", address);
+  if (!IsValidEmail(address)) {
+    log.LogError("TEMailDataModule.SendEMail: This is not a valid email address");
+    return;
+  }
+  current_recipient_ = address;
+  log.LogMessage("TEMailDataModule.SendEMail: -> Sender Name: " + settings_.SenderName);
+  log.LogMessage("TEMailDataModule.SendEMail: -> Sender Mail: " + settings_.MailSenderAdress);
+  log.LogMessage("TEMailDataModule.SendEMail: -> Subject: " + settings_.MailSubject);
+  log.LogMessage("TEMailDataModule.SendEMail: -> Recipient: " + address);
+
+  result_ = GetMailServerList(address);
+  if (result_) {
+    log.LogMessage("TEMailDataModule.SendEMail: GetMailServerList OK");
+    result_ = PutMail();
+  } else {
+    log.LogError("TEMailDataModule.SendEMail: GetMailServerList ERROR");
+  }
+  if (result_) {
+    log.LogMessage("TEMailDataModule.SendEMail: PutMail OK");
+  } else {
+    log.LogError("TEMailDataModule.SendEMail: PutMail ERROR");
+  }
+
+  if (!result_ && !settings_.SupportMailAdress.empty()) {
+    current_recipient_ = settings_.SupportMailAdress;
+    support_retry_ = true;
+    SetBodyText();
+    mx_server_list_.clear();
+    AddSorted(mx_server_list_, "localhost");
+    if (!options_.fallback_mail_server.empty()) {
+      AddSorted(mx_server_list_, options_.fallback_mail_server);
+    }
+    result_ = PutMail();
+  }
 }
 
 void TEMailSend::SetBodyText() {

@@ -92,6 +92,24 @@ std::string FoldCalendarLine(std::string_view line) {
   return out;
 }
 
+namespace {
+
+// One stored attendee "name|firstname|email" as its calendar line.
+std::string AttendeeLine(const std::string& stored) {
+  // Rows written by older installations may hold Latin-1 bytes; the part is labelled UTF-8.
+  const std::string attendee = mail::SanitiseUtf8(stored);
+  const size_t bar1 = attendee.find('|');
+  const size_t bar2 = bar1 == std::string::npos ? std::string::npos : attendee.find('|', bar1 + 1);
+  const std::string name = attendee.substr(0, bar1);
+  const std::string firstname =
+      bar1 == std::string::npos ? "" : attendee.substr(bar1 + 1, bar2 - bar1 - 1);
+  const std::string email = bar2 == std::string::npos ? "" : attendee.substr(bar2 + 1);
+  return "ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN=" +
+         QuoteCalendarParameter(name + ", " + firstname) + ":MAILTO:" + OneLine(email);
+}
+
+}  // namespace
+
 std::vector<std::string> BuildCalendarLines(const TCalendarEvent& e) {
   auto& log = logging::MainSession();
   std::vector<std::string> lines = {
@@ -131,18 +149,7 @@ std::vector<std::string> BuildCalendarLines(const TCalendarEvent& e) {
   lines.push_back("ORGANIZER;CN=" + QuoteCalendarParameter(e.organiser) +
                   ":MAILTO:" + OneLine(e.sender_address));
   for (const auto& stored : e.attendees) {
-    // Rows written by older installations may hold Latin-1 bytes; the part is labelled UTF-8.
-    const std::string attendee = mail::SanitiseUtf8(stored);
-    const size_t bar1 = attendee.find('|');
-    const size_t bar2 =
-        bar1 == std::string::npos ? std::string::npos : attendee.find('|', bar1 + 1);
-    const std::string name = attendee.substr(0, bar1);
-    const std::string firstname =
-        bar1 == std::string::npos ? "" : attendee.substr(bar1 + 1, bar2 - bar1 - 1);
-    const std::string email = bar2 == std::string::npos ? "" : attendee.substr(bar2 + 1);
-    std::string line = "ATTENDEE;ROLE=REQ-PARTICIPANT;PARTSTAT=NEEDS-ACTION;RSVP=TRUE;CN=" +
-                       QuoteCalendarParameter(name + ", " + firstname) +
-                       ":MAILTO:" + OneLine(email);
+    std::string line = AttendeeLine(stored);
     log.LogMessage("ATTENDEE: " + line);
     lines.push_back(std::move(line));
   }

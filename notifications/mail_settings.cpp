@@ -14,7 +14,7 @@ int IndexOfName(const std::vector<std::string>& lines, std::string_view name) {
   for (size_t i = 0; i < lines.size(); ++i) {
     const size_t eq = lines[i].find('=');
     if (eq != std::string::npos &&
-        mail::EqualsIgnoreCase(std::string_view(lines[i]).substr(0, eq), name)) {
+        EqualsIgnoreCaseAscii(std::string_view(lines[i]).substr(0, eq), name)) {
       return static_cast<int>(i);
     }
   }
@@ -74,13 +74,13 @@ TEMailSettings ReadEMailSettings(const TSettingsList& list, std::string_view app
 
   TOutlookCalendarSettings& o = s.OutlookCalendarSettings;
   const std::string invite = list.Value("OutlookInvite");
-  o.Invite = mail::ToLowerAscii(invite) != "false" && !invite.empty();
+  o.Invite = ToLowerAscii(invite) != "false" && !invite.empty();
   store("OutlookDateBegin", o.DateBegin);
   store("OutlookDateEnd", o.DateEnd);
   store("OutlookTimeBegin", o.TimeBegin);
   store("OutlookTimeEnd", o.TimeEnd);
   store("OutlookHost", o.Host);
-  o.Alarm = mail::ToLowerAscii(list.Value("OutlookAlarm")) != "false";
+  o.Alarm = ToLowerAscii(list.Value("OutlookAlarm")) != "false";
   if (o.Alarm) {
     const std::string hours = list.Value("OutlookAlarmHours");
     const std::string minutes = list.Value("OutlookAlarmMinutes");

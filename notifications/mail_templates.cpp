@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "notifications/mail_text.h"
+#include "webservice/language_files.h"
 
 namespace parlevo {
 
@@ -31,7 +32,7 @@ std::vector<std::string> SplitTemplateName(std::string_view mid) {
 // Name order: letter case ignored first, so that "Body.html" and "body.txt" sort as people read
 // them; equal names then by their bytes, so the order is total.
 bool NameLess(const std::string& a, const std::string& b) {
-  const std::string la = mail::ToLowerAscii(a), lb = mail::ToLowerAscii(b);
+  const std::string la = ToLowerAscii(a), lb = ToLowerAscii(b);
   return la != lb ? la < lb : a < b;
 }
 
@@ -43,7 +44,7 @@ std::optional<fs::path> ResolveIgnoringCase(const fs::path& dir, const std::stri
   std::optional<std::string> best;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     const std::string entry_name = entry.path().filename().string();
-    if (mail::EqualsIgnoreCase(entry_name, name) && (!best || NameLess(entry_name, *best))) {
+    if (EqualsIgnoreCaseAscii(entry_name, name) && (!best || NameLess(entry_name, *best))) {
       best = entry_name;
     }
   }
@@ -62,12 +63,16 @@ std::optional<fs::path> ResolveFolder(fs::path dir, const std::vector<std::strin
   return dir;
 }
 
-std::vector<fs::path> MatchingFiles(const fs::path& dir, std::string_view mask) {
+// Only files whose real path lies inside the real template root count: a link to a file
+// elsewhere would otherwise go out as a mail text.
+std::vector<fs::path> MatchingFiles(const fs::path& root, const fs::path& dir,
+                                    std::string_view mask) {
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     std::error_code type_ec;
     if (!entry.is_regular_file(type_ec)) continue;
+    if (!LiesInsideFolder(root, entry.path())) continue;
     std::string name = entry.path().filename().string();
     if (mail::WildcardMatch(mask, name)) names.push_back(std::move(name));
   }
@@ -145,7 +150,7 @@ TTemplateFiles FindTemplateFiles(const fs::path& templates_root, std::string_vie
   if (auto folder = ResolveFolder(templates_root, parts, parts.size())) {
     result.use_mask = false;
     result.mask = (*folder / "body.*").string();
-    result.files = MatchingFiles(*folder, "body.*");
+    result.files = MatchingFiles(templates_root, *folder, "body.*");
     return result;
   }
   result.use_mask = true;
@@ -158,7 +163,7 @@ TTemplateFiles FindTemplateFiles(const fs::path& templates_root, std::string_vie
     return result;
   }
   result.mask = (*folder / mask).string();
-  result.files = MatchingFiles(*folder, mask);
+  result.files = MatchingFiles(templates_root, *folder, mask);
   return result;
 }
 
@@ -166,14 +171,14 @@ std::string MainTemplateProducerHTMLTag(std::string_view tag, const TTagParams& 
                                         const TSettingsList& settings) {
   bool encode = false;
   for (const auto& [key, value] : params) {
-    if (mail::EqualsIgnoreCase(key, "encode")) {
+    if (EqualsIgnoreCaseAscii(key, "encode")) {
       encode = value == "1";
       break;
     }
   }
   // The decryption script's base address is a setting nothing provides, so the tag has no
   // address to give.
-  if (mail::EqualsIgnoreCase(tag, "decryptscript")) return {};
+  if (EqualsIgnoreCaseAscii(tag, "decryptscript")) return {};
   if (tag.empty() || encode) return {};
   return settings.Value(tag);
 }

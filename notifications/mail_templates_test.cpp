@@ -77,6 +77,23 @@ TEST(TemplateFiles, NamesThatCouldLeaveTheTemplatesFolderAreRefused) {
   EXPECT_FALSE(IsValidLanguageCode("ger "));
 }
 
+TEST(TemplateFiles, LinksToFilesOutsideTheTemplatesAreLeftOut) {
+  TTempFolder t;
+  t.Write("Templates/ger/mail/a.invite.html", "h");
+  t.Write("Templates/ger/mail/shared/body.html", "b");
+  t.Write("passwd", "root:x:0:0");
+  const fs::path root = t.path() / "Templates";
+  fs::create_symlink(t.path() / "passwd", root / "ger/mail/b.invite.html");
+  fs::create_symlink(root / "ger/mail/a.invite.html", root / "ger/mail/c.invite.html");
+  EXPECT_EQ(Names(FindTemplateFiles(root, "ger\\mail\\*.invite.*")),
+            (std::vector<std::string>{"a.invite.html", "c.invite.html"}));
+  // A linked folder that leads out gives nothing of what lies there.
+  fs::create_directory_symlink(t.path(), root / "ger/mail/out");
+  EXPECT_TRUE(FindTemplateFiles(root, "ger\\mail\\out\\*").files.empty());
+  EXPECT_EQ(Names(FindTemplateFiles(root, "ger\\mail\\shared")),
+            (std::vector<std::string>{"body.html"}));
+}
+
 // The templates an installation starts with: every language has all four kinds, and every tag
 // they use is one the mail request carries.
 TEST(ShippedTemplates, CompleteAndUsingOnlyRequestNames) {

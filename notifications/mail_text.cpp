@@ -4,9 +4,12 @@ namespace parlevo::mail {
 
 namespace {
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+// The bytes 0x00 to 0x20: a mail value loses every control character at its
+// ends, not only the white space.
+constexpr char kControlBytes[] =
+    "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"
+    "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F\x20";
+constexpr std::string_view kControlsAndBlank(kControlBytes, sizeof(kControlBytes) - 1);
 
 }  // namespace
 
@@ -37,24 +40,10 @@ std::string NeutraliseControls(std::string_view text) {
   return out;
 }
 
-std::string ToLowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
 size_t FindIgnoreCase(std::string_view text, std::string_view what, size_t from) {
   if (what.empty()) return from <= text.size() ? from : std::string_view::npos;
   for (size_t i = from; i + what.size() <= text.size(); ++i) {
-    if (EqualsIgnoreCase(text.substr(i, what.size()), what)) return i;
+    if (EqualsIgnoreCaseAscii(text.substr(i, what.size()), what)) return i;
   }
   return std::string_view::npos;
 }
@@ -96,10 +85,7 @@ bool WildcardMatch(std::string_view mask, std::string_view name) {
 }
 
 std::string TrimControls(std::string_view text) {
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return std::string(text);
+  return std::string(TrimAscii(text, kControlsAndBlank));
 }
 
 std::string ToCrLf(std::string_view text) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii_text.h"
 #include "platform/text_codec.h"
 
 namespace parlevo::mail {
@@ -24,8 +25,6 @@ using parlevo::Utf8ToLatin1;
 // start a new header line, settings line or SMTP command.
 std::string NeutraliseControls(std::string_view text);
 
-std::string ToLowerAscii(std::string_view text);
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Position of the first occurrence of what in text, letter case ignored; npos when none.
 size_t FindIgnoreCase(std::string_view text, std::string_view what, size_t from = 0);
 // Every occurrence of what (letter case ignored) replaced by with.
@@ -33,7 +32,7 @@ std::string ReplaceAllIgnoreCase(std::string_view text, std::string_view what,
                                  std::string_view with);
 // "*" matches any run of characters, "?" any one character; letter case ignored.
 bool WildcardMatch(std::string_view mask, std::string_view name);
-// Blanks and control characters removed from both ends.
+// Blanks and control characters (every byte up to 0x20) removed from both ends.
 std::string TrimControls(std::string_view text);
 // Line breaks (CR LF, lone CR, lone LF) made CR LF.
 std::string ToCrLf(std::string_view text);

@@ -42,6 +42,12 @@ TEST(MailText, ReplaceAndLineBreaks) {
   EXPECT_EQ(ReplaceAllIgnoreCase("a<BRtxt>b<brtxt>", "<brtxt>", "<br />"), "a<br />b<br />");
   EXPECT_EQ(ToCrLf("a\nb\rc\r\nd"), "a\r\nb\r\nc\r\nd");
   EXPECT_EQ(TrimControls(" \t x y \r\n"), "x y");
+  // Every control byte goes at the ends, NUL and escape included; inner ones stay.
+  EXPECT_EQ(TrimControls(std::string("\x1B\0a\x01"
+                                     "b\x1F",
+                                     6)),
+            "a\x01"
+            "b");
 }
 
 TEST(MailText, PositionalCutsNeverFailOnShortTexts) {

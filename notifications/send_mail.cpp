@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 #include "logging/lg_auto.h"
@@ -9,6 +10,7 @@
 #include "notifications/mail_templates.h"
 #include "notifications/mail_text.h"
 #include "notifications/send_mail_module.h"
+#include "platform/ascii_text.h"
 #include "platform/registry.h"
 #include "service/helpers.h"
 #include "webservice/language_files.h"
@@ -29,7 +31,7 @@ std::string LogTitle(std::string_view text) {
 
 // The host flag of a member line: "wahr" or "true" in any letter case; "1" and "-1" do not count.
 bool IsHostFlag(std::string_view flag) {
-  const std::string lower = mail::ToLowerAscii(flag);
+  const std::string lower = ToLowerAscii(flag);
   return lower == "wahr" || lower == "true";
 }
 
@@ -124,75 +126,56 @@ std::string ChooseTemplateLanguage(const TSendMail& mail, const std::string& ins
   return mail.defaultLanguage;
 }
 
-std::vector<std::string> BuildMailRequest(const TSendMail& mail,
-                                          const TMailRequestSettings& settings,
-                                          std::string_view template_language,
-                                          const pugi::xml_document& language) {
-  auto& log = MainSession();
-  const auto text = [&](std::string_view key) { return LookupLanguageKey(language, key); };
+namespace {
 
-  log.LogMessage(LogTitle("Set subject"));
-  std::string subject;
-  if (mail.IsEMail) {
-    subject = text(mail.Invite ? "general.mail.subjectInvite" : "general.mail.subjectDisinvite");
-    subject = mail::ReplaceAllIgnoreCase(subject, "<#roomName>", mail.RoomName);
-    subject = mail::ReplaceAllIgnoreCase(subject, "<#conferenceName>", mail.ConferenceName);
-    subject = mail::ReplaceAllIgnoreCase(subject, "<#conferenceDate>", mail.Date);
-    subject =
-        mail::ReplaceAllIgnoreCase(subject, "<#conferenceTime>", mail::CopyText(mail.Time, 1, 5));
-    subject = mail::ReplaceAllIgnoreCase(subject, "<#directDial>", mail.DirectDial);
-  } else {
-    subject = settings.SMSSubject;
-  }
+using TLanguageText = std::function<std::string(std::string_view)>;
 
-  log.LogMessage(LogTitle("Search host of this conference"));
-  bool host_found = false;
-  std::string organiser_name;
-  std::string organiser_address;
+// The subject of an e-mail comes from the language file with the conference filled in; an SMS
+// has the registry's fixed subject.
+std::string Subject(const TSendMail& mail, const TMailRequestSettings& settings,
+                    const TLanguageText& text) {
+  if (!mail.IsEMail) return settings.SMSSubject;
+  std::string subject =
+      text(mail.Invite ? "general.mail.subjectInvite" : "general.mail.subjectDisinvite");
+  subject = mail::ReplaceAllIgnoreCase(subject, "<#roomName>", mail.RoomName);
+  subject = mail::ReplaceAllIgnoreCase(subject, "<#conferenceName>", mail.ConferenceName);
+  subject = mail::ReplaceAllIgnoreCase(subject, "<#conferenceDate>", mail.Date);
+  subject =
+      mail::ReplaceAllIgnoreCase(subject, "<#conferenceTime>", mail::CopyText(mail.Time, 1, 5));
+  return mail::ReplaceAllIgnoreCase(subject, "<#directDial>", mail.DirectDial);
+}
+
+// The organiser the message names: the last host of the member list, unless the registry wants
+// the room name (then found stays false).
+struct TOrganiser {
+  bool found = false;
+  std::string name;
+  std::string address;
+};
+
+TOrganiser FindOrganiser(const TSendMail& mail, const TMailRequestSettings& settings) {
+  TOrganiser organiser;
   for (const auto& member : mail.MemberList) {
     if (IsHostFlag(member.Host)) {
-      host_found = true;
-      organiser_name = member.Name;
-      organiser_address = member.EMail;
+      organiser.found = true;
+      organiser.name = member.Name;
+      organiser.address = member.EMail;
     }
   }
-  const bool use_host = host_found && settings.UseRoomName == 0;
+  organiser.found = organiser.found && settings.UseRoomName == 0;
+  return organiser;
+}
 
+struct TRequestLines {
   std::vector<std::string> lines;
-  const auto add = [&](std::string_view name, std::string_view value) {
+  void Add(std::string_view name, std::string_view value) {
     lines.push_back(std::string(name) + "=" + std::string(value));
-  };
-  add("mid", TemplateMid(template_language, mail.IsEMail, mail.Invite));
-  log.LogMessage(LogTitle("Set mail settings"));
-  add("NoDB", "1");
-  add("MailServer", settings.Server);
-  add("MailServerLogin", settings.Login);
-  add("MailServerPass", settings.Password);
-  add("MailSenderAdress", use_host ? organiser_address : settings.Sender);
-  add("MailSubject", subject);
-  add("MailHost", settings.LinkHost);
-  add("SupportMailAdress", "");
-  add("fixemail", mail.IsEMail ? mail.EMail : mail.EMail + settings.ToExt);
-  add("Logging", "2");
-  log.LogMessage(LogTitle("Set conference information"));
-  add("host", mail.Host);
-  add("firstname", mail.Firstname);
-  add("address", mail.Salutation);
-  add("title", mail.Title);
-  add("name", mail.Name);
-  add("conferenceName", mail.ConferenceName);
-  add("conferenceOrganiser", use_host ? organiser_name : mail.ConferenceName);
-  add("conferenceDate", mail.Date);
-  add("conferenceTime", mail::CopyText(mail.Time, 1, 5));
-  add("conferenceTimeEnd", mail::CopyText(mail.TimeEnd, 1, 5));
-  add("conferenceID", mail.ConferenceID);
-  add("RoomName", mail.RoomName);
-  add("directDial", mail.DirectDial);
-  lines.push_back(mail.IsEMail ? "isEMail=1" : "isEMail=2");
-  add("PIN", mail.Invite ? mail.PIN : "");
-  const bool sms_text = mail.IsEMail && mail.Invite && settings.SMSActivate == 1;
-  add("smstext", sms_text ? text("general.mail.smstext") + mail.SMSText : "");
+  }
+};
 
+// The member list and the web link, when the members may see each other.
+void AddMemberList(TRequestLines& out, const TSendMail& mail, const TMailRequestSettings& settings,
+                   const TLanguageText& text) {
   std::string member_list;
   std::string url;
   if (mail.MembersVisible) {
@@ -206,27 +189,77 @@ std::vector<std::string> BuildMailRequest(const TSendMail& mail,
         settings.ExtServerURL + "/default.html?RoomID=" + mail.DirectDial + "&UserPIN=" + mail.PIN;
     url = "<a href=\"" + link + "\">" + text("general.mail.url") + ": " + link + "</a>";
   }
-  add("memberlist", member_list);
-  add("url", url);
+  out.Add("memberlist", member_list);
+  out.Add("url", url);
+}
 
-  if (mail.Outlook_Invitation_Enabled) {
-    log.LogMessage(LogTitle("Collect data for outlook invitation"));
-    add("OutlookInvite", mail.Invite ? "true" : "false");
-    add("OutlookDateBegin", mail::CalendarDateFromText(mail.Date));
-    add("OutlookTimeBegin", mail::CalendarTimeFromText(mail.Time));
-    add("OutlookDateEnd", mail::CalendarDateFromText(mail.DateEnd));
-    add("OutlookTimeEnd", mail::CalendarTimeFromText(mail.TimeEnd));
-    if (mail.Outlook_Alarm_Enabled) {
-      add("OutlookAlarm", "true");
-      add("OutlookAlarmHours", std::to_string(mail.Outlook_Alarm_Hours));
-      add("OutlookAlarmMinutes", std::to_string(mail.Outlook_Alarm_Minutes));
-    } else {
-      add("OutlookAlarm", "false");
-    }
-    add("OutlookHost", use_host ? organiser_name + ";" + organiser_address
-                                : settings.Sender + ";" + settings.Sender);
+void AddCalendarLines(TRequestLines& out, const TSendMail& mail,
+                      const TMailRequestSettings& settings, const TOrganiser& organiser) {
+  MainSession().LogMessage(LogTitle("Collect data for outlook invitation"));
+  out.Add("OutlookInvite", mail.Invite ? "true" : "false");
+  out.Add("OutlookDateBegin", mail::CalendarDateFromText(mail.Date));
+  out.Add("OutlookTimeBegin", mail::CalendarTimeFromText(mail.Time));
+  out.Add("OutlookDateEnd", mail::CalendarDateFromText(mail.DateEnd));
+  out.Add("OutlookTimeEnd", mail::CalendarTimeFromText(mail.TimeEnd));
+  if (mail.Outlook_Alarm_Enabled) {
+    out.Add("OutlookAlarm", "true");
+    out.Add("OutlookAlarmHours", std::to_string(mail.Outlook_Alarm_Hours));
+    out.Add("OutlookAlarmMinutes", std::to_string(mail.Outlook_Alarm_Minutes));
+  } else {
+    out.Add("OutlookAlarm", "false");
   }
-  return lines;
+  out.Add("OutlookHost", organiser.found ? organiser.name + ";" + organiser.address
+                                         : settings.Sender + ";" + settings.Sender);
+}
+
+}  // namespace
+
+std::vector<std::string> BuildMailRequest(const TSendMail& mail,
+                                          const TMailRequestSettings& settings,
+                                          std::string_view template_language,
+                                          const pugi::xml_document& language) {
+  auto& log = MainSession();
+  const TLanguageText text = [&](std::string_view key) { return LookupLanguageKey(language, key); };
+
+  log.LogMessage(LogTitle("Set subject"));
+  const std::string subject = Subject(mail, settings, text);
+  log.LogMessage(LogTitle("Search host of this conference"));
+  const TOrganiser organiser = FindOrganiser(mail, settings);
+
+  TRequestLines out;
+  out.Add("mid", TemplateMid(template_language, mail.IsEMail, mail.Invite));
+  log.LogMessage(LogTitle("Set mail settings"));
+  out.Add("NoDB", "1");
+  out.Add("MailServer", settings.Server);
+  out.Add("MailServerLogin", settings.Login);
+  out.Add("MailServerPass", settings.Password);
+  out.Add("MailSenderAdress", organiser.found ? organiser.address : settings.Sender);
+  out.Add("MailSubject", subject);
+  out.Add("MailHost", settings.LinkHost);
+  out.Add("SupportMailAdress", "");
+  out.Add("fixemail", mail.IsEMail ? mail.EMail : mail.EMail + settings.ToExt);
+  out.Add("Logging", "2");
+  log.LogMessage(LogTitle("Set conference information"));
+  out.Add("host", mail.Host);
+  out.Add("firstname", mail.Firstname);
+  out.Add("address", mail.Salutation);
+  out.Add("title", mail.Title);
+  out.Add("name", mail.Name);
+  out.Add("conferenceName", mail.ConferenceName);
+  out.Add("conferenceOrganiser", organiser.found ? organiser.name : mail.ConferenceName);
+  out.Add("conferenceDate", mail.Date);
+  out.Add("conferenceTime", mail::CopyText(mail.Time, 1, 5));
+  out.Add("conferenceTimeEnd", mail::CopyText(mail.TimeEnd, 1, 5));
+  out.Add("conferenceID", mail.ConferenceID);
+  out.Add("RoomName", mail.RoomName);
+  out.Add("directDial", mail.DirectDial);
+  out.lines.push_back(mail.IsEMail ? "isEMail=1" : "isEMail=2");
+  out.Add("PIN", mail.Invite ? mail.PIN : "");
+  const bool sms_text = mail.IsEMail && mail.Invite && settings.SMSActivate == 1;
+  out.Add("smstext", sms_text ? text("general.mail.smstext") + mail.SMSText : "");
+  AddMemberList(out, mail, settings, text);
+  if (mail.Outlook_Invitation_Enabled) AddCalendarLines(out, mail, settings, organiser);
+  return std::move(out.lines);
 }
 
 bool SendMail(const TSendMail& settings) {

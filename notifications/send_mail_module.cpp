@@ -6,6 +6,7 @@
 
 #include "logging/lg_auto.h"
 #include "platform/registry.h"
+#include "service/action_statement.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/sql_values.h"
@@ -71,48 +72,48 @@ std::optional<std::vector<std::string>> getAllRecipients(std::string_view confer
   auto& log = MainSession();
   TLgMethodScope scope(log, "getAllRecipients");
   const std::string connect_str = GetConnectionString();
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
+  const auto trace = [&log](std::string_view label) {
+    return [&log, label](std::string_view sql) { log.LogSql(TLgLevel::Debug, label, sql); };
+  };
   const auto id = SqlInt(conference_id);
   const std::string sql = "Select [memberID] FROM [conferenceMembers] where [conferenceID] = " +
                           (id ? *id : std::string(conference_id)) + " and [host] <> -1";
-  log.LogSql(TLgLevel::Debug, "string_Query", sql);
   if (!id) {
+    // The statement is traced as it would have run: the trace shows what was asked for.
+    trace("string_Query")(sql);
     log.LogError(SqlIntError("conferenceID", conference_id));
     return std::nullopt;
   }
-  if (!ConnectToADODB(query, connect_str, sql, true, error)) {
-    log.LogError(error);
+  TActionStatement memberships(connect_str, trace("string_Query"));
+  if (const auto status = memberships.Run(sql, true); !status) {
+    log.LogError(status.message());
     return std::nullopt;
   }
   log.LogMessage("getAllRecipients::getAllRecipients Query auslesen Start");
   std::vector<std::string> list;
-  for (; !query->Eof(); query->Next()) {
+  for (TADOQuery& rows = memberships.Rows(); !rows.Eof(); rows.Next()) {
     try {
-      const auto member_id = SqlInt(query->FieldByName("memberID").AsString());
+      const auto member_id = SqlInt(rows.FieldByName("memberID").AsString());
       if (!member_id) continue;
-      const std::string sub =
-          "Select [name], [firstname], [email] from [members] where [ID] = " + *member_id;
-      log.LogSql(TLgLevel::Debug, "string_SubQuery", sub);
-      std::unique_ptr<TADOQuery> members;
-      if (!ConnectToADODB(members, connect_str, sub, true, error)) {
-        log.LogError(error);
+      TActionStatement member(connect_str, trace("string_SubQuery"));
+      const auto status = member.Run(
+          "Select [name], [firstname], [email] from [members] where [ID] = " + *member_id, true);
+      if (!status) {
+        log.LogError(status.message());
         return std::nullopt;
       }
-      for (; !members->Eof(); members->Next()) {
-        std::string line = members->FieldByName("name").AsString() + "|" +
-                           members->FieldByName("firstname").AsString() + "|" +
-                           members->FieldByName("email").AsString();
+      for (TADOQuery& fields = member.Rows(); !fields.Eof(); fields.Next()) {
+        std::string line = fields.FieldByName("name").AsString() + "|" +
+                           fields.FieldByName("firstname").AsString() + "|" +
+                           fields.FieldByName("email").AsString();
         log.LogString(TLgLevel::Debug, "strBuffer", line);
         list.push_back(std::move(line));
       }
-      FreeADOQuery(members);
     } catch (const std::exception& e) {
       // One unreadable member does not end the list.
       log.LogException(e, "getAllRecipients");
     }
   }
-  FreeADOQuery(query);
   return list;
 }
 

@@ -1,14 +1,16 @@
 #include "notifications/sms_reminder.h"
 
-#include <pthread.h>
-
 #include <exception>
 #include <limits>
+#include <vector>
 
 #include "logging/lg_auto.h"
-#include "notifications/mail_text.h"
+#include "notifications/mail_path.h"
 #include "notifications/send_mail_module.h"
+#include "platform/ascii_text.h"
 #include "platform/registry.h"
+#include "platform/thread_name.h"
+#include "service/action_statement.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/sql_values.h"
@@ -26,12 +28,6 @@ std::string PassTitle(std::string_view text) {
   return std::string(kPass) + std::string(text);
 }
 
-// Linux keeps at most 15 characters of a thread name.
-void SetThreadName(std::string_view name) {
-  const std::string cut(name.substr(0, 15));
-  pthread_setname_np(pthread_self(), cut.c_str());
-}
-
 int32_t ReadRegistryInteger(std::string_view name) {
   TRegistry registry;
   registry.OpenKey(kParlevoRegistryKey, true);
@@ -42,6 +38,71 @@ void TraceField(std::string_view name, std::string_view value) {
   std::string label = "mailSettings." + std::string(name);
   if (label.size() < 35) label.append(35 - label.size(), ' ');
   WriteDebugLog("[SMSReminder][SendMail] " + label + ": " + std::string(value));
+}
+
+void TracePass(std::string_view sql) {
+  MainSession().LogSql(TLgLevel::Debug, PassTitle("string_Query"), sql);
+}
+
+// Every membership whose invitation went out by e-mail, not yet by SMS, and whose window begins
+// between from and to or has begun at from and not ended.
+TStatementValue<std::vector<TDueReminder>> LoadDueReminders(TActionStatement& statement,
+                                                            const std::string& from,
+                                                            const std::string& to) {
+  const TStatementStatus status = statement.Run(
+      "SELECT [conferences].name, [members].sex, [members].title, [members].name, "
+      "[members].firstname, [members].email, [members].sms, [conferenceMembers].min, "
+      "[conferenceMembers].directdial, [conferenceMembers].languagecode, "
+      "[conferenceMembers].pin, [conferenceMembers].memberID, [conferenceMembers].conferenceID "
+      "FROM [conferences], [conferenceMembers], [members] WHERE [conferences].ID= "
+      "[conferenceMembers].conferenceID AND [members].ID=[conferenceMembers].memberID AND "
+      "[conferenceMembers].sms=false AND [conferenceMembers].email=true AND ((min>=" +
+          from + " and min<" + to + ") or (min<" + from + " and max>" + from + "))",
+      true);
+  if (!status) return status;
+  // Read apart from an invitation's membership on purpose: this statement names its columns by
+  // table, and the reminder needs neither the room nor the language nor the end.
+  std::vector<TDueReminder> due;
+  for (TADOQuery& rows = statement.Rows(); !rows.Eof(); rows.Next()) {
+    TDueReminder r;
+    r.conference_name = rows.FieldByName("conferences.name").AsString();
+    r.sex = rows.FieldByName("members.sex").AsString();
+    r.title = rows.FieldByName("members.title").AsString();
+    r.name = rows.FieldByName("members.name").AsString();
+    r.firstname = rows.FieldByName("members.firstname").AsString();
+    r.mobile = rows.FieldByName("members.sms").AsString();
+    r.start = SplitDateTimeText(rows.FieldByName("min").AsString());
+    r.direct_dial = rows.FieldByName("directdial").AsString();
+    r.language_code = rows.FieldByName("languagecode").AsString();
+    r.pin = rows.FieldByName("pin").AsString();
+    r.member_id = rows.FieldByName("memberID").AsString();
+    r.conference_id = rows.FieldByName("conferenceID").AsString();
+    due.push_back(std::move(r));
+  }
+  statement.Release();
+  return due;
+}
+
+// The reminder speaks German whatever the member's language: its salutation is fixed.
+TSendMail ComposeReminder(const TDueReminder& r, const std::string& host) {
+  TSendMail mail;
+  mail.EMail = r.mobile;
+  mail.IsEMail = false;
+  mail.Salutation =
+      EqualsIgnoreCaseAscii(r.sex, "Frau") ? "Sehr geehrte Frau" : "Sehr geehrter Herr";
+  mail.Title = r.title.empty() ? "" : " " + r.title;
+  mail.Firstname = r.firstname;
+  mail.Name = r.name;
+  mail.Host = host;
+  mail.ConferenceName = "\"" + r.conference_name + "\"";
+  mail.Date = r.start.Date;
+  mail.Time = r.start.Time;
+  mail.DirectDial = r.direct_dial;
+  mail.PIN = r.pin;
+  mail.LanguageCode = r.language_code;
+  mail.Invite = true;
+  mail.Outlook_Invitation_Enabled = false;
+  return mail;
 }
 
 }  // namespace
@@ -81,7 +142,7 @@ void TSMSReminder::ReadSettings() {
 }
 
 void TSMSReminder::Execute(std::stop_token stop) {
-  SetThreadName("SMSReminder");
+  SetCurrentThreadName("SMSReminder");
   try {
     ReadSettings();
     while (!stop.stop_requested()) {
@@ -117,126 +178,60 @@ void TSMSReminder::TimerExecute() {
   }
   const TDateTime from = options_.clock ? options_.clock() : Now();
   const TDateTime to = from + static_cast<double>(remind_time_) / 60.0 / 24.0;
-  const std::string from_text = DayNumberToText(from);
-  const std::string to_text = DayNumberToText(to);
-
-  const std::string connect_str = GetConnectionString();
-  const std::string sql =
-      "SELECT [conferences].name, [members].sex, [members].title, [members].name, "
-      "[members].firstname, [members].email, [members].sms, [conferenceMembers].min, "
-      "[conferenceMembers].directdial, [conferenceMembers].languagecode, "
-      "[conferenceMembers].pin, [conferenceMembers].memberID, [conferenceMembers].conferenceID "
-      "FROM [conferences], [conferenceMembers], [members] WHERE [conferences].ID= "
-      "[conferenceMembers].conferenceID AND [members].ID=[conferenceMembers].memberID AND "
-      "[conferenceMembers].sms=false AND [conferenceMembers].email=true AND ((min>=" +
-      from_text + " and min<" + to_text + ") or (min<" + from_text + " and max>" + from_text + "))";
-  log.LogSql(TLgLevel::Debug, PassTitle("string_Query"), sql);
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (!ConnectToADODB(query, connect_str, sql, true, error)) {
-    log.LogError(PassTitle(error));
+  TActionStatement statement(GetConnectionString(), TracePass);
+  const auto due = LoadDueReminders(statement, DayNumberToText(from), DayNumberToText(to));
+  if (!due) {
+    log.LogError(PassTitle(due.message()));
     return;
   }
-  if (query->Eof()) {
-    log.LogMessage(PassTitle("There are no invitation mails to send"));
-  } else {
-    log.LogMessage(PassTitle("There are invitation mails to send"));
+  log.LogMessage(PassTitle((*due).empty() ? "There are no invitation mails to send"
+                                          : "There are invitation mails to send"));
+  for (const TDueReminder& reminder : *due) {
+    if (!Remind(statement, reminder)) return;
   }
-  for (; !query->Eof(); query->Next()) {
-    const std::string conference_name = query->FieldByName("conferences.name").AsString();
-    const std::string sex = query->FieldByName("members.sex").AsString();
-    const std::string title = query->FieldByName("members.title").AsString();
-    const std::string name = query->FieldByName("members.name").AsString();
-    const std::string firstname = query->FieldByName("members.firstname").AsString();
-    const std::string mobile = query->FieldByName("members.sms").AsString();
-    const TDateTimeWords start = SplitDateTimeText(query->FieldByName("min").AsString());
-    const std::string direct_dial = query->FieldByName("directdial").AsString();
-    const std::string language_code = query->FieldByName("languagecode").AsString();
-    const std::string pin = query->FieldByName("pin").AsString();
-    const std::string member_id = query->FieldByName("memberID").AsString();
-    const std::string conference_id = query->FieldByName("conferenceID").AsString();
-
-    const auto member_slot = SqlInt(member_id);
-    const auto conference_slot = SqlInt(conference_id);
-    if (!member_slot || !conference_slot) {
-      log.LogError(PassTitle(SqlIntError("conferenceID", conference_id)));
-      return;
-    }
-
-    std::unique_ptr<TADOQuery> host_query;
-    const std::string host_sql =
-        "SELECT name, firstname from [members], [conferenceMembers] where host=true AND "
-        "memberID=ID AND conferenceID=" +
-        *conference_slot;
-    log.LogSql(TLgLevel::Debug, PassTitle("string_Query"), host_sql);
-    if (!ConnectToADODB(host_query, connect_str, host_sql, true, error)) {
-      log.LogError(PassTitle(error));
-      return;
-    }
-    std::string host;
-    if (!host_query->Eof()) {
-      host = host_query->FieldByName("firstname").AsString() + " " +
-             host_query->FieldByName("name").AsString();
-    }
-    FreeADOQuery(host_query);
-
-    const std::string salutation =
-        mail::EqualsIgnoreCase(sex, "Frau") ? "Sehr geehrte Frau" : "Sehr geehrter Herr";
-    const std::string title_text = title.empty() ? "" : " " + title;
-    if (mobile.empty()) continue;
-
-    std::string result = "1";
-    if (sms_activate_) {
-      log.LogMessage(PassTitle("Trying to send SMS to: " + firstname + " " + name + ", " + mobile));
-      result = SendMail(mobile, salutation, title_text, firstname, name, host,
-                        "\"" + conference_name + "\"", start.Date, start.Time, direct_dial, pin,
-                        language_code);
-    }
-    if (result == "0") {
-      std::unique_ptr<TADOQuery> update;
-      const std::string update_sql =
-          "UPDATE [conferenceMembers] SET sms=true WHERE memberID=" + *member_slot +
-          " AND conferenceID=" + *conference_slot;
-      log.LogSql(TLgLevel::Debug, PassTitle("string_Query"), update_sql);
-      if (!ConnectToADODB(update, connect_str, update_sql, false, error)) {
-        log.LogError(PassTitle(error.empty() ? "the reminder could not be marked" : error));
-        return;
-      }
-      FreeADOQuery(update);
-    } else if (sms_activate_) {
-      log.LogError(PassTitle("SMS send failed: " + firstname + " " + name + ", " + mobile));
-    } else {
-      log.LogMessage(PassTitle("SMS send disabled"));
-    }
-  }
-  FreeADOQuery(query);
   log.LogMessage(PassTitle("Database closed"));
 }
 
-std::string TSMSReminder::SendMail(const std::string& mobile, const std::string& salutation,
-                                   const std::string& title, const std::string& firstname,
-                                   const std::string& name, const std::string& host,
-                                   const std::string& conference_name, const std::string& date,
-                                   const std::string& time, const std::string& direct_dial,
-                                   const std::string& pin, const std::string& language_code) {
-  std::string result = "1";
+bool TSMSReminder::Remind(TActionStatement& statement, const TDueReminder& reminder) {
+  auto& log = MainSession();
+  const auto member = SqlInt(reminder.member_id);
+  const auto conference = SqlInt(reminder.conference_id);
+  if (!member || !conference) {
+    log.LogError(PassTitle(SqlIntError("conferenceID", reminder.conference_id)));
+    return false;
+  }
+  const auto host = LoadHost(statement, *conference);
+  if (!host) {
+    log.LogError(PassTitle(host.message()));
+    return false;
+  }
+  if (reminder.mobile.empty()) return true;
+
+  const TSendMail mail = ComposeReminder(reminder, *host);
+  bool sent = false;
+  if (sms_activate_) {
+    log.LogMessage(PassTitle("Trying to send SMS to: " + reminder.firstname + " " + reminder.name +
+                             ", " + reminder.mobile));
+    sent = SendMail(mail);
+  }
+  if (sent) {
+    const auto marked = MarkMembership(statement, "sms", *member, *conference);
+    if (!marked) {
+      log.LogError(PassTitle(marked.message().empty() ? "the reminder could not be marked"
+                                                      : marked.message()));
+      return false;
+    }
+  } else if (sms_activate_) {
+    log.LogError(PassTitle("SMS send failed: " + reminder.firstname + " " + reminder.name + ", " +
+                           reminder.mobile));
+  } else {
+    log.LogMessage(PassTitle("SMS send disabled"));
+  }
+  return true;
+}
+
+bool TSMSReminder::SendMail(const TSendMail& mail) {
   try {
-    TSendMail mail;
-    mail.EMail = mobile;
-    mail.IsEMail = false;
-    mail.Salutation = salutation;
-    mail.Title = title;
-    mail.Firstname = firstname;
-    mail.Name = name;
-    mail.Host = host;
-    mail.ConferenceName = conference_name;
-    mail.Date = date;
-    mail.Time = time;
-    mail.DirectDial = direct_dial;
-    mail.PIN = pin;
-    mail.LanguageCode = language_code;
-    mail.Invite = true;
-    mail.Outlook_Invitation_Enabled = false;
     TraceField("email", mail.EMail);
     TraceField("isEmail", mail.IsEMail ? "True" : "False");
     TraceField("anrede", mail.Salutation);
@@ -250,12 +245,11 @@ std::string TSMSReminder::SendMail(const std::string& mobile, const std::string&
     TraceField("durchwahl", mail.DirectDial);
     TraceField("sendoutlookinvitation", mail.Outlook_Invitation_Enabled ? "True" : "False");
     TraceField("invite", mail.Invite ? "True" : "False");
-    const bool sent = options_.send ? options_.send(mail) : parlevo::SendMail(mail);
-    result = sent ? "0" : "-1";
+    return Deliver(options_.send, mail);
   } catch (const std::exception& e) {
     WriteDebugLog(std::string("[SMSReminder][SendMail] Exception: ") + e.what());
+    return false;
   }
-  return result;
 }
 
 }  // namespace parlevo

@@ -22,6 +22,24 @@
 
 namespace parlevo {
 
+// A membership due for its reminder, as the pass reads it.
+struct TDueReminder {
+  std::string conference_name;
+  std::string sex;
+  std::string title;
+  std::string name;
+  std::string firstname;
+  std::string mobile;
+  TDateTimeWords start;
+  std::string direct_dial;
+  std::string language_code;
+  std::string pin;
+  std::string member_id;
+  std::string conference_id;
+};
+
+class TActionStatement;
+
 struct TSMSReminderOptions {
   // The local date-time of a pass. Empty: the system clock.
   std::function<TDateTime()> clock;
@@ -56,13 +74,10 @@ class TSMSReminder {
   int32_t GetRemindTime();
   // Throws when "SMSActivate" cannot be read.
   void ReadSettings();
-  // The send step; "0" when the message went out, "-1" when it did not, "1" on an error.
-  std::string SendMail(const std::string& mobile, const std::string& salutation,
-                       const std::string& title, const std::string& firstname,
-                       const std::string& name, const std::string& host,
-                       const std::string& conference_name, const std::string& date,
-                       const std::string& time, const std::string& direct_dial,
-                       const std::string& pin, const std::string& language_code);
+  // Sends the reminder of one membership and marks it; false when the pass must end.
+  bool Remind(TActionStatement& statement, const TDueReminder& reminder);
+  // The send step, traced; true when the message went out (an error is logged).
+  bool SendMail(const TSendMail& mail);
 
   const TSMSReminderOptions options_;
   int32_t remind_time_ = 60;

@@ -1,16 +1,16 @@
 #include "participants/invitations.h"
 
 #include <exception>
-#include <memory>
-#include <optional>
+#include <utility>
 #include <vector>
 
 #include "logging/lg_auto.h"
-#include "notifications/mail_text.h"
-#include "notifications/send_mail_module.h"
 #include "participants/send_mail_helper.h"
+#include "platform/ascii_text.h"
 #include "platform/datetime.h"
 #include "platform/registry.h"
+#include "service/action_statement.h"
+#include "service/check_registry.h"
 #include "service/database.h"
 #include "service/sql_values.h"
 #include "webservice/helpers_conf_ex.h"
@@ -38,7 +38,7 @@ void SetAnswer(pugi::xml_document& response, std::string_view path, std::string_
 std::vector<pugi::xml_node> ParticipantEntries(pugi::xml_document& request) {
   std::vector<pugi::xml_node> entries;
   for (pugi::xml_node child : request.document_element().children()) {
-    if (child.type() == pugi::node_element && mail::EqualsIgnoreCase(child.name(), "Teilnehmer")) {
+    if (child.type() == pugi::node_element && EqualsIgnoreCaseAscii(child.name(), "Teilnehmer")) {
       entries.push_back(child);
     }
   }
@@ -67,16 +67,14 @@ class TInviteAction {
 
   std::string Title(std::string_view text) const { return name_ + ": " + std::string(text); }
 
-  // Runs one statement; on failure the error goes into "Result" and the answer is the response.
-  bool Run(std::unique_ptr<TADOQuery>& query, const std::string& sql, bool is_select) {
-    auto& log = MainSession();
-    log.LogSql(TLgLevel::Debug, Title("string_Query"), sql);
-    std::string error;
-    if (ConnectToADODB(query, connect_str_, sql, is_select, error)) return true;
-    Fail(error);
-    return false;
+  // A runner that traces as this action does.
+  TActionStatement Statement() const {
+    return TActionStatement(connect_str_, [this](std::string_view sql) {
+      MainSession().LogSql(TLgLevel::Debug, Title("string_Query"), sql);
+    });
   }
 
+  // The error goes into "Result" and the answer is the response.
   void Fail(std::string_view error) {
     MainSession().LogError(Title(error));
     GetQueryResultText(response_, error);
@@ -85,35 +83,108 @@ class TInviteAction {
 
   void Answer() { result_ = DocumentXMLText(response_); }
 
-  // The overlap count: nullopt after a failure (answered already).
-  std::optional<int64_t> OverlapCount(const std::string& start, const std::string& conference,
-                                      bool mailed) {
-    std::unique_ptr<TADOQuery> query;
-    if (!Run(query, OverlapCountSql(start, conference, mailed), true)) return std::nullopt;
-    if (query->Eof()) {
-      Fail("");
-      return std::nullopt;
-    }
-    const auto count = SqlInt(query->FieldByName("Erg").AsString());
-    int64_t value = 0;
-    if (count) {
-      try {
-        value = std::stoll(*count);
-      } catch (const std::exception&) {
-        value = 0;
-      }
-    }
-    FreeADOQuery(query);
-    return value;
-  }
-
-  std::string connect_str_ = UseConnectionString();
-
  private:
+  std::string connect_str_ = UseConnectionString();
   std::string name_;
   pugi::xml_document& response_;
   std::string& result_;
 };
+
+// A count that is no number counts as 0; no row at all fails with an empty message.
+TStatementValue<int64_t> OverlapCount(TActionStatement& statement, const std::string& start,
+                                      const std::string& conference, bool mailed) {
+  const TStatementStatus status = statement.Run(OverlapCountSql(start, conference, mailed), true);
+  if (!status) return status;
+  if (statement.Rows().Eof()) return TStatementStatus::Failed("");
+  const auto count = SqlInt(statement.Rows().FieldByName("Erg").AsString());
+  int64_t value = 0;
+  if (count) {
+    try {
+      value = std::stoll(*count);
+    } catch (const std::exception&) {
+      value = 0;
+    }
+  }
+  statement.Release();
+  return value;
+}
+
+// The memberships of the conference invited already, by e-mail or by SMS.
+TStatementValue<int64_t> InvitedCount(TActionStatement& statement, const std::string& conference) {
+  const TStatementStatus status = statement.Run(
+      "SELECT Count(*) as invitedParticipants FROM [conferenceMembers] WHERE [conferenceID] = " +
+          conference + " AND (email <> 0 or sms <> 0)",
+      true);
+  if (!status) return status;
+  int64_t invited = 0;
+  if (!statement.Rows().Eof())
+    invited = statement.Rows().FieldByName("invitedParticipants").AsInteger();
+  statement.Release();
+  return invited;
+}
+
+bool IsHostFlag(const std::string& flag) {
+  const std::string host = ToLowerAscii(flag);
+  return host == "true" || host == "wahr" || host == "ja";
+}
+
+// Logs the overlap count of each listed host whose window opens before his conference; false
+// after a failure (answered already).
+bool LogHostOverlaps(TInviteAction& action, TActionStatement& statement,
+                     const std::vector<pugi::xml_node>& entries) {
+  for (pugi::xml_node entry : entries) {
+    const std::string participant_id = Field(entry, "TeilnehmerID");
+    const std::string entry_conference = Field(entry, "KonferenzID");
+    const auto member = SqlInt(participant_id);
+    const auto slot = SqlInt(entry_conference);
+    if (!member || !slot) {
+      action.Fail(!member ? SqlIntError("TeilnehmerID", participant_id)
+                          : SqlIntError("KonferenzID", entry_conference));
+      return false;
+    }
+    const TStatementStatus status = statement.Run(
+        "SELECT starttime, min, host FROM [conferences], [conferenceMembers] where "
+        "conferenceID=ID AND ID=" +
+            *slot + " AND memberID=" + *member,
+        true);
+    if (!status) {
+      action.Fail(status.message());
+      return false;
+    }
+    TADOQuery& rows = statement.Rows();
+    if (rows.Eof() || !IsHostFlag(rows.FieldByName("host").AsString())) continue;
+    TDateTime start = 0;
+    TDateTime min = 0;
+    try {
+      start = rows.FieldByName("starttime").AsDateTime();
+      min = rows.FieldByName("min").AsDateTime();
+    } catch (const std::exception& e) {
+      action.Fail(e.what());
+      return false;
+    }
+    if (min < start) {
+      const auto count = OverlapCount(statement, DayNumberToText(min), *slot, true);
+      if (!count) {
+        action.Fail(count.message());
+        return false;
+      }
+      MainSession().LogInteger(action.Title("host overlap count"), *count);
+    }
+  }
+  return true;
+}
+
+// Sends each listed invitation; false after a failed one (answered already).
+bool InviteEach(TInviteAction& action, const std::vector<std::pair<std::string, std::string>>& list,
+                pugi::xml_document& response) {
+  for (const auto& [conference, member] : list) {
+    if (!SendMailHelper(conference, member, true, response)) {
+      action.Answer();
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -135,9 +206,11 @@ void SendInviteMail(pugi::xml_document& request, pugi::xml_document& response,
   const std::vector<pugi::xml_node> entries = ParticipantEntries(request);
   int64_t new_invitations = 0;
   std::string konferenz_id;
+  std::vector<std::pair<std::string, std::string>> invitations;
   for (pugi::xml_node entry : entries) {
     if (Field(entry, "invite") == "-") ++new_invitations;
     konferenz_id = Field(entry, "KonferenzID");
+    invitations.emplace_back(konferenz_id, Field(entry, "TeilnehmerID"));
   }
 
   // Without a valid conference the count fails and the answer stays "error".
@@ -146,88 +219,35 @@ void SendInviteMail(pugi::xml_document& request, pugi::xml_document& response,
     log.LogError(action.Title(SqlIntError("KonferenzID", konferenz_id)));
     return;
   }
-  int64_t invited = 0;
-  {
-    const std::string sql =
-        "SELECT Count(*) as invitedParticipants FROM [conferenceMembers] WHERE [conferenceID] = " +
-        *conference + " AND (email <> 0 or sms <> 0)";
-    log.LogSql(TLgLevel::Debug, action.Title("string_Query"), sql);
-    std::unique_ptr<TADOQuery> query;
-    std::string error;
-    if (!ConnectToADODB(query, action.connect_str_, sql, true, error)) {
-      log.LogError(action.Title(error));
-      return;
-    }
-    if (!query->Eof()) invited = query->FieldByName("invitedParticipants").AsInteger();
-    FreeADOQuery(query);
+  TActionStatement statement = action.Statement();
+  const auto invited = InvitedCount(statement, *conference);
+  if (!invited) {
+    log.LogError(action.Title(invited.message()));
+    return;
   }
   log.LogInteger(action.Title("new invitations"), new_invitations);
-  log.LogInteger(action.Title("invited"), invited);
+  log.LogInteger(action.Title("invited"), *invited);
   log.LogInteger(action.Title("MaxMembers"), limit);
-  if (new_invitations + invited > limit) {
+  if (new_invitations + *invited > limit) {
     log.LogWarning("Teilnehmer::SendInviteMail: More Participants than allowed");
     SetAnswer(response, "Valid.Flag", "1");
-    SetAnswer(response, "Valid.Count", std::to_string(new_invitations + invited - limit));
+    SetAnswer(response, "Valid.Count", std::to_string(new_invitations + *invited - limit));
     action.Answer();
     return;
   }
 
   // Overlap counts: they are logged beside the limit; the limit itself is the conference's own
   // count above.
-  for (pugi::xml_node entry : entries) {
-    const std::string participant_id = Field(entry, "TeilnehmerID");
-    const std::string entry_conference = Field(entry, "KonferenzID");
-    const auto member = SqlInt(participant_id);
-    const auto entry_slot = SqlInt(entry_conference);
-    if (!member || !entry_slot) {
-      action.Fail(!member ? SqlIntError("TeilnehmerID", participant_id)
-                          : SqlIntError("KonferenzID", entry_conference));
-      return;
-    }
-    std::unique_ptr<TADOQuery> query;
-    if (!action.Run(query,
-                    "SELECT starttime, min, host FROM [conferences], [conferenceMembers] where "
-                    "conferenceID=ID AND ID=" +
-                        *entry_slot + " AND memberID=" + *member,
-                    true)) {
-      return;
-    }
-    if (query->Eof()) continue;
-    const std::string host = mail::ToLowerAscii(query->FieldByName("host").AsString());
-    if (host != "true" && host != "wahr" && host != "ja") continue;
-    TDateTime start = 0;
-    TDateTime min = 0;
-    try {
-      start = query->FieldByName("starttime").AsDateTime();
-      min = query->FieldByName("min").AsDateTime();
-    } catch (const std::exception& e) {
-      action.Fail(e.what());
-      return;
-    }
-    FreeADOQuery(query);
-    if (min < start) {
-      const auto count = action.OverlapCount(DayNumberToText(min), *entry_slot, true);
-      if (!count) return;
-      log.LogInteger(action.Title("host overlap count"), *count);
-    }
-  }
-  {
-    const auto count = action.OverlapCount(
-        "(SELECT starttime FROM [conferences] WHERE ID=" + *conference + ")", *conference, false);
-    if (!count) return;
-    log.LogInteger(action.Title("invited count"), *count);
-    log.LogInteger(action.Title("new invitations"), new_invitations);
-    log.LogInteger(action.Title("MaxMembers"), limit);
-  }
+  if (!LogHostOverlaps(action, statement, entries)) return;
+  const auto count =
+      OverlapCount(statement, "(SELECT starttime FROM [conferences] WHERE ID=" + *conference + ")",
+                   *conference, false);
+  if (!count) return action.Fail(count.message());
+  log.LogInteger(action.Title("invited count"), *count);
+  log.LogInteger(action.Title("new invitations"), new_invitations);
+  log.LogInteger(action.Title("MaxMembers"), limit);
 
-  for (pugi::xml_node entry : entries) {
-    const std::string participant_id = Field(entry, "TeilnehmerID");
-    const std::string entry_conference = Field(entry, "KonferenzID");
-    if (!SendMailHelper(entry_conference, participant_id, true, response)) {
-      action.Answer();
-      return;
-    }
-  }
+  if (!InviteEach(action, invitations, response)) return;
   SetAnswer(response, "Valid.Flag", "0");
   SetAnswer(response, "Valid.Count", "0");
   GetQueryResultText(response, kSent);
@@ -246,29 +266,19 @@ void SendInviteMailAll(pugi::xml_document& request, pugi::xml_document& response
 
   const std::string konferenz_id = Field(request.document_element(), "KonferenzID");
   const auto conference = SqlInt(konferenz_id);
-  if (!conference) {
-    action.Fail(SqlIntError("KonferenzID", konferenz_id));
-    return;
-  }
-  std::vector<std::string> members;
+  if (!conference) return action.Fail(SqlIntError("KonferenzID", konferenz_id));
+  std::vector<std::pair<std::string, std::string>> invitations;
   {
-    std::unique_ptr<TADOQuery> query;
-    if (!action.Run(query,
-                    "SELECT memberID FROM [conferenceMembers] WHERE conferenceID=" + *conference +
-                        " AND email=false",
-                    true)) {
-      return;
-    }
-    for (; !query->Eof(); query->Next())
-      members.push_back(query->FieldByName("memberID").AsString());
-    FreeADOQuery(query);
+    TActionStatement statement = action.Statement();
+    const TStatementStatus status =
+        statement.Run("SELECT memberID FROM [conferenceMembers] WHERE conferenceID=" + *conference +
+                          " AND email=false",
+                      true);
+    if (!status) return action.Fail(status.message());
+    for (TADOQuery& rows = statement.Rows(); !rows.Eof(); rows.Next())
+      invitations.emplace_back(*conference, rows.FieldByName("memberID").AsString());
   }
-  for (const auto& member : members) {
-    if (!SendMailHelper(*conference, member, true, response)) {
-      action.Answer();
-      return;
-    }
-  }
+  if (!InviteEach(action, invitations, response)) return;
   GetQueryResultText(response, kSent);
   action.Answer();
   log.LogString(TLgLevel::Debug, "Teilnehmer::SendInviteMailAll: Result", result);

@@ -1,14 +1,16 @@
 #include "participants/send_mail_helper.h"
 
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "logging/lg_auto.h"
+#include "notifications/mail_path.h"
 #include "notifications/send_mail.h"
 #include "notifications/send_mail_module.h"
 #include "platform/registry.h"
+#include "service/action_statement.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/sql_values.h"
@@ -29,15 +31,16 @@ std::string Title(std::string_view text) {
   return std::string(kLog) + ": " + std::string(text);
 }
 
-// Runs one statement; on failure the error goes into "result" of the response.
-bool Run(std::unique_ptr<TADOQuery>& query, const std::string& connect_str, const std::string& sql,
-         bool is_select, pugi::xml_document& response) {
-  auto& log = MainSession();
-  log.LogSql(TLgLevel::Debug, Title("string_Query"), sql);
-  std::string error;
-  if (ConnectToADODB(query, connect_str, sql, is_select, error)) return true;
-  log.LogError(Title(error));
-  GetQueryResultText(response, error);
+TActionStatement Statement(const std::string& connect_str) {
+  return TActionStatement(connect_str, [](std::string_view sql) {
+    MainSession().LogSql(TLgLevel::Debug, Title("string_Query"), sql);
+  });
+}
+
+// The reason goes into "result" of the response as well as into the log.
+bool Reject(pugi::xml_document& response, const std::string& reason) {
+  MainSession().LogError(Title(reason));
+  GetQueryResultText(response, reason);
   return false;
 }
 
@@ -51,6 +54,188 @@ std::optional<std::string> LanguageText(std::string_view code, std::string_view 
     MainSession().LogException(e, kLog);
     return std::nullopt;
   }
+}
+
+// The membership a message is about, with its member, room and conference.
+struct TMembership {
+  std::string room_name;
+  std::string conference_name;
+  std::string sex;
+  std::string title;
+  std::string name;
+  std::string firstname;
+  std::string email;
+  std::string sms;
+  TDateTimeWords start;
+  TDateTimeWords end;
+  std::string direct_dial;
+  std::string pin;
+  std::string language_code;
+  std::string language;
+  bool members_visible = false;
+};
+
+// An invitation goes to a membership not mailed yet, a cancellation to one that was.
+TStatementValue<TMembership> LoadMembership(TActionStatement& statement,
+                                            const std::string& conference,
+                                            const std::string& participant, bool invite) {
+  const TStatementStatus status = statement.Run(
+      "SELECT [rooms].name, [conferences].name, [members].*, [conferenceMembers].languagecode, "
+      "[conferenceMembers].membersvisible,[conferenceMembers].min, [conferenceMembers].max, "
+      "[conferenceMembers].directdial, [conferenceMembers].pin FROM [rooms], [conferences], "
+      "[conferenceMembers], [members] WHERE [rooms].directdial=[conferences].room AND "
+      "[conferences].ID= [conferenceMembers].conferenceID AND "
+      "[members].ID=[conferenceMembers].memberID" +
+          std::string(invite ? " AND [conferenceMembers].email=false"
+                             : " AND [conferenceMembers].email=true") +
+          " AND [conferences].ID=" + conference + " AND [members].ID=" + participant,
+      true);
+  if (!status) return status;
+  TADOQuery& rows = statement.Rows();
+  if (rows.Eof()) return TStatementStatus::Failed("Keine Teilnehmer gefunden");
+  TMembership m;
+  m.room_name = rows.FieldByName("rooms.name").AsString();
+  m.conference_name = rows.FieldByName("conferences.name").AsString();
+  m.sex = rows.FieldByName("sex").AsString();
+  m.title = rows.FieldByName("title").AsString();
+  m.name = rows.FieldByName("members.name").AsString();
+  m.firstname = rows.FieldByName("firstname").AsString();
+  m.email = rows.FieldByName("email").AsString();
+  m.sms = rows.FieldByName("sms").AsString();
+  m.start = SplitDateTimeText(rows.FieldByName("min").AsString());
+  m.end = SplitDateTimeText(rows.FieldByName("max").AsString());
+  m.direct_dial = rows.FieldByName("directdial").AsString();
+  m.pin = rows.FieldByName("pin").AsString();
+  m.language_code = rows.FieldByName("languagecode").AsString();
+  m.language = rows.FieldByName("language").AsString();
+  m.members_visible = rows.FieldByName("membersvisible").AsBoolean();
+  statement.Release();
+  return m;
+}
+
+// A member without a language gets "ger"; other members with his address keep theirs.
+TStatementStatus SettleLanguage(TActionStatement& statement, TMembership& membership,
+                                const std::string& participant) {
+  if (!membership.language.empty()) return TStatementStatus::Ok();
+  MainSession().LogMessage(Title("Member has no language, \"ger\" is used"));
+  membership.language = "ger";
+  return statement.Run("UPDATE [members] SET [language]=\"ger\" WHERE ([ID]=" + participant +
+                           " OR [email]=" + SqlText(membership.email) +
+                           ") AND ([language] IS NULL OR [language]=\"\")",
+                       false);
+}
+
+// The gender is the member's salutation compared with the male salutation of his language; the
+// words come from the language of the membership.
+std::string SettleSalutation(const TMembership& membership) {
+  auto& log = MainSession();
+  std::string gender;
+  if (const auto male = LanguageText(membership.language, "localSettings.salutation.male")) {
+    gender = membership.sex == *male ? "male" : "female";
+  } else {
+    log.LogWarning(
+        Title("Fehler beim Auslesen der language.xml. Geschlecht wird auf male gesetzt."));
+    gender = "male";
+  }
+  if (const auto word =
+          LanguageText(membership.language_code, "localSettings.salutation." + gender)) {
+    return *word;
+  }
+  log.LogWarning(Title("Fehler beim Auslesen der language.xml. Anrede wird auf Herr gesetzt."));
+  return "Herr";
+}
+
+// Empty when it cannot be read: the message then goes out in the membership's language.
+std::string LoadDefaultLanguage(TActionStatement& statement) {
+  const TStatementStatus status =
+      statement.Run("SELECT name FROM [languageid] WHERE default=true", true);
+  if (!status) {
+    MainSession().LogError(Title(status.message()));
+    return {};
+  }
+  std::string name;
+  if (!statement.Rows().Eof()) name = statement.Rows().FieldByName("name").AsString();
+  statement.Release();
+  return name;
+}
+
+// The members as far as they can be read: the message lists whom it can.
+std::vector<TMemberListEntry> LoadMemberList(TActionStatement& statement,
+                                             const std::string& conference) {
+  auto& log = MainSession();
+  std::vector<TMemberListEntry> list;
+  const TStatementStatus status = statement.Run(
+      "SELECT name, firstname, [members].email, company, host from [members], "
+      "[conferenceMembers] where memberID=ID AND conferenceID=" +
+          conference,
+      true);
+  if (!status) {
+    log.LogError(Title(status.message()));
+    return list;
+  }
+  try {
+    for (TADOQuery& rows = statement.Rows(); !rows.Eof(); rows.Next()) {
+      TMemberListEntry entry;
+      entry.Name =
+          rows.FieldByName("firstname").AsString() + " " + rows.FieldByName("name").AsString();
+      entry.EMail = rows.FieldByName("email").AsString();
+      entry.Company = rows.FieldByName("company").AsString();
+      entry.Host = rows.FieldByName("host").AsString();
+      log.LogString(TLgLevel::Debug, Title("MemberList"), entry.Text());
+      list.push_back(std::move(entry));
+    }
+  } catch (const std::exception& e) {
+    log.LogException(e, kLog);
+  }
+  statement.Release();
+  return list;
+}
+
+TSendMail Compose(const TMembership& m, const std::string& host, const std::string& salutation,
+                  const std::string& conference, bool invite, const TMailSettings& settings) {
+  TSendMail mail;
+  mail.Salutation = salutation;
+  mail.Title = m.title.empty() ? m.title : " " + m.title;
+  mail.Firstname = m.firstname;
+  mail.Name = m.name;
+  mail.Host = host;
+  mail.ConferenceName = "\"" + m.conference_name + "\"";
+  mail.Date = m.start.Date;
+  mail.Time = m.start.Time;
+  mail.DateEnd = m.end.Date;
+  mail.TimeEnd = m.end.Time;
+  mail.RoomName = "\"" + m.room_name + "\"";
+  mail.DirectDial = m.direct_dial;
+  mail.PIN = m.pin;
+  mail.SMSText = m.sms.empty() ? "-" : m.sms;
+  mail.Invite = invite;
+  mail.LanguageCode = m.language_code;
+  mail.MembersVisible = m.members_visible;
+  mail.ConferenceID = conference;
+  mail.Outlook_Alarm_Enabled = settings.MailOutlookAlarmActivate;
+  mail.Outlook_Alarm_Minutes = settings.MailOutlookAlarmMinutes;
+  mail.Outlook_Alarm_Hours = settings.MailOutlookAlarmHours;
+  return mail;
+}
+
+// The e-mail, and for a cancellation the SMS; true when the last message sent went out.
+bool DeliverBoth(const TMailSend& send, TSendMail& mail, const TMembership& m,
+                 const TMailSettings& settings) {
+  bool sent = false;
+  if (settings.MailActivate) {
+    mail.EMail = m.email;
+    mail.IsEMail = true;
+    mail.Outlook_Invitation_Enabled = settings.MailOutlookActivate;
+    sent = Deliver(send, mail);
+  }
+  // Invitations never go out by SMS here; the reminder thread sends those.
+  if (settings.SMSActivate && !mail.Invite && !m.sms.empty()) {
+    mail.EMail = m.sms;
+    mail.IsEMail = false;
+    mail.Outlook_Invitation_Enabled = false;
+    sent = Deliver(send, mail);
+  }
+  return sent;
 }
 
 }  // namespace
@@ -69,7 +254,7 @@ TMailSettings ReadMailSettings() {
 }
 
 bool SendMailHelper(std::string_view conference_id, std::string_view participant_id, bool invite,
-                    pugi::xml_document& response) {
+                    pugi::xml_document& response, const TMailSend& send) {
   auto& log = MainSession();
   TLgMethodScope scope(log, kLog);
   log.LogString(TLgLevel::Debug, Title("ConferenceID"), conference_id);
@@ -79,196 +264,39 @@ bool SendMailHelper(std::string_view conference_id, std::string_view participant
   const auto conference = SqlInt(conference_id);
   const auto participant = SqlInt(participant_id);
   if (!conference || !participant) {
-    const std::string error = !conference ? SqlIntError("ConferenceID", conference_id)
-                                          : SqlIntError("ParticipantID", participant_id);
-    log.LogError(Title(error));
-    GetQueryResultText(response, error);
-    return false;
+    return Reject(response, !conference ? SqlIntError("ConferenceID", conference_id)
+                                        : SqlIntError("ParticipantID", participant_id));
   }
-  const std::string connect_str = UseConnectionString();
-  std::unique_ptr<TADOQuery> query;
+  TActionStatement statement = Statement(UseConnectionString());
+  const auto host = LoadHost(statement, *conference);
+  if (!host) return Reject(response, host.message());
+  auto loaded = LoadMembership(statement, *conference, *participant, invite);
+  if (!loaded) return Reject(response, loaded.message());
+  TMembership membership = *loaded;
+  log.LogString(TLgLevel::Debug, Title("name"), membership.name);
+  log.LogString(TLgLevel::Debug, Title("email"), membership.email);
+  log.LogString(TLgLevel::Debug, Title("languagecode"), membership.language_code);
 
-  // The host of the conference.
-  if (!Run(query, connect_str,
-           "SELECT name, firstname from [members], [conferenceMembers] where host=true AND "
-           "memberID=ID AND conferenceID=" +
-               *conference,
-           true, response)) {
-    return false;
+  if (const auto status = SettleLanguage(statement, membership, *participant); !status) {
+    return Reject(response, status.message());
   }
-  std::string host;
-  if (!query->Eof()) {
-    host = query->FieldByName("firstname").AsString() + " " + query->FieldByName("name").AsString();
-  }
-  FreeADOQuery(query);
-
-  // The membership: an invitation goes to one not mailed yet, a cancellation to one that was.
-  const std::string membership_sql =
-      "SELECT [rooms].name, [conferences].name, [members].*, [conferenceMembers].languagecode, "
-      "[conferenceMembers].membersvisible,[conferenceMembers].min, [conferenceMembers].max, "
-      "[conferenceMembers].directdial, [conferenceMembers].pin FROM [rooms], [conferences], "
-      "[conferenceMembers], [members] WHERE [rooms].directdial=[conferences].room AND "
-      "[conferences].ID= [conferenceMembers].conferenceID AND "
-      "[members].ID=[conferenceMembers].memberID" +
-      std::string(invite ? " AND [conferenceMembers].email=false"
-                         : " AND [conferenceMembers].email=true") +
-      " AND [conferences].ID=" + *conference + " AND [members].ID=" + *participant;
-  if (!Run(query, connect_str, membership_sql, true, response)) return false;
-  if (query->Eof()) {
-    log.LogError(Title("Keine Teilnehmer gefunden"));
-    GetQueryResultText(response, "Keine Teilnehmer gefunden");
-    return false;
-  }
-  const std::string room_name = query->FieldByName("rooms.name").AsString();
-  const std::string conference_name = query->FieldByName("conferences.name").AsString();
-  const std::string sex = query->FieldByName("sex").AsString();
-  std::string title = query->FieldByName("title").AsString();
-  const std::string name = query->FieldByName("members.name").AsString();
-  const std::string firstname = query->FieldByName("firstname").AsString();
-  const std::string email = query->FieldByName("email").AsString();
-  const std::string sms = query->FieldByName("sms").AsString();
-  const TDateTimeWords start = SplitDateTimeText(query->FieldByName("min").AsString());
-  const TDateTimeWords end = SplitDateTimeText(query->FieldByName("max").AsString());
-  const std::string direct_dial = query->FieldByName("directdial").AsString();
-  const std::string pin = query->FieldByName("pin").AsString();
-  const std::string language_code = query->FieldByName("languagecode").AsString();
-  std::string language = query->FieldByName("language").AsString();
-  const bool members_visible = query->FieldByName("membersvisible").AsBoolean();
-  FreeADOQuery(query);
-  log.LogString(TLgLevel::Debug, Title("name"), name);
-  log.LogString(TLgLevel::Debug, Title("email"), email);
-  log.LogString(TLgLevel::Debug, Title("languagecode"), language_code);
-
-  // A member without a language gets "ger"; other members with his address keep theirs.
-  if (language.empty()) {
-    log.LogMessage(Title("Member has no language, \"ger\" is used"));
-    language = "ger";
-    if (!Run(query, connect_str,
-             "UPDATE [members] SET [language]=\"ger\" WHERE ([ID]=" + *participant +
-                 " OR [email]=" + SqlText(email) + ") AND ([language] IS NULL OR [language]=\"\")",
-             false, response)) {
-      return false;
-    }
-    FreeADOQuery(query);
-  }
-
-  // The gender: the member's salutation compared with the male salutation of his language.
-  std::string gender;
-  if (const auto male = LanguageText(language, "localSettings.salutation.male")) {
-    gender = sex == *male ? "male" : "female";
-  } else {
-    log.LogWarning(
-        Title("Fehler beim Auslesen der language.xml. Geschlecht wird auf male gesetzt."));
-    gender = "male";
-  }
-  std::string salutation;
-  if (const auto word = LanguageText(language_code, "localSettings.salutation." + gender)) {
-    salutation = *word;
-  } else {
-    log.LogWarning(Title("Fehler beim Auslesen der language.xml. Anrede wird auf Herr gesetzt."));
-    salutation = "Herr";
-  }
-  if (!title.empty()) title = " " + title;
-  const std::string sms_text = sms.empty() ? "-" : sms;
-
+  const std::string salutation = SettleSalutation(membership);
   const TMailSettings settings = ReadMailSettings();
-  bool sent = false;
-
-  std::string default_language;
-  {
-    std::string error;
-    const std::string sql = "SELECT name FROM [languageid] WHERE default=true";
-    log.LogSql(TLgLevel::Debug, Title("string_Query"), sql);
-    if (ConnectToADODB(query, connect_str, sql, true, error)) {
-      if (!query->Eof()) default_language = query->FieldByName("name").AsString();
-      FreeADOQuery(query);
-    } else {
-      log.LogError(Title(error));
-    }
-  }
-
-  std::vector<TMemberListEntry> member_list;
-  {
-    std::string error;
-    const std::string sql =
-        "SELECT name, firstname, [members].email, company, host from [members], "
-        "[conferenceMembers] where memberID=ID AND conferenceID=" +
-        *conference;
-    log.LogSql(TLgLevel::Debug, Title("string_Query"), sql);
-    if (ConnectToADODB(query, connect_str, sql, true, error)) {
-      try {
-        for (; !query->Eof(); query->Next()) {
-          TMemberListEntry entry;
-          entry.Name = query->FieldByName("firstname").AsString() + " " +
-                       query->FieldByName("name").AsString();
-          entry.EMail = query->FieldByName("email").AsString();
-          entry.Company = query->FieldByName("company").AsString();
-          entry.Host = query->FieldByName("host").AsString();
-          log.LogString(TLgLevel::Debug, Title("MemberList"), entry.Text());
-          member_list.push_back(std::move(entry));
-        }
-      } catch (const std::exception& e) {
-        log.LogException(e, kLog);
-      }
-      FreeADOQuery(query);
-    } else {
-      log.LogError(Title(error));
-    }
-  }
-
-  TSendMail mail;
-  mail.Salutation = salutation;
-  mail.Title = title;
-  mail.Firstname = firstname;
-  mail.Name = name;
-  mail.Host = host;
-  mail.ConferenceName = "\"" + conference_name + "\"";
-  mail.Date = start.Date;
-  mail.Time = start.Time;
-  mail.DateEnd = end.Date;
-  mail.TimeEnd = end.Time;
-  mail.RoomName = "\"" + room_name + "\"";
-  mail.DirectDial = direct_dial;
-  mail.PIN = pin;
-  mail.SMSText = sms_text;
-  mail.Invite = invite;
-  mail.LanguageCode = language_code;
-  mail.MemberList = std::move(member_list);
-  mail.defaultLanguage = default_language;
-  mail.MembersVisible = members_visible;
-  mail.ConferenceID = *conference;
-  mail.Outlook_Alarm_Enabled = settings.MailOutlookAlarmActivate;
-  mail.Outlook_Alarm_Minutes = settings.MailOutlookAlarmMinutes;
-  mail.Outlook_Alarm_Hours = settings.MailOutlookAlarmHours;
-
-  if (settings.MailActivate) {
-    mail.EMail = email;
-    mail.IsEMail = true;
-    mail.Outlook_Invitation_Enabled = settings.MailOutlookActivate;
-    sent = SendMail(mail);
-  }
-  // Invitations never go out by SMS here; the reminder thread sends those.
-  if (settings.SMSActivate && !invite && !sms.empty()) {
-    mail.EMail = sms;
-    mail.IsEMail = false;
-    mail.Outlook_Invitation_Enabled = false;
-    sent = SendMail(mail);
-  }
+  TSendMail mail = Compose(membership, *host, salutation, *conference, invite, settings);
+  mail.defaultLanguage = LoadDefaultLanguage(statement);
+  mail.MemberList = LoadMemberList(statement, *conference);
+  const bool sent = DeliverBoth(send, mail, membership, settings);
 
   if (!invite) return true;
   if (!sent) {
-    log.LogError(settings.MailActivate
-                     ? Title("MailSend failed for " + name + " " + firstname + ", " + email)
-                     : Title("Send disabled"));
+    log.LogError(settings.MailActivate ? Title("MailSend failed for " + membership.name + " " +
+                                               membership.firstname + ", " + membership.email)
+                                       : Title("Send disabled"));
     return false;
   }
-  if (!Run(query, connect_str,
-           "UPDATE [conferenceMembers] SET email=true WHERE memberID=" + *participant +
-               " AND conferenceID=" + *conference,
-           false, response)) {
-    return false;
+  if (const auto status = MarkMembership(statement, "email", *participant, *conference); !status) {
+    return Reject(response, status.message());
   }
-  FreeADOQuery(query);
   return true;
 }
 

@@ -12,6 +12,8 @@
 
 #include <pugixml.hpp>
 
+#include "notifications/mail_path.h"
+
 namespace parlevo {
 
 // The mail and SMS switches of the registry.
@@ -32,8 +34,9 @@ TMailSettings ReadMailSettings();
 // mailed yet and marks it mailed; a cancellation only to one that was mailed. On failure the
 // reason is written into the element "result" of response (see GetQueryResultText) and the
 // answer is false; a failed invitation send writes no reason. A cancellation answers true whether
-// or not a message went out. Throws when a registry value is missing.
+// or not a message went out. Throws when a registry value is missing. send: the send step (empty:
+// SendMail, the service's mail module).
 bool SendMailHelper(std::string_view conference_id, std::string_view participant_id, bool invite,
-                    pugi::xml_document& response);
+                    pugi::xml_document& response, const TMailSend& send = {});
 
 }  // namespace parlevo

@@ -95,5 +95,47 @@ TEST_F(SendMailHelperTest, SalutationFallbacksAndAnUnreadableConferenceLanguage)
   EXPECT_EQ(Mailed(nolang), "Falsch");
 }
 
+TEST_F(SendMailHelperTest, InjectedSendSeesTheComposedMessageAndDecidesTheMark) {
+  install_.SetInteger("SMSActivate", 1);
+  std::vector<TSendMail> seen;
+  bool accept = false;
+  const TMailSend send = [&](const TSendMail& mail) {
+    seen.push_back(mail);
+    return accept;
+  };
+  pugi::xml_document response;
+  response.append_child("RESPONSE");
+  // A refused invitation writes no reason and leaves the membership unmailed.
+  EXPECT_FALSE(SendMailHelper("1", std::to_string(anna_), true, response, send));
+  EXPECT_FALSE(FindXMLNode(response.document_element(), "result", false));
+  EXPECT_EQ(Mailed(anna_), "Falsch");
+  ASSERT_EQ(seen.size(), 1u);  // an invitation never goes out by SMS here
+  const TSendMail& mail = seen[0];
+  EXPECT_TRUE(mail.IsEMail);
+  EXPECT_TRUE(mail.Invite);
+  EXPECT_EQ(mail.EMail, "anna@example.test");
+  EXPECT_EQ(mail.Host, "Max Host");
+  EXPECT_EQ(mail.Title, " Dr.");
+  EXPECT_EQ(mail.ConferenceName, "\"Weekly\"");
+  EXPECT_EQ(mail.RoomName, "\"Room 1\"");
+  EXPECT_EQ(mail.SMSText, "0170111");
+  EXPECT_EQ(mail.ConferenceID, "1");
+  ASSERT_EQ(mail.MemberList.size(), 3u);
+  EXPECT_EQ(mail.MemberList[0].Company, "Acme, Inc.");
+  EXPECT_TRUE(peers_.Messages().empty());
+
+  accept = true;
+  EXPECT_TRUE(SendMailHelper("1", std::to_string(anna_), true, response, send));
+  EXPECT_EQ(Mailed(anna_), "Wahr");
+  // The cancellation goes by mail and by SMS; the SMS carries the mobile number.
+  EXPECT_TRUE(SendMailHelper("1", std::to_string(anna_), false, response, send));
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_TRUE(seen[2].IsEMail);
+  EXPECT_FALSE(seen[3].IsEMail);
+  EXPECT_EQ(seen[3].EMail, "0170111");
+  EXPECT_FALSE(seen[3].Invite);
+  EXPECT_TRUE(peers_.Messages().empty());
+}
+
 }  // namespace
 }  // namespace parlevo

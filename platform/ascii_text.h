@@ -26,6 +26,12 @@ bool StartsWithIgnoreCaseAscii(std::string_view text, std::string_view prefix);
 // line breaks where only blanks and tabs are cut, and loses them where all white space is.
 constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kWhiteSpace = " \t\r\n\v\f";
+// Every control character up to and including the blank (bytes 0 to 32): what the logging
+// configuration and request texts treat as padding.
+inline constexpr char kControlsAndBlankBytes[] =
+    "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10\x11\x12\x13\x14\x15\x16"
+    "\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f\x20";
+constexpr std::string_view kControlsAndBlank(kControlsAndBlankBytes, 33);
 
 // Cuts the leading and trailing characters of `cut` (blanks and tabs unless told otherwise).
 std::string_view TrimAscii(std::string_view text, std::string_view cut = kBlanks);

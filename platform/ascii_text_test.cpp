@@ -25,6 +25,8 @@ TEST(AsciiText, TrimsOnlyTheCharactersItIsGiven) {
   EXPECT_EQ(TrimLeftAscii("  a b  "), "a b  ");
   EXPECT_EQ(TrimRightAscii("  a b  "), "  a b");
   EXPECT_EQ(TrimAscii("xxaxx", "x"), "a");
+  EXPECT_EQ(TrimAscii(std::string_view("\0\x1f w\x7f \x01\x20", 8), kControlsAndBlank), "w\x7f");
+  EXPECT_EQ(TrimAscii("\xc3\xa4 \t", kControlsAndBlank), "\xc3\xa4");  // UTF-8 is no padding
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "platform/ascii_text.h"
+
 namespace parlevo {
 namespace {
 
@@ -84,13 +86,7 @@ std::string Pad(int value, int width) {
 }
 
 bool StartsWithNoCase(std::string_view text, size_t pos, std::string_view what) {
-  if (pos + what.size() > text.size()) return false;
-  for (size_t i = 0; i < what.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[pos + i])) !=
-        std::tolower(static_cast<unsigned char>(what[i])))
-      return false;
-  }
-  return true;
+  return pos <= text.size() && StartsWithIgnoreCaseAscii(text.substr(pos), what);
 }
 
 void FormatInto(std::string& out, std::string_view pattern, TDateTime value,
@@ -115,9 +111,9 @@ void FormatInto(std::string& out, std::string_view p, TDateTime value, const For
   size_t i = 0;
   while (i < p.size()) {
     const char ch = p[i];
-    const char lc = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const char lc = LowerAscii(ch);
     size_t run = 1;
-    while (i + run < p.size() && std::tolower(static_cast<unsigned char>(p[i + run])) == lc) ++run;
+    while (i + run < p.size() && LowerAscii(p[i + run]) == lc) ++run;
     switch (lc) {
       case '\'':
       case '"': {
@@ -254,76 +250,6 @@ void FormatInto(std::string& out, std::string_view p, TDateTime value, const For
     }
     i += run;
   }
-}
-
-// Small cursor over a text for the parser.
-struct Cursor {
-  std::string_view s;
-  size_t pos = 0;
-  bool AtEnd() const { return pos >= s.size(); }
-  char Peek() const { return AtEnd() ? '\0' : s[pos]; }
-  bool Eat(char ch) {
-    if (Peek() != ch) return false;
-    ++pos;
-    return true;
-  }
-  // Reads 1..max_digits decimal digits.
-  std::optional<int> Number(size_t max_digits) {
-    size_t start = pos;
-    int v = 0;
-    while (!AtEnd() && pos - start < max_digits &&
-           std::isdigit(static_cast<unsigned char>(Peek()))) {
-      v = v * 10 + (Peek() - '0');
-      ++pos;
-    }
-    if (pos == start) return std::nullopt;
-    return v;
-  }
-};
-
-// "hh:nn[:ss[.fff]]"; fills hour..millisecond.
-bool ParseTime(Cursor& c, CivilDateTime& out) {
-  auto h = c.Number(2);
-  if (!h || !c.Eat(':')) return false;
-  auto n = c.Number(2);
-  if (!n) return false;
-  int s = 0;
-  int ms = 0;
-  if (c.Eat(':')) {
-    auto sv = c.Number(2);
-    if (!sv) return false;
-    s = *sv;
-    if (c.Eat('.') || c.Eat(',')) {
-      size_t start = c.pos;
-      int digits = 0;
-      long frac = 0;
-      while (!c.AtEnd() && std::isdigit(static_cast<unsigned char>(c.Peek()))) {
-        if (digits < 3) {
-          frac = frac * 10 + (c.Peek() - '0');
-          ++digits;
-        }
-        ++c.pos;
-      }
-      if (c.pos == start) return false;
-      while (digits < 3) {
-        frac *= 10;
-        ++digits;
-      }
-      ms = static_cast<int>(frac);
-    }
-  }
-  if (!IsValidTime(*h, *n, s, ms)) return false;
-  out.hour = *h;
-  out.minute = *n;
-  out.second = s;
-  out.millisecond = ms;
-  return true;
-}
-
-std::string_view Trim(std::string_view t) {
-  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.remove_prefix(1);
-  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.remove_suffix(1);
-  return t;
 }
 
 }  // namespace
@@ -547,114 +473,6 @@ std::string FormatISODate(TDateTime value) {
 
 std::string FormatISODateTime(TDateTime value) {
   return FormatDateTime("yyyy-mm-dd hh:nn:ss", value, ISODateTimeFormat());
-}
-
-std::optional<ParsedDateTime> ParseDateTimeText(std::string_view text) {
-  text = Trim(text);
-  if (text.empty()) return std::nullopt;
-  ParsedDateTime result;
-  CivilDateTime c;
-  Cursor cur{text};
-
-  // A time alone: "hh:nn[:ss[.zzz]]".
-  {
-    Cursor probe{text};
-    auto first = probe.Number(2);
-    if (first && probe.Peek() == ':') {
-      Cursor t{text};
-      if (!ParseTime(t, c) || !t.AtEnd()) return std::nullopt;
-      result.value = EncodeTime(c.hour, c.minute, c.second, c.millisecond);
-      result.has_time = true;
-      return result;
-    }
-  }
-
-  auto a = cur.Number(4);
-  if (!a) return std::nullopt;
-  if (cur.Peek() == '-' && cur.pos == 4) {
-    // ISO: yyyy-mm-dd
-    cur.Eat('-');
-    auto m = cur.Number(2);
-    if (!m || !cur.Eat('-')) return std::nullopt;
-    auto d = cur.Number(2);
-    if (!d || !IsValidDate(*a, *m, *d)) return std::nullopt;
-    c.year = *a;
-    c.month = *m;
-    c.day = *d;
-    result.has_date = true;
-    if (!cur.AtEnd()) {
-      if (!(cur.Eat(' ') || cur.Eat('T') || cur.Eat('t'))) return std::nullopt;
-      while (cur.Eat(' ')) {
-      }
-      if (!ParseTime(cur, c)) return std::nullopt;
-      result.has_time = true;
-      if (cur.Eat('Z') || cur.Eat('z')) {
-        result.offset = 0;
-      } else if (cur.Peek() == '+' || cur.Peek() == '-') {
-        const int sign = cur.Peek() == '-' ? -1 : 1;
-        ++cur.pos;
-        auto oh = cur.Number(2);
-        if (!oh) return std::nullopt;
-        int om = 0;
-        if (cur.Eat(':')) {
-          auto omv = cur.Number(2);
-          if (!omv) return std::nullopt;
-          om = *omv;
-        } else if (auto omv = cur.Number(2)) {
-          om = *omv;
-        }
-        if (*oh > 23 || om > 59) return std::nullopt;
-        result.offset = sign * (*oh * 60 + om);
-      }
-    }
-    if (!cur.AtEnd()) return std::nullopt;
-    result.value = EncodeDateTime(c);
-    return result;
-  }
-  if (cur.Peek() == '.' && cur.pos <= 2) {
-    // dd.mm.yyyy
-    cur.Eat('.');
-    auto m = cur.Number(2);
-    if (!m || !cur.Eat('.')) return std::nullopt;
-    size_t ystart = cur.pos;
-    auto y = cur.Number(4);
-    if (!y || cur.pos - ystart != 4) {
-      // Not a date: perhaps a plain number such as "1.5" - fall through to the number reader.
-    } else if (IsValidDate(*y, *m, *a)) {
-      c.year = *y;
-      c.month = *m;
-      c.day = *a;
-      result.has_date = true;
-      if (!cur.AtEnd()) {
-        if (!cur.Eat(' ')) return std::nullopt;
-        while (cur.Eat(' ')) {
-        }
-        if (!ParseTime(cur, c)) return std::nullopt;
-        result.has_time = true;
-      }
-      if (!cur.AtEnd()) return std::nullopt;
-      result.value = EncodeDateTime(c);
-      return result;
-    } else {
-      return std::nullopt;
-    }
-  }
-  // A plain day number, with "." as decimal separator.
-  {
-    std::string buf(text);
-    for (char ch : buf) {
-      if (!(std::isdigit(static_cast<unsigned char>(ch)) || ch == '.' || ch == '-' || ch == '+'))
-        return std::nullopt;
-    }
-    char* end = nullptr;
-    double v = std::strtod(buf.c_str(), &end);
-    if (end != buf.c_str() + buf.size() || !std::isfinite(v)) return std::nullopt;
-    if (!IsDayNumberInRange(v)) return std::nullopt;
-    result.value = v;
-    result.has_date = true;
-    result.has_time = TimeOf(v) != 0;
-    return result;
-  }
 }
 
 std::string DayNumberToText(TDateTime value) {

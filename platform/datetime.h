@@ -105,19 +105,10 @@ FormatSettings ISODateTimeFormat();
 std::string FormatISODate(TDateTime value);
 std::string FormatISODateTime(TDateTime value);
 
-// A date/time text as people and peers write it. Accepted: "yyyy-mm-dd" with an optional time
-// after a blank or "T" ("hh:nn[:ss[.fff]]", then an optional "Z" or "+hh:mm"/"-hh:mm"),
-// "dd.mm.yyyy" with an optional time "hh:nn[:ss[.zzz]]", a time alone "hh:nn[:ss[.zzz]]", and a
-// plain day number. Leading and trailing blanks are ignored.
-struct ParsedDateTime {
-  TDateTime value = 0;        // the date-time as written (no zone conversion)
-  std::optional<int> offset;  // minutes east of UTC when the text named a zone ("Z" = 0)
-  bool has_date = false;
-  bool has_time = false;
-};
-std::optional<ParsedDateTime> ParseDateTimeText(std::string_view text);
-
 // Day number text with "." as decimal separator and no exponent, as statements carry them.
 std::string DayNumberToText(TDateTime value);
 
 }  // namespace parlevo
+
+// Reading date/time texts belongs to this header's face; it lives in a unit of its own.
+#include "platform/datetime_parse.h"  // IWYU pragma: export

@@ -56,40 +56,6 @@ TEST(DateTime, PatternsOfTheServiceTexts) {
   EXPECT_EQ(FormatDateTime("c", t, fs), "07.03.2026 09:05:03.042");
 }
 
-TEST(DateTime, ParsesTheTextsClientsSend) {
-  auto p = ParseDateTimeText("2026-03-07");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->value, EncodeDate(2026, 3, 7));
-  EXPECT_FALSE(p->has_time);
-
-  p = ParseDateTimeText("2026-03-07T10:30:00.5+01:00");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(*p->offset, 60);
-  EXPECT_EQ(DecodeDateTime(p->value).millisecond, 500);
-
-  p = ParseDateTimeText(" 07.03.2026 10:30 ");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->value, EncodeDate(2026, 3, 7) + EncodeTime(10, 30, 0, 0));
-
-  p = ParseDateTimeText("2026-03-07 10:30:00Z");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(*p->offset, 0);
-
-  p = ParseDateTimeText("10:30:15");
-  ASSERT_TRUE(p);
-  EXPECT_FALSE(p->has_date);
-  EXPECT_EQ(p->value, EncodeTime(10, 30, 15, 0));
-
-  p = ParseDateTimeText("46088.25");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(p->value, 46088.25);
-
-  for (const char* bad : {"", "2026-02-30", "31.02.2026", "tomorrow", "2026-03-07 25:00",
-                          "07.03.2026x", "1 OR 1=1", "1e5"}) {
-    EXPECT_FALSE(ParseDateTimeText(bad)) << bad;
-  }
-}
-
 TEST(DateTime, LocalAndUtcAgreeWithTheZone) {
   setenv("TZ", "Europe/Berlin", 1);
   tzset();

@@ -3,373 +3,11 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstring>
-#include <map>
-#include <mutex>
-#include <thread>
-#include <unordered_map>
+#include "platform/ascii_text.h"
+#include "platform/db_handle_pool.h"
 
 namespace parlevo::db {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// How long the engine waits for another connection's lock before it reports "busy", and how long
-// we keep retrying a statement that still found the file busy.
-constexpr int kBusyTimeoutMs = 30000;
-constexpr auto kRetryBudget = std::chrono::seconds(60);
-// Enough for every request thread of a busy server to find a handle: a handle closed and opened
-// again costs a schema parse, which under load is most of a short request.
-constexpr size_t kIdleHandlesPerFile = 64;
-constexpr size_t kIdleHandlesTotal = 128;
-constexpr size_t kStatementsPerHandle = 128;
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string ToLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-[[noreturn]] void ThrowEngine(sqlite3* db) {
-  throw DbError(sqlite3_errmsg(db));
-}
-
-// Only another connection's lock is worth waiting for; a lock held by the same connection is not.
-bool IsBusy(int rc) {
-  return (rc & 0xFF) == SQLITE_BUSY;
-}
-
-// The time a statement that found the file busy may keep retrying; it starts at the first retry,
-// so that the common case never reads the clock.
-class RetryBudget {
- public:
-  // True when another attempt may be made; waits a little before it.
-  bool Retry() {
-    const auto now = Clock::now();
-    if (attempt_ == 0) deadline_ = now + kRetryBudget;
-    if (now >= deadline_) return false;
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(std::min(1 << std::min(attempt_, 6), 50)));
-    ++attempt_;
-    return true;
-  }
-
- private:
-  int attempt_ = 0;
-  Clock::time_point deadline_{};
-};
-
-std::atomic<uint64_t> g_use_tick{0};
-// Idle handles kept over all files.
-std::atomic<size_t> g_idle_total{0};
-
-// The engine's memory statistics take one process-wide lock on every allocation, which request
-// threads then queue on; nothing reads them, so they are switched off before the first open.
-void ConfigureEngineOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
-}
-
-// A statement prepared on one handle, with the description of its result columns.
-struct CachedStatement {
-  sqlite3_stmt* stmt = nullptr;
-  std::shared_ptr<const std::vector<ColumnInfo>> columns;
-};
-
-std::shared_ptr<const std::vector<ColumnInfo>> DescribeColumns(sqlite3_stmt* stmt) {
-  auto columns = std::make_shared<std::vector<ColumnInfo>>();
-  const int n = sqlite3_column_count(stmt);
-  columns->reserve(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    ColumnInfo c;
-    const char* name = sqlite3_column_name(stmt, i);
-    c.name = name ? name : "";
-    const char* table = sqlite3_column_table_name(stmt, i);
-    const char* origin = sqlite3_column_origin_name(stmt, i);
-    // Through a parenthesised join the engine numbers names that occur in more than one table
-    // ("ID:1"); the column keeps its own name, as it does without the parentheses.
-    if (origin && c.name.size() > std::strlen(origin) + 1 && c.name.rfind(origin, 0) == 0 &&
-        c.name[std::strlen(origin)] == ':' &&
-        c.name.find_first_not_of("0123456789", std::strlen(origin) + 1) == std::string::npos) {
-      c.name = origin;
-    }
-    if (table && origin) c.qualified = std::string(table) + "." + origin;
-    const char* decl = sqlite3_column_decltype(stmt, i);
-    c.kind = ClassifyDeclaredType(decl ? decl : "");
-    columns->push_back(std::move(c));
-  }
-  return columns;
-}
-
-// One engine connection, with the statements prepared on it.
-struct Handle {
-  sqlite3* db = nullptr;
-  uint64_t generation = 0;
-  std::unordered_map<std::string, CachedStatement> statements;
-
-  Handle() = default;
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    ForgetStatements();
-    if (db) sqlite3_close_v2(db);
-  }
-  void ForgetStatements() {
-    for (auto& [sql, cached] : statements) sqlite3_finalize(cached.stmt);
-    statements.clear();
-  }
-};
-
-// The declared kinds of a table's columns, in table order.
-struct TableInfo {
-  std::vector<std::pair<std::string, FieldKind>> columns;  // lower-case name, kind
-};
-
-std::shared_ptr<const TableInfo> ReadTableInfo(sqlite3* db, const std::string& table) {
-  auto info = std::make_shared<TableInfo>();
-  std::string sql = "PRAGMA table_info(\"";
-  for (char c : table) {
-    if (c == '"') sql.push_back('"');
-    sql.push_back(c);
-  }
-  sql += "\")";
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) ThrowEngine(db);
-  int rc;
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    const char* name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
-    const char* type = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
-    info->columns.emplace_back(ToLower(name ? name : ""), ClassifyDeclaredType(type ? type : ""));
-  }
-  sqlite3_finalize(stmt);
-  if (rc != SQLITE_DONE) ThrowEngine(db);
-  return info;
-}
-
-// Everything kept per database file: the idle handles and the column kinds of its tables. The
-// generation changes with every change of the schema made through this layer and whenever the
-// file itself is replaced; handles and kinds of an older generation are not used again.
-class FileState {
- public:
-  explicit FileState(std::string path) : path_(std::move(path)) {}
-
-  std::unique_ptr<Handle> Checkout() {
-    struct stat st {};
-    if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      throw DbError("Could not find file '" + path_ + "'.");
-    }
-    std::unique_ptr<Handle> handle;
-    bool set_wal = false;
-    uint64_t generation;
-    {
-      std::lock_guard lock(mu_);
-      last_used_ = ++g_use_tick;
-      if (st.st_dev != dev_ || st.st_ino != ino_) {
-        // A new file under the same name: nothing known about the old one applies.
-        dev_ = st.st_dev;
-        ino_ = st.st_ino;
-        wal_ready_ = false;
-        BumpLocked();
-      }
-      while (!idle_.empty()) {
-        std::unique_ptr<Handle> candidate = std::move(idle_.back());
-        idle_.pop_back();
-        --g_idle_total;
-        if (candidate->generation == generation_) {
-          handle = std::move(candidate);
-          break;
-        }
-      }
-      generation = generation_;
-      set_wal = !wal_ready_;
-    }
-    if (handle) {
-      sqlite3_set_last_insert_rowid(handle->db, 0);
-      return handle;
-    }
-    handle = std::make_unique<Handle>();
-    handle->generation = generation;
-    ConfigureEngineOnce();
-    const int rc = sqlite3_open_v2(path_.c_str(), &handle->db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-      const std::string msg = handle->db ? sqlite3_errmsg(handle->db) : sqlite3_errstr(rc);
-      throw DbError(msg + ": '" + path_ + "'");
-    }
-    // Names are written in double quotes: one that names no column must fail, never turn into
-    // a text value as the engine's compatibility rule would make it.
-    sqlite3_db_config(handle->db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
-    sqlite3_db_config(handle->db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
-    sqlite3_busy_timeout(handle->db, kBusyTimeoutMs);
-    sqlite3_extended_result_codes(handle->db, 1);
-    // In WAL mode a commit needs no sync of its own; the file stays consistent on a crash.
-    sqlite3_exec(handle->db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-    if (set_wal) {
-      sqlite3_stmt* stmt = nullptr;
-      if (sqlite3_prepare_v2(handle->db, "PRAGMA journal_mode=WAL", -1, &stmt, nullptr) ==
-          SQLITE_OK) {
-        const int step = sqlite3_step(stmt);
-        const char* mode = step == SQLITE_ROW
-                               ? reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))
-                               : nullptr;
-        const bool wal = mode && EqualsNoCase(mode, "wal");
-        sqlite3_finalize(stmt);
-        if (step != SQLITE_ROW && !IsBusy(step)) ThrowEngine(handle->db);
-        if (wal) {
-          std::lock_guard lock(mu_);
-          wal_ready_ = true;
-        }
-      } else {
-        ThrowEngine(handle->db);
-      }
-    }
-    return handle;
-  }
-
-  // Keeps a handle for reuse, when it is current and the file keeps not too many.
-  void Checkin(std::unique_ptr<Handle> handle) {
-    if (!sqlite3_get_autocommit(handle->db)) {
-      sqlite3_exec(handle->db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    std::lock_guard lock(mu_);
-    if (handle->generation == generation_ && idle_.size() < kIdleHandlesPerFile) {
-      idle_.push_back(std::move(handle));
-      ++g_idle_total;
-    }
-  }
-
-  // After a change of the schema: handles are current again once they are reopened, and the
-  // column kinds are read anew. Answers the new generation.
-  uint64_t SchemaChanged() {
-    std::lock_guard lock(mu_);
-    BumpLocked();
-    return generation_;
-  }
-
-  // The column kinds of a table, read through the given handle when not known yet. Kinds read
-  // inside a transaction that changed the schema are not kept: that change may be rolled back.
-  std::shared_ptr<const TableInfo> TableInfoFor(Handle& handle, const std::string& table,
-                                                bool keep) {
-    const std::string key = ToLower(table);
-    {
-      std::lock_guard lock(mu_);
-      if (handle.generation == generation_) {
-        if (auto it = tables_.find(key); it != tables_.end()) return it->second;
-      }
-    }
-    auto info = ReadTableInfo(handle.db, table);
-    if (keep && !info->columns.empty()) {
-      std::lock_guard lock(mu_);
-      if (handle.generation == generation_) tables_[key] = info;
-    }
-    return info;
-  }
-
-  void CloseIdle() {
-    std::vector<std::unique_ptr<Handle>> closing;  // closed after the lock is given up
-    std::lock_guard lock(mu_);
-    g_idle_total -= idle_.size();
-    closing.swap(idle_);
-  }
-
-  bool HasIdle() {
-    std::lock_guard lock(mu_);
-    return !idle_.empty();
-  }
-
-  uint64_t LastUsed() {
-    std::lock_guard lock(mu_);
-    return last_used_;
-  }
-
- private:
-  void BumpLocked() {
-    ++generation_;
-    tables_.clear();
-    CloseIdleLocked();
-  }
-
-  void CloseIdleLocked() {
-    g_idle_total -= idle_.size();
-    idle_.clear();
-  }
-
-  const std::string path_;
-  std::mutex mu_;
-  dev_t dev_ = 0;
-  ino_t ino_ = 0;
-  uint64_t generation_ = 1;
-  bool wal_ready_ = false;
-  uint64_t last_used_ = 0;
-  std::vector<std::unique_ptr<Handle>> idle_;
-  std::unordered_map<std::string, std::shared_ptr<const TableInfo>> tables_;
-};
-
-// The files this process has connected to.
-class FileRegistry {
- public:
-  static FileRegistry& Instance() {
-    static FileRegistry registry;
-    return registry;
-  }
-
-  std::shared_ptr<FileState> For(const std::string& path) {
-    std::lock_guard lock(mu_);
-    auto& state = files_[path];
-    if (!state) state = std::make_shared<FileState>(path);
-    return state;
-  }
-
-  // Keeps the idle handles of all files bounded: files not used for the longest time (for
-  // example files deleted meanwhile) give theirs up first.
-  void Trim() {
-    std::lock_guard lock(mu_);
-    while (g_idle_total > kIdleHandlesTotal) {
-      FileState* oldest = nullptr;
-      uint64_t oldest_use = UINT64_MAX;
-      for (auto& [path, state] : files_) {
-        if (!state->HasIdle()) continue;
-        const uint64_t used = state->LastUsed();
-        if (used < oldest_use) {
-          oldest_use = used;
-          oldest = state.get();
-        }
-      }
-      if (!oldest) break;
-      oldest->CloseIdle();
-    }
-  }
-
-  void CloseAllIdle() {
-    std::lock_guard lock(mu_);
-    for (auto& [path, state] : files_) state->CloseIdle();
-  }
-
- private:
-  std::mutex mu_;
-  std::map<std::string, std::shared_ptr<FileState>> files_;
-};
 
 DbValue ReadColumn(sqlite3_stmt* stmt, int i) {
   switch (sqlite3_column_type(stmt, i)) {
@@ -393,7 +31,7 @@ DbValue ReadColumn(sqlite3_stmt* stmt, int i) {
 // ---------------------------------------------------------------------------------------------
 
 std::string DataSourceOf(std::string_view connection_string) {
-  if (TrimBlanks(connection_string).empty()) {
+  if (TrimAscii(connection_string).empty()) {
     throw DbError("The connection string is empty: no database file to open.");
   }
   std::string_view rest = connection_string;
@@ -403,8 +41,8 @@ std::string DataSourceOf(std::string_view connection_string) {
     rest = semi == std::string_view::npos ? std::string_view{} : rest.substr(semi + 1);
     const size_t eq = part.find('=');
     if (eq == std::string_view::npos) continue;
-    if (!EqualsNoCase(TrimBlanks(part.substr(0, eq)), "Data Source")) continue;
-    std::string_view value = TrimBlanks(part.substr(eq + 1));
+    if (!EqualsIgnoreCaseAscii(TrimAscii(part.substr(0, eq)), "Data Source")) continue;
+    std::string_view value = TrimAscii(part.substr(eq + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
@@ -491,7 +129,7 @@ struct TADOConnection::Impl {
             column = &info->columns[static_cast<size_t>(p.position)];
           }
         } else {
-          const std::string name = ToLower(p.column);
+          const std::string name = ToLowerAscii(p.column);
           for (const auto& c : info->columns) {
             if (c.first == name) column = &c;
           }
@@ -656,7 +294,7 @@ void TADOConnection::Close() {
   impl_->file->Checkin(std::move(impl_->handle));
   impl_->file.reset();
   impl_->schema_changed_in_transaction = false;
-  if (g_idle_total > kIdleHandlesTotal) FileRegistry::Instance().Trim();
+  FileRegistry::Instance().TrimIfOverLimit();
 }
 
 bool TADOConnection::Connected() const {
@@ -753,10 +391,10 @@ std::optional<TField> TADOQuery::FindField(std::string_view name) const {
   if (!columns_) return std::nullopt;
   const auto& cols = *columns_;
   for (size_t i = 0; i < cols.size(); ++i) {
-    if (EqualsNoCase(cols[i].name, name)) return TField(this, i);
+    if (EqualsIgnoreCaseAscii(cols[i].name, name)) return TField(this, i);
   }
   for (size_t i = 0; i < cols.size(); ++i) {
-    if (!cols[i].qualified.empty() && EqualsNoCase(cols[i].qualified, name)) {
+    if (!cols[i].qualified.empty() && EqualsIgnoreCaseAscii(cols[i].qualified, name)) {
       return TField(this, i);
     }
   }

@@ -3,62 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
+
+#include "platform/db_test_support.h"
 
 namespace parlevo::db {
 namespace {
 
 using ::testing::HasSubstr;
-
-class DbFile : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/parlevo-db-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    path_ = dir_ + "/conference.mdb";
-    connstr_ = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path_ +
-               ";Mode=ReadWrite|Share Deny None;Persist Security Info=False";
-    CreateDatabaseFile(path_);
-  }
-  void TearDown() override {
-    CloseIdleConnections();
-    std::filesystem::remove_all(dir_);
-  }
-
-  int64_t Exec(std::string_view sql) {
-    TADOQuery q;
-    q.Connection().Open(connstr_);
-    return q.ExecSQL(sql);
-  }
-
-  std::unique_ptr<TADOQuery> Open(std::string_view sql) {
-    auto q = std::make_unique<TADOQuery>();
-    q->Connection().Open(connstr_);
-    q->Open(sql);
-    return q;
-  }
-
-  std::string ErrorOf(std::string_view sql) {
-    try {
-      Exec(sql);
-    } catch (const DbError& e) {
-      return e.what();
-    }
-    return "(no error)";
-  }
-
-  void CreateMembers() {
-    Exec(
-        "CREATE TABLE members (ID COUNTER PRIMARY KEY NOT NULL, name TEXT(255), email TEXT, "
-        "born DATE, vip BIT, visits INT)");
-  }
-
-  std::string dir_;
-  std::string path_;
-  std::string connstr_;
-};
 
 TEST(DbConnectionString, NamesTheDataSource) {
   EXPECT_EQ(DataSourceOf("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/opt/z/Database/"
@@ -305,24 +257,6 @@ TEST_F(DbFile, ARolledBackDefinitionLeavesNoTrace) {
     t.ExecSQL("DELETE FROM members");
   }
   EXPECT_EQ(Open("SELECT * FROM members")->RecordCount(), 1u);
-}
-
-TEST_F(DbFile, AReplacedFileIsNeverConfusedWithTheOldOne) {
-  CreateMembers();
-  Exec("INSERT INTO members (name) VALUES (\"A\")");
-  std::filesystem::remove(path_);
-  std::filesystem::remove(path_ + "-wal");
-  std::filesystem::remove(path_ + "-shm");
-  try {
-    Open("SELECT * FROM members");
-    ADD_FAILURE();
-  } catch (const DbError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("Could not find file"));
-  }
-  CreateDatabaseFile(path_);
-  Exec("CREATE TABLE members (ID COUNTER PRIMARY KEY, name DATE)");
-  EXPECT_THROW(Exec("INSERT INTO members (name) VALUES (\"A\")"), DbError);  // a date column now
-  EXPECT_EQ(Open("SELECT * FROM members")->RecordCount(), 0u);
 }
 
 }  // namespace

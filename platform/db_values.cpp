@@ -5,39 +5,23 @@
 #include <cstdlib>
 #include <limits>
 
+#include "platform/ascii_text.h"
+
 namespace parlevo::db {
 namespace {
-
-char Upper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
   if (needle.size() > haystack.size()) return false;
   for (size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
     size_t k = 0;
-    while (k < needle.size() && Upper(haystack[i + k]) == needle[k]) ++k;
+    while (k < needle.size() && UpperAscii(haystack[i + k]) == needle[k]) ++k;
     if (k == needle.size()) return true;
   }
   return false;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 std::optional<int64_t> ParseInteger(std::string_view text) {
-  text = Trim(text);
+  text = TrimAscii(text);
   if (text.empty()) return std::nullopt;
   size_t i = 0;
   bool negative = false;
@@ -59,7 +43,7 @@ std::optional<int64_t> ParseInteger(std::string_view text) {
 }
 
 std::optional<double> ParseReal(std::string_view text) {
-  text = Trim(text);
+  text = TrimAscii(text);
   if (text.empty()) return std::nullopt;
   for (char c : text) {
     if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) {
@@ -75,12 +59,12 @@ std::optional<double> ParseReal(std::string_view text) {
 
 // Flag words people and peers write; nullopt when the text is none of them.
 std::optional<bool> ParseFlagText(std::string_view text) {
-  text = Trim(text);
+  text = TrimAscii(text);
   for (std::string_view w : {"true", "wahr", "yes", "ja", "on"}) {
-    if (EqualsNoCase(text, w)) return true;
+    if (EqualsIgnoreCaseAscii(text, w)) return true;
   }
   for (std::string_view w : {"false", "falsch", "no", "nein", "off"}) {
-    if (EqualsNoCase(text, w)) return false;
+    if (EqualsIgnoreCaseAscii(text, w)) return false;
   }
   if (auto n = ParseReal(text)) return *n != 0;
   return std::nullopt;

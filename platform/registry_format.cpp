@@ -6,6 +6,7 @@
 #include <cctype>
 #include <optional>
 
+#include "platform/ascii_text.h"
 #include "platform/text_codec.h"
 
 namespace parlevo {
@@ -13,32 +14,6 @@ namespace {
 
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view TrimLeft(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  return s;
-}
-
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view Trim(std::string_view s) {
-  return TrimRight(TrimLeft(s));
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && RegNamesEqual(s.substr(0, prefix.size()), prefix);
-}
 
 // regedit writes its exports in UTF-16; the program works in UTF-8.
 std::string DecodeRegUtf16(std::string_view bytes, bool big_endian, std::string_view file_name) {
@@ -73,7 +48,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 bool IsBlankOrComment(std::string_view line) {
-  std::string_view t = TrimLeft(line);
+  std::string_view t = TrimLeftAscii(line);
   return t.empty() || t.front() == ';';
 }
 
@@ -107,7 +82,7 @@ class LineParser {
 
   // Fills `value` from a value line; returns true when the line continues on the next one.
   bool Value(std::string_view line, TRegValue& value) const {
-    std::string_view s = TrimLeft(line);
+    std::string_view s = TrimLeftAscii(line);
     size_t pos = 0;
     if (s.front() == '@') {
       pos = 1;
@@ -116,20 +91,21 @@ class LineParser {
     } else {
       Fail("expected a key in [brackets], a value \"Name\"=..., a comment or a blank line");
     }
-    while (pos < s.size() && IsBlank(s[pos])) ++pos;
+    pos = std::min(s.size(), s.find_first_not_of(kBlanks, pos));
     if (pos >= s.size() || s[pos] != '=') Fail("expected \"=\" after the value name");
     ++pos;
-    while (pos < s.size() && IsBlank(s[pos])) ++pos;
+    pos = std::min(s.size(), s.find_first_not_of(kBlanks, pos));
     std::string_view data = s.substr(pos);
     if (!data.empty() && data.front() == '"') {
       size_t p = 0;
       value.kind = TRegValueKind::kString;
       value.text = Quoted(data, p);
-      if (!Trim(data.substr(p)).empty()) Fail("unexpected text after the closing double quote");
+      if (!TrimAscii(data.substr(p)).empty())
+        Fail("unexpected text after the closing double quote");
       return false;
     }
-    if (StartsWithNoCase(data, "dword:")) {
-      std::string_view digits = TrimRight(data.substr(6));
+    if (StartsWithIgnoreCaseAscii(data, "dword:")) {
+      std::string_view digits = TrimRightAscii(data.substr(6));
       if (digits.empty() || digits.size() > 8 ||
           !std::all_of(digits.begin(), digits.end(),
                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
@@ -139,18 +115,18 @@ class LineParser {
       value.dword = static_cast<uint32_t>(std::stoul(std::string(digits), nullptr, 16));
       return false;
     }
-    if (StartsWithNoCase(data, "hex:") || StartsWithNoCase(data, "hex(")) {
-      if (StartsWithNoCase(data, "hex(")) {
+    if (StartsWithIgnoreCaseAscii(data, "hex:") || StartsWithIgnoreCaseAscii(data, "hex(")) {
+      if (StartsWithIgnoreCaseAscii(data, "hex(")) {
         size_t close = data.find(')');
         if (close == std::string_view::npos || close + 1 >= data.size() || data[close + 1] != ':') {
           Fail("expected hex(type): before the bytes");
         }
       }
       value.kind = TRegValueKind::kOther;
-      std::string_view rest = TrimRight(data);
+      std::string_view rest = TrimRightAscii(data);
       return !rest.empty() && rest.back() == '\\';
     }
-    if (Trim(data) == "-") {
+    if (TrimAscii(data) == "-") {
       value.kind = TRegValueKind::kOther;
       return false;
     }
@@ -165,11 +141,7 @@ class LineParser {
 }  // namespace
 
 bool RegNamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
+  return EqualsIgnoreCaseAscii(a, b);
 }
 
 std::string FormatRegValueLine(const TRegValue& value) {
@@ -226,11 +198,11 @@ TRegDocument TRegDocument::Parse(std::string_view bytes, std::string_view file_n
   TRegDocument doc;
   doc.preamble_.clear();
   if (std::all_of(lines.begin(), lines.end(),
-                  [](const std::string& l) { return Trim(l).empty(); })) {
+                  [](const std::string& l) { return TrimAscii(l).empty(); })) {
     doc.preamble_.emplace_back();
     return doc;
   }
-  std::string_view header = Trim(lines[0]);
+  std::string_view header = TrimAscii(lines[0]);
   if (header != kHeader5 && header != kHeader4) {
     LineParser(file_name, 1)
         .Fail(fmt::format("the file must begin with \"{}\" (or \"{}\")", kHeader5, kHeader4));
@@ -240,11 +212,11 @@ TRegDocument TRegDocument::Parse(std::string_view bytes, std::string_view file_n
     const int line_no = static_cast<int>(i) + 1;
     LineParser parser(file_name, line_no);
     const std::string& line = lines[i];
-    std::string_view t = Trim(line);
+    std::string_view t = TrimAscii(line);
     if (!t.empty() && t.front() == '[') {
       if (t.back() != ']') parser.Fail("a key name in brackets is missing its closing \"]\"");
       std::string_view key = t.substr(1, t.size() - 2);
-      if (Trim(key).empty()) parser.Fail("empty key name in brackets");
+      if (TrimAscii(key).empty()) parser.Fail("empty key name in brackets");
       if (doc.FindSection(key) != nullptr) {
         parser.Fail(fmt::format("key [{}] appears a second time", key));
       }
@@ -260,7 +232,7 @@ TRegDocument TRegDocument::Parse(std::string_view bytes, std::string_view file_n
       while (continues) {
         if (++i >= lines.size()) parser.Fail("the value continues past the end of the file");
         entry.lines.push_back(lines[i]);
-        std::string_view next = TrimRight(lines[i]);
+        std::string_view next = TrimRightAscii(lines[i]);
         continues = !next.empty() && next.back() == '\\';
       }
       TRegSection& section = doc.sections_.back();
@@ -317,10 +289,10 @@ TRegSection& TRegDocument::FindOrAddSection(std::string_view key) {
   if (TRegSection* found = FindSection(key)) return *found;
   // Keys are separated by a blank line, as regedit writes them.
   auto last_is_blank = [this] {
-    if (sections_.empty()) return preamble_.empty() || Trim(preamble_.back()).empty();
+    if (sections_.empty()) return preamble_.empty() || TrimAscii(preamble_.back()).empty();
     const TRegSection& last = sections_.back();
     return !last.entries.empty() && !last.entries.back().is_value &&
-           Trim(last.entries.back().lines.back()).empty();
+           TrimAscii(last.entries.back().lines.back()).empty();
   };
   if (!last_is_blank()) {
     if (sections_.empty()) {
@@ -363,9 +335,9 @@ void SetRegValue(TRegSection& section, const TRegValue& value) {
     }
   }
   TRegEntry entry{{FormatRegValueLine(value)}, true, value};
-  auto last_filled =
-      std::find_if(section.entries.rbegin(), section.entries.rend(),
-                   [](const TRegEntry& e) { return e.is_value || !Trim(e.lines.front()).empty(); });
+  auto last_filled = std::find_if(
+      section.entries.rbegin(), section.entries.rend(),
+      [](const TRegEntry& e) { return e.is_value || !TrimAscii(e.lines.front()).empty(); });
   section.entries.insert(last_filled.base(), std::move(entry));
 }
 

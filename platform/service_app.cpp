@@ -206,6 +206,10 @@ std::string UnitText(const TService& service, const TServiceOptions& options) {
       "KillSignal=SIGTERM\n"
       "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
       "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n"
+      // The HTTP front holds up to 8192 connections, one descriptor each, besides its files and
+      // database; its threads are few, but the task limit stays above the connection bound.
+      "LimitNOFILE=65536\n"
+      "TasksMax=16384\n"
       "\n"
       "[Install]\n"
       "WantedBy=multi-user.target\n",

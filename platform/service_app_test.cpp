@@ -361,6 +361,8 @@ TEST(ServiceInstall, WritesAndRemovesTheSystemdUnit) {
             "KillSignal=SIGTERM\n"
             "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
             "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n"
+            "LimitNOFILE=65536\n"
+            "TasksMax=16384\n"
             "\n"
             "[Install]\n"
             "WantedBy=multi-user.target\n");

@@ -45,7 +45,7 @@ TEST(TextCodec, Utf8SequencesAreCheckedOneAtATime) {
   char32_t c = 0;
   EXPECT_EQ(DecodeUtf8Sequence("x\u20ac", 1, c), 3u);
   EXPECT_EQ(c, U'\u20ac');
-  EXPECT_EQ(DecodeUtf8Sequence("\xe2\x82", 0, c), 0u);      // cut short
+  EXPECT_EQ(DecodeUtf8Sequence("\xe2\x82", 0, c), 0u);          // cut short
   EXPECT_EQ(DecodeUtf8Sequence("\xf4\x90\x80\x80", 0, c), 0u);  // beyond U+10FFFF
   EXPECT_TRUE(IsValidUtf8("M\u00fcller \U0001F600"));
   EXPECT_FALSE(IsValidUtf8("M\xfcller"));

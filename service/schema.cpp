@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "logging/lg_auto.h"
+#include "platform/ascii_text.h"
 #include "platform/datetime.h"
 #include "service/database.h"
 
@@ -167,16 +168,10 @@ std::string VersionQuery(std::string_view version) {
   return "SELECT Version FROM SchemaVersion WHERE Version = \"" + std::string(version) + "\"";
 }
 
-std::string TrimBlanks(std::string s) {
-  const size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  const size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
 // Whether the query's result stands on the row of the version.
 bool HoldsVersion(const TADOQuery& query, std::string_view version) {
-  const std::string found = query.Eof() ? "" : TrimBlanks(query.FieldByName("Version").AsString());
+  const std::string found =
+      query.Eof() ? "" : std::string(TrimAscii(query.FieldByName("Version").AsString(), " \t\r\n"));
   return found == version;
 }
 

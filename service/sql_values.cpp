@@ -3,37 +3,13 @@
 #include <cstdint>
 #include <limits>
 
+#include "platform/ascii_text.h"
+#include "platform/jet_tokens.h"
+
 namespace parlevo {
-namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (x != b[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::string SqlText(std::string_view value) {
-  std::string out;
-  out.reserve(value.size() + 2);
-  out.push_back('"');
-  for (char c : value) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
+  return db::jet::Quote(value, '"');
 }
 
 std::string SqlLikeText(std::string_view value) {
@@ -47,7 +23,7 @@ std::string SqlLikeText(std::string_view value) {
 }
 
 std::optional<std::string> SqlInt(std::string_view value) {
-  value = TrimBlanks(value);
+  value = TrimAscii(value);
   bool negative = false;
   if (!value.empty() && (value.front() == '-' || value.front() == '+')) {
     negative = value.front() == '-';
@@ -68,9 +44,9 @@ std::optional<std::string> SqlInt(std::string_view value) {
 }
 
 std::optional<std::string> SqlFlag(std::string_view value) {
-  value = TrimBlanks(value);
-  if (EqualsNoCase(value, "true") || value == "-1" || value == "1") return "true";
-  if (EqualsNoCase(value, "false") || value == "0") return "false";
+  value = TrimAscii(value);
+  if (EqualsIgnoreCaseAscii(value, "true") || value == "-1" || value == "1") return "true";
+  if (EqualsIgnoreCaseAscii(value, "false") || value == "0") return "false";
   return std::nullopt;
 }
 

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 #include "logging/lg_auto.h"
@@ -40,8 +41,14 @@ uint16_t ReadServicePort() {
   try {
     TRegistry registry;
     registry.OpenKey(kParlevoRegistryKey, true);
-    // Only the low 16 bits make a port, as the server takes them.
-    return static_cast<uint16_t>(static_cast<uint32_t>(registry.ReadInteger("Port")) & 0xFFFFu);
+    // Only the low 16 bits make a port, as the server takes them. Port 0 would let the system
+    // pick any port, where no client could find the service.
+    const uint32_t value = static_cast<uint32_t>(registry.ReadInteger("Port"));
+    const auto port = static_cast<uint16_t>(value & 0xFFFFu);
+    if (port == 0) {
+      throw std::runtime_error("\"Port\" " + std::to_string(value) + " names no port");
+    }
+    return port;
   } catch (const std::exception& e) {
     session.LogException(e, "TZyntParlevo::ServiceCreate");
     return TZyntParlevo::kPortWhenUnreadable;

@@ -82,7 +82,8 @@ class TZyntParlevo : public TService {
 };
 
 // Reads "Port" from the configuration key (creating the key when missing). A value that cannot
-// be read gives 83 for this run; a larger value is cut to its low 16 bits.
+// be read gives 83 for this run; a larger value is cut to its low 16 bits, and one whose low 16
+// bits are 0 counts as unreadable.
 uint16_t ReadServicePort();
 
 }  // namespace parlevo

@@ -160,6 +160,11 @@ TEST_F(ServiceObjectTest, ExistingValuesStayAndLargePortsAreCut) {
   EXPECT_EQ(ReadServicePort(), 8081);
   writer.WriteString("Port", "81");  // text where an integer belongs cannot be read
   EXPECT_EQ(ReadServicePort(), 83);
+  // Port 0 would listen wherever the system likes: it counts as unreadable, cut or not.
+  writer.WriteInteger("Port", 0);
+  EXPECT_EQ(ReadServicePort(), 83);
+  writer.WriteInteger("Port", 3 * 65536);
+  EXPECT_EQ(ReadServicePort(), 83);
 }
 
 TEST_F(ServiceObjectTest, CreateDeletesTheWsdlAdministrationFileAndUpgradesTheDatabase) {

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "logging/lg_auto.h"
+#include "platform/ascii_text.h"
 #include "platform/random.h"
 #include "webservice/helpers_xml.h"
 
@@ -11,12 +12,6 @@ namespace {
 
 using logging::MainSession;
 using logging::TLgLevel;
-
-std::string_view Trimmed(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -90,7 +85,8 @@ std::vector<std::string> SplitString(std::string_view s, char separator, bool tr
   std::string buffer;
   bool outside_quotes = true;
   auto end_field = [&] {
-    std::string field(trim_fields ? Trimmed(buffer) : std::string_view(buffer));
+    std::string field(trim_fields ? TrimAscii(buffer, kControlsAndBlank)
+                                  : std::string_view(buffer));
     if (!field.empty() && field.front() == separator) field.erase(0, 1);
     fields.push_back(std::move(field));
     buffer.clear();
@@ -106,7 +102,8 @@ std::vector<std::string> SplitString(std::string_view s, char separator, bool tr
     }
   }
   if (!buffer.empty())
-    fields.emplace_back(trim_fields ? Trimmed(buffer) : std::string_view(buffer));
+    fields.emplace_back(trim_fields ? TrimAscii(buffer, kControlsAndBlank)
+                                    : std::string_view(buffer));
   return fields;
 }
 
@@ -123,7 +120,7 @@ std::string StripPort(std::string_view host) {
 }
 
 std::string RequestHostName(std::string_view host_header) {
-  const std::string_view host = Trimmed(host_header);
+  const std::string_view host = TrimAscii(host_header, kControlsAndBlank);
   std::string name;
   if (host.starts_with("[")) {
     const size_t close = host.find(']');
@@ -142,7 +139,7 @@ void GetRequestHost(std::string_view host_header, const THostValueAccess& values
   MainSession().LogString(TLgLevel::Debug, "Host", host);
   if (host.empty()) return;
   for (const char* name : {"MailHost", "SMSHost"}) {
-    if (Trimmed(values.read(name)).empty()) {
+    if (TrimAscii(values.read(name), kControlsAndBlank).empty()) {
       values.write(name, host);
       MainSession().LogString(TLgLevel::Debug, name, host);
     }

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/text_codec.h"
 
 namespace parlevo {
@@ -12,21 +13,6 @@ namespace {
 bool IsXmlChar(char32_t c) {
   return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
          (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 // Segments of a dotted path; a "." in the last position does not open a further segment.
@@ -106,13 +92,13 @@ std::string ApplyCaseMode(std::string_view s, uint8_t case_mode) {
   std::string out(s);
   switch (case_mode) {
     case kCaseUpper:
-      for (char& c : out) c = AsciiUpper(c);
+      for (char& c : out) c = UpperAscii(c);
       break;
     case kCaseLower:
-      for (char& c : out) c = AsciiLower(c);
+      for (char& c : out) c = LowerAscii(c);
       break;
     case kCaseFirstUpper:
-      if (!out.empty()) out[0] = AsciiUpper(out[0]);
+      if (!out.empty()) out[0] = UpperAscii(out[0]);
       break;
     default:
       break;
@@ -143,9 +129,9 @@ pugi::xml_node FindXMLNode(pugi::xml_node start, std::string_view path, std::str
 
   const std::string name = current.name();
   for (pugi::xml_node n = current; n; n = n.next_sibling()) {
-    if (n.type() != pugi::node_element || !EqualsIgnoringAsciiCase(n.name(), name)) continue;
+    if (n.type() != pugi::node_element || !EqualsIgnoreCaseAscii(n.name(), name)) continue;
     for (pugi::xml_attribute a : n.attributes()) {
-      if (EqualsIgnoringAsciiCase(a.name(), attr) && EqualsIgnoringAsciiCase(a.value(), attr_value))
+      if (EqualsIgnoreCaseAscii(a.name(), attr) && EqualsIgnoreCaseAscii(a.value(), attr_value))
         return n;
     }
   }

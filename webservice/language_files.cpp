@@ -56,14 +56,31 @@ bool IsValidLanguageCode(std::string_view code) {
   return true;
 }
 
+bool LiesInsideFolder(const fs::path& root, const fs::path& file) {
+  std::error_code ec;
+  const fs::path real_root = fs::canonical(root, ec);
+  if (ec) return false;
+  const fs::path real_file = fs::canonical(file, ec);
+  if (ec) return false;
+  std::string prefix = real_root.string();
+  if (!prefix.ends_with('/')) prefix.push_back('/');
+  return real_file.string().starts_with(prefix);
+}
+
 std::optional<fs::path> LanguageFilePath(const fs::path& install_path, std::string_view code) {
   if (!IsValidLanguageCode(code)) return std::nullopt;
-  std::optional<fs::path> path = FindEntry(install_path, "Templates");
+  const std::optional<fs::path> templates = FindEntry(install_path, "Templates");
+  std::optional<fs::path> path = templates;
   if (path) path = FindEntry(*path, code);
   if (path) path = FindEntry(*path, "language");
   if (path) path = FindEntry(*path, "language.xml");
   std::error_code ec;
   if (!path || !fs::is_regular_file(*path, ec)) return std::nullopt;
+  if (!LiesInsideFolder(*templates, *path)) {
+    MainSession().LogError("Language file " + path->string() +
+                           " leads outside the template folder; not read");
+    return std::nullopt;
+  }
   return path;
 }
 

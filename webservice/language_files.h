@@ -18,9 +18,14 @@ namespace parlevo {
 // empty one) is treated like a language without a file.
 bool IsValidLanguageCode(std::string_view code);
 
+// True when file, with every symbolic link followed, is an existing entry inside the real folder
+// root (itself resolved the same way). The template files are read only where this holds, so that
+// a link planted in Templates/ cannot hand out files from elsewhere.
+bool LiesInsideFolder(const std::filesystem::path& root, const std::filesystem::path& file);
+
 // The language file of a code; the folder names are matched without regard to letter case, as
 // on the system the template folders come from. nullopt when the code is not valid or no such
-// file exists.
+// file exists, or when the file's real path lies outside the real "Templates" folder.
 std::optional<std::filesystem::path> LanguageFilePath(const std::filesystem::path& install_path,
                                                       std::string_view code);
 

@@ -109,5 +109,30 @@ TEST_F(LanguageFiles, CodesThatCouldLeaveTheFolderAreRefused) {
   EXPECT_TRUE(IsValidLanguageCode("en_GB2"));
 }
 
+// A link planted in Templates/ must not hand out a file from elsewhere; links that stay inside
+// (a language sharing another's file, or a whole Templates folder placed elsewhere) still work.
+TEST_F(LanguageFiles, LinksLeadingOutOfTemplatesAreNotFollowed) {
+  Write("ger", "<l><translation><eng>Englisch</eng></translation></l>");
+  const fs::path outside = install_ / "secret.xml";
+  std::ofstream(outside) << "<l><translation><eng>secret</eng></translation></l>";
+  fs::create_directories(install_ / "Templates" / "evil" / "language");
+  fs::create_symlink(outside, install_ / "Templates" / "evil" / "language" / "language.xml");
+  fs::create_directory_symlink(install_, install_ / "Templates" / "loop");
+  EXPECT_FALSE(LanguageFilePath(install_, "evil").has_value());
+  EXPECT_THROW(ReadLanguageFileText(install_, "evil"), std::runtime_error);
+  EXPECT_THROW(TranslateLanguageCode(install_, "eng", "evil"), std::runtime_error);
+
+  fs::create_directories(install_ / "Templates" / "deu" / "language");
+  fs::create_symlink(install_ / "Templates" / "ger" / "language" / "language.xml",
+                     install_ / "Templates" / "deu" / "language" / "language.xml");
+  EXPECT_EQ(TranslateLanguageCode(install_, "eng", "deu"), "Englisch");
+
+  const fs::path moved = install_ / "elsewhere";
+  fs::rename(install_ / "Templates", moved);
+  fs::create_directory_symlink(moved, install_ / "Templates");
+  EXPECT_EQ(TranslateLanguageCode(install_, "eng", "ger"), "Englisch");
+  EXPECT_FALSE(LanguageFilePath(install_, "evil").has_value());
+}
+
 }  // namespace
 }  // namespace parlevo

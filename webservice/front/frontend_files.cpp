@@ -1,7 +1,5 @@
 #include "webservice/front/frontend_files.h"
 
-#include <httplib.h>
-
 #include <array>
 #include <fstream>
 #include <iterator>
@@ -142,7 +140,7 @@ std::optional<fs::path> ResolveFrontendDocument(const fs::path& root,
   return ContainedFile(root, WithDefaultDocument(RequestedDocument(root, request_path)));
 }
 
-void HTTPServerCommandGet(const httplib::Request& request, httplib::Response& response) {
+void HTTPServerCommandGet(const THttpRequest& request, THttpResponse& response) {
   DeleteWSDLAdminFile();
   GetRequestHost(request.get_header_value("Host"), ConfigurationHostValues());
 

@@ -10,10 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace httplib {
-struct Request;
-struct Response;
-}  // namespace httplib
+#include "webservice/front/http_server.h"
 
 namespace parlevo {
 
@@ -36,6 +33,6 @@ std::optional<std::filesystem::path> ResolveFrontendDocument(const std::filesyst
 // The command handler of the HTTP server (OnCommandGet): serves the front-end file of the
 // request, or leaves the response untouched (an empty 200) when there is none. Registry errors
 // while recording the host pass to the server.
-void HTTPServerCommandGet(const httplib::Request& request, httplib::Response& response);
+void HTTPServerCommandGet(const THttpRequest& request, THttpResponse& response);
 
 }  // namespace parlevo

@@ -19,7 +19,7 @@ namespace {
 class RecordingModule : public TWebModule {
  public:
   explicit RecordingModule(std::atomic<int>* made) { ++*made; }
-  bool HandleRequest(const httplib::Request& request, httplib::Response& response) override {
+  bool HandleRequest(const THttpRequest& request, THttpResponse& response) override {
     if (request.path.find("throw") != std::string::npos) {
       response.set_content("partial", "text/plain");
       throw std::runtime_error("module failed");
@@ -35,7 +35,7 @@ class BridgeTest : public InstallFolderTest {
     InstallFolderTest::SetUp();
     bridge_.SetBindAddress("127.0.0.1");
     bridge_.RegisterWebModuleClass([this] { return std::make_unique<RecordingModule>(&made_); });
-    bridge_.SetOnCommandGet([](const httplib::Request& request, httplib::Response& response) {
+    bridge_.SetOnCommandGet([](const THttpRequest& request, THttpResponse& response) {
       response.set_content("front " + request.method + " " + request.path, "text/plain");
     });
   }
@@ -142,7 +142,7 @@ TEST_F(BridgeTest, ASlowRequestDoesNotBlockOthers) {
   testing_support::TWatchdog dog("the slow and the fast request");
   std::promise<void> second_seen;
   std::shared_future<void> released = second_seen.get_future().share();
-  bridge_.SetOnCommandGet([&](const httplib::Request& request, httplib::Response& response) {
+  bridge_.SetOnCommandGet([&](const THttpRequest& request, THttpResponse& response) {
     if (request.path == "/slow") {
       const bool ok = released.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
       response.set_content(ok ? "released" : "stuck", "text/plain");

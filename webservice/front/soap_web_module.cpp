@@ -1,13 +1,11 @@
 #include "webservice/front/soap_web_module.h"
 
-#include <httplib.h>
-
 #include "webservice/front/soap_impl.h"
 #include "webservice/soap.h"
 
 namespace parlevo {
 
-bool TSOAPWebModule::HandleRequest(const httplib::Request& request, httplib::Response& response) {
+bool TSOAPWebModule::HandleRequest(const THttpRequest& request, THttpResponse& response) {
   const std::string host = request.get_header_value("Host");
   const soap::TSoapHttpResponse answer = soap::HandleSoapRequest(
       {request.method, request.path, host, request.body}, ConferenceServiceMethods());

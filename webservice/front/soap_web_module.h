@@ -11,7 +11,7 @@ namespace parlevo {
 
 class TSOAPWebModule : public TWebModule {
  public:
-  bool HandleRequest(const httplib::Request& request, httplib::Response& response) override;
+  bool HandleRequest(const THttpRequest& request, THttpResponse& response) override;
 };
 
 // What RegisterWebModuleClass takes to make a TSOAPWebModule per request.

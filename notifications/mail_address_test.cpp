@@ -1,4 +1,4 @@
-#include "notifications/email.h"
+#include "notifications/mail_address.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,118 @@
+// The transport under the HTTP front: an event-driven HTTP/1.1 server that keeps answering
+// however slow, idle or hostile other clients are. A few I/O threads hold every connection; the
+// request handlers, which block on the database, run on a fixed set of worker threads, so an idle
+// connection costs a descriptor and a little memory, never a thread. Connections are bounded in
+// total and per client address, a request head must arrive whole within a deadline, bodies are
+// limited in size before they are read, and Stop closes every connection at once.
+//
+// Thread safety: Listen, Stop and the destructor are called from one owning thread. The handler
+// runs on the worker threads, many requests at once, and must be safe for that.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace parlevo {
+
+struct THttpLimits {
+  // Connections held at once; lowered to what the descriptor limit leaves (see Listen).
+  size_t max_connections = 8192;
+  // Connections of one client address; at most half of the effective bound, so that one host
+  // never takes every slot from the others.
+  size_t max_connections_per_address = 1024;
+  // The whole request head (request line and header fields) must arrive within this time after
+  // the connection opens or the previous answer went out; an idle keep-alive connection is
+  // closed when it runs out.
+  std::chrono::milliseconds head_timeout{5000};
+  // A body must arrive within body_timeout plus one second per body_bytes_per_second of its
+  // declared length; answers must leave within the same allowance for their size.
+  std::chrono::milliseconds body_timeout{10000};
+  size_t body_bytes_per_second = 256 * 1024;
+  // Larger bodies get 413 before any of their bytes are read.
+  size_t max_body_bytes = 8 * 1024 * 1024;
+  // The request line and the header fields together; beyond it, or beyond max_header_fields
+  // fields, the answer is 431.
+  size_t max_head_bytes = 64 * 1024;
+  size_t max_header_fields = 100;
+  // Threads running handlers; fewer are used when the system refuses more.
+  unsigned worker_threads = 32;
+  // Threads holding the connections (each connection stays on one), besides the listener's.
+  unsigned io_threads = 4;
+  // Descriptors kept free for the handlers' own files and database when the bound is derived
+  // from the descriptor limit.
+  size_t reserved_descriptors = 128;
+  // The listener pauses this long when the system has no descriptor or memory for a new
+  // connection, instead of spinning on the error.
+  std::chrono::milliseconds accept_backoff{100};
+};
+
+// One request as the handler sees it. The path is percent-decoded and holds whatever bytes the
+// client sent; the query (after "?") is cut off.
+struct THttpRequest {
+  std::string method;
+  std::string path;
+  std::string target;  // as sent
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  std::string remote_address;
+
+  // The first field of that name (letter case ignored), or the empty text.
+  std::string get_header_value(std::string_view name) const;
+  bool has_header(std::string_view name) const;
+};
+
+// The answer; a handler that touches nothing sends 200 without content.
+struct THttpResponse {
+  int status = 200;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+
+  // Replaces every field of that name.
+  void set_header(std::string_view name, std::string value);
+  std::string get_header_value(std::string_view name) const;
+  void set_content(std::string content, std::string content_type);
+};
+
+using THttpHandler = std::function<void(const THttpRequest&, THttpResponse&)>;
+
+class THttpServer {
+ public:
+  // handler is called for every whole request; an exception from it answers 500.
+  THttpServer(THttpLimits limits, THttpHandler handler);
+  // Stops listening, closes every connection and waits for the handlers that still run.
+  ~THttpServer();
+  THttpServer(const THttpServer&) = delete;
+  THttpServer& operator=(const THttpServer&) = delete;
+
+  // Binds address:port (0: a port the system chooses) and accepts connections; returns the port.
+  // Throws std::runtime_error when the port cannot be bound or no thread can be started. Again
+  // after Stop is fine.
+  uint16_t Listen(const std::string& address, uint16_t port);
+  // Closes the listener and every client connection before it returns, whatever the clients
+  // do: idle and reading connections at once, one whose request is being answered once its answer
+  // is written or after 750 ms, whichever is first (a handler still running then finishes on its
+  // own, its answer dropped). Does nothing when not listening.
+  void Stop();
+  bool Listening() const { return listening_; }
+
+  // The bounds in force while listening: the connection bound and the per-address share after
+  // the descriptor limit was taken into account.
+  size_t ConnectionBound() const;
+  size_t AddressShare() const;
+
+  // The I/O side, private to http_server.cpp.
+  struct Core;
+
+ private:
+  std::unique_ptr<Core> core_;
+  bool listening_ = false;
+};
+
+}  // namespace parlevo

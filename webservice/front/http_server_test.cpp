@@ -1,0 +1,457 @@
+#include "webservice/front/http_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace parlevo {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A client on a raw socket, so that a test can stall, send half a request or never read.
+class RawClient {
+ public:
+  // from: the loopback address the connection comes from (127.0.0.x), to tell clients apart.
+  RawClient(uint16_t port, const char* from = "127.0.0.1") {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &local.sin_addr);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~RawClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  bool connected() const { return connected_; }
+  bool Send(std::string_view bytes) {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+  }
+  // Reads until the server closes or the bound passes; closed() tells which.
+  std::string ReadAll(std::chrono::milliseconds bound = 5000ms) {
+    std::string out = std::move(pending_);
+    pending_.clear();
+    const auto until = Clock::now() + bound;
+    while (Clock::now() < until) {
+      pollfd p{fd_, POLLIN, 0};
+      const int left = static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+      if (::poll(&p, 1, std::max(left, 1)) <= 0) break;
+      char buffer[4096];
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        closed_ = true;
+        break;
+      }
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    return out;
+  }
+  // Reads one answer whose end is known by its Content-Length (no close needed). Bytes of a
+  // pipelined answer that came in the same read are kept for the next call.
+  std::string ReadAnswer(std::chrono::milliseconds bound = 5000ms) {
+    std::string out = std::move(pending_);
+    pending_.clear();
+    const auto until = Clock::now() + bound;
+    while (Clock::now() < until) {
+      const size_t head_end = out.find("\r\n\r\n");
+      if (head_end != std::string::npos) {
+        const size_t at = out.find("Content-Length: ");
+        const size_t length =
+            at == std::string::npos || at > head_end ? 0 : std::stoul(out.substr(at + 16));
+        if (out.size() >= head_end + 4 + length) {
+          pending_ = out.substr(head_end + 4 + length);
+          out.resize(head_end + 4 + length);
+          return out;
+        }
+      }
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        closed_ = true;
+        break;
+      }
+      out.append(buffer, static_cast<size_t>(n));
+    }
+    return out;
+  }
+  bool closed() const { return closed_; }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+  bool closed_ = false;
+  std::string pending_;
+};
+
+std::string StatusLine(const std::string& answer) {
+  return answer.substr(0, answer.find("\r\n"));
+}
+
+// Short deadlines and small limits, so that the tests see them act quickly.
+THttpLimits TestLimits() {
+  THttpLimits limits;
+  limits.head_timeout = 400ms;
+  limits.body_timeout = 400ms;
+  limits.max_body_bytes = 1024;
+  limits.max_head_bytes = 2048;
+  limits.max_header_fields = 10;
+  limits.worker_threads = 4;
+  return limits;
+}
+
+class HttpServerTest : public ::testing::Test {
+ protected:
+  // Answers "<method> <path>|<body>"; the path "/throw" throws.
+  void Start(THttpLimits limits = TestLimits()) {
+    server_ = std::make_unique<THttpServer>(limits, [this](const THttpRequest& request,
+                                                           THttpResponse& response) {
+      ++handled_;
+      if (request.path == "/throw") throw std::runtime_error("handler failed");
+      if (request.path == "/head") response.set_header("Content-Length", "1234");
+      response.set_content(request.method + " " + request.path + "|" + request.body, "text/plain");
+    });
+    port_ = server_->Listen("127.0.0.1", 0);
+  }
+
+  std::unique_ptr<THttpServer> server_;
+  uint16_t port_ = 0;
+  std::atomic<int> handled_{0};
+};
+
+TEST_F(HttpServerTest, PathsMethodsAndKeepAliveReachTheHandler) {
+  Start();
+  RawClient c(port_);
+  ASSERT_TRUE(c.connected());
+  // Any byte in a path arrives decoded; the query is cut off.
+  ASSERT_TRUE(c.Send("GET /a%0ab%00c%zz.html?x=1 HTTP/1.1\r\nHost: h\r\n\r\n"));
+  std::string answer = c.ReadAnswer();
+  EXPECT_EQ(StatusLine(answer), "HTTP/1.1 200 OK");
+  EXPECT_NE(answer.find(std::string("GET /a\nb\0c%zz.html|", 19)), std::string::npos) << answer;
+
+  // Two requests in one write are answered in order on the same connection.
+  ASSERT_TRUE(
+      c.Send("POST /p HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\nabc"
+             "BREW /q HTTP/1.1\r\nHost: h\r\n\r\n"));
+  answer = c.ReadAnswer();
+  EXPECT_NE(answer.find("POST /p|abc"), std::string::npos) << answer;
+  answer = c.ReadAnswer();
+  EXPECT_NE(answer.find("BREW /q|"), std::string::npos) << answer;
+
+  // HEAD: the handler's length, no bytes; without one, the length of what GET would send.
+  ASSERT_TRUE(c.Send("HEAD /head HTTP/1.1\r\nHost: h\r\n\r\nHEAD /x HTTP/1.1\r\nHost: h\r\n\r\n"));
+  answer = c.ReadAll(300ms);
+  EXPECT_NE(answer.find("Content-Length: 1234\r\n"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("Content-Length: 8\r\n"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("HEAD /"), std::string::npos) << answer;
+
+  ASSERT_TRUE(c.Send("GET /throw HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"));
+  answer = c.ReadAll();
+  EXPECT_EQ(StatusLine(answer), "HTTP/1.1 500 Internal Server Error");
+  EXPECT_TRUE(c.closed());
+}
+
+TEST_F(HttpServerTest, TheWholeHeadMustArriveInTimeNotEachByte) {
+  Start();
+  RawClient slow(port_);
+  const std::string request = "GET /slowly-arriving-request HTTP/1.1\r\nHost: h\r\n\r\n";
+  const auto began = Clock::now();
+  size_t sent = 0;
+  // One byte every 50 ms: each byte is "recent", but the head as a whole is late.
+  while (sent < request.size() && slow.Send(request.substr(sent, 1))) {
+    ++sent;
+    std::this_thread::sleep_for(50ms);
+    if (Clock::now() - began > 3s) break;
+  }
+  slow.ReadAll(2000ms);
+  EXPECT_TRUE(slow.closed());
+  EXPECT_LT(sent, request.size());
+  EXPECT_LT(Clock::now() - began, 2500ms);
+  EXPECT_EQ(handled_.load(), 0);
+
+  // An idle keep-alive connection is closed after the same time.
+  RawClient idle(port_);
+  ASSERT_TRUE(idle.Send("GET /once HTTP/1.1\r\nHost: h\r\n\r\n"));
+  EXPECT_NE(idle.ReadAnswer().find("GET /once|"), std::string::npos);
+  const auto answered = Clock::now();
+  idle.ReadAll(3000ms);
+  EXPECT_TRUE(idle.closed());
+  EXPECT_LT(Clock::now() - answered, 2000ms);
+
+  // A body that stalls is cut off at its own deadline.
+  RawClient stalled(port_);
+  ASSERT_TRUE(stalled.Send("POST /b HTTP/1.1\r\nHost: h\r\nContent-Length: 100\r\n\r\nabc"));
+  stalled.ReadAll(3000ms);
+  EXPECT_TRUE(stalled.closed());
+  EXPECT_EQ(handled_.load(), 1);
+}
+
+TEST_F(HttpServerTest, OversizedOrEncodedRequestsAreRefusedUnread) {
+  Start();
+  {
+    // Only the head is sent: the answer comes before any body byte.
+    RawClient c(port_);
+    ASSERT_TRUE(c.Send("POST /big HTTP/1.1\r\nHost: h\r\nContent-Length: 1073741824\r\n\r\n"));
+    const std::string answer = c.ReadAll();
+    EXPECT_EQ(StatusLine(answer), "HTTP/1.1 413 Payload Too Large");
+    EXPECT_TRUE(c.closed());
+  }
+  {
+    // A chunked body has no declared length; it is cut at the limit.
+    RawClient c(port_);
+    ASSERT_TRUE(c.Send("POST /chunks HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"));
+    const std::string chunk = "400\r\n" + std::string(1024, 'x') + "\r\n";
+    c.Send(chunk);
+    c.Send(chunk);
+    EXPECT_EQ(StatusLine(c.ReadAll()), "HTTP/1.1 413 Payload Too Large");
+  }
+  {
+    RawClient c(port_);
+    ASSERT_TRUE(
+        c.Send("POST /gz HTTP/1.1\r\nHost: h\r\nContent-Encoding: gzip\r\n"
+               "Content-Length: 4\r\n\r\nabcd"));
+    EXPECT_EQ(StatusLine(c.ReadAll()), "HTTP/1.1 415 Unsupported Media Type");
+  }
+  {
+    RawClient c(port_);
+    ASSERT_TRUE(
+        c.Send("GET /h HTTP/1.1\r\nHost: h\r\nX-Big: " + std::string(4096, 'a') + "\r\n\r\n"));
+    EXPECT_EQ(StatusLine(c.ReadAll()), "HTTP/1.1 431 Request Header Fields Too Large");
+  }
+  {
+    RawClient c(port_);
+    std::string head = "GET /h HTTP/1.1\r\nHost: h\r\n";
+    for (int i = 0; i < 11; ++i) head += "X-" + std::to_string(i) + ": 1\r\n";
+    ASSERT_TRUE(c.Send(head + "\r\n"));
+    EXPECT_EQ(StatusLine(c.ReadAll()), "HTTP/1.1 431 Request Header Fields Too Large");
+  }
+  {
+    RawClient c(port_);
+    ASSERT_TRUE(c.Send("NOT A REQUEST\r\n\r\n"));
+    EXPECT_EQ(StatusLine(c.ReadAll()), "HTTP/1.1 400 Bad Request");
+  }
+  EXPECT_EQ(handled_.load(), 0);
+  {
+    // Within the limits: identity is no encoding, and a client waiting for 100 Continue gets it.
+    RawClient c(port_);
+    ASSERT_TRUE(
+        c.Send("POST /ok HTTP/1.1\r\nHost: h\r\nContent-Encoding: identity\r\n"
+               "Expect: 100-continue\r\nContent-Length: 1024\r\n\r\n"));
+    EXPECT_EQ(StatusLine(c.ReadAll(300ms)), "HTTP/1.1 100 Continue");
+    ASSERT_TRUE(c.Send(std::string(1024, 'y')));
+    EXPECT_NE(c.ReadAnswer().find("POST /ok|yyyy"), std::string::npos);
+  }
+}
+
+TEST_F(HttpServerTest, ConnectionsAreBoundedPerAddressAndInTotal) {
+  THttpLimits limits = TestLimits();
+  limits.head_timeout = 30s;
+  limits.max_connections = 8;
+  limits.max_connections_per_address = 4;
+  Start(limits);
+  EXPECT_EQ(server_->ConnectionBound(), 8u);
+  EXPECT_EQ(server_->AddressShare(), 4u);
+
+  std::vector<std::unique_ptr<RawClient>> held;
+  for (int i = 0; i < 4; ++i) held.push_back(std::make_unique<RawClient>(port_, "127.0.0.1"));
+  // The accepts happen in the server's own time; a request through a held connection proves
+  // that all four are in.
+  ASSERT_TRUE(held.back()->Send("GET /in HTTP/1.1\r\nHost: h\r\n\r\n"));
+  ASSERT_NE(held.back()->ReadAnswer().find("GET /in|"), std::string::npos);
+
+  RawClient over(port_, "127.0.0.1");
+  EXPECT_EQ(StatusLine(over.ReadAll()), "HTTP/1.1 503 Service Unavailable");
+  EXPECT_TRUE(over.closed());
+
+  // Another host still gets its share, up to the total bound.
+  for (int i = 0; i < 4; ++i) held.push_back(std::make_unique<RawClient>(port_, "127.0.0.2"));
+  ASSERT_TRUE(held.back()->Send("GET /other HTTP/1.1\r\nHost: h\r\n\r\n"));
+  ASSERT_NE(held.back()->ReadAnswer().find("GET /other|"), std::string::npos);
+  RawClient third(port_, "127.0.0.3");
+  EXPECT_EQ(StatusLine(third.ReadAll()), "HTTP/1.1 503 Service Unavailable");
+
+  // A slot that frees up is given again.
+  held.front().reset();
+  std::string answer;
+  for (int attempt = 0; attempt < 50 && answer.find("GET /again|") == std::string::npos;
+       ++attempt) {
+    RawClient again(port_, "127.0.0.1");
+    again.Send("GET /again HTTP/1.1\r\nHost: h\r\n\r\n");
+    answer = again.ReadAnswer(1000ms);
+  }
+  EXPECT_NE(answer.find("GET /again|"), std::string::npos);
+}
+
+TEST_F(HttpServerTest, TheBoundFollowsTheDescriptorLimit) {
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit lowered = saved;
+  lowered.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 640);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  Start();
+  EXPECT_EQ(server_->ConnectionBound(), lowered.rlim_cur - 128);
+  EXPECT_EQ(server_->AddressShare(), (lowered.rlim_cur - 128) / 2);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+// Out of descriptors, the listener waits instead of spinning on the failed accepts, and takes
+// the waiting connections in once descriptors are free again.
+TEST_F(HttpServerTest, TheListenerBacksOffWhenDescriptorsRunOut) {
+  Start();
+  std::vector<int> sockets;
+  for (int i = 0; i < 4; ++i) sockets.push_back(::socket(AF_INET, SOCK_STREAM, 0));
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit exhausted = saved;
+  exhausted.rlim_cur = static_cast<rlim_t>(*std::max_element(sockets.begin(), sockets.end()) + 1);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &exhausted), 0);
+
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port_);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string request = "GET /late HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n";
+  for (int fd : sockets) {
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  }
+  rusage before{};
+  ::getrusage(RUSAGE_SELF, &before);
+  std::this_thread::sleep_for(500ms);
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &after);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  const auto cpu = [](const rusage& r) {
+    return std::chrono::seconds(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           std::chrono::microseconds(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+  };
+  // A spinning listener would burn the whole half second.
+  EXPECT_LT(cpu(after) - cpu(before), 250ms);
+
+  for (int fd : sockets) {
+    std::string answer;
+    char buffer[1024];
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 3000) > 0) {
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      answer.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_NE(answer.find("GET /late|"), std::string::npos);
+    ::close(fd);
+  }
+}
+
+TEST_F(HttpServerTest, StopClosesEveryConnectionAtOnceAndListenServesAgain) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> in_handler{false};
+  THttpLimits limits = TestLimits();
+  limits.head_timeout = 60s;
+  server_ = std::make_unique<THttpServer>(
+      limits, [&](const THttpRequest& request, THttpResponse& response) {
+        if (request.path == "/wait") {
+          in_handler = true;
+          released.wait_for(10s);
+        }
+        response.set_content("done " + request.path, "text/plain");
+      });
+  port_ = server_->Listen("127.0.0.1", 0);
+
+  RawClient idle(port_);
+  RawClient slow(port_);
+  slow.Send("GET /half");
+  RawClient busy(port_);
+  busy.Send("GET /wait HTTP/1.1\r\nHost: h\r\n\r\n");
+  while (!in_handler) std::this_thread::sleep_for(1ms);
+
+  const auto began = Clock::now();
+  server_->Stop();
+  EXPECT_LT(Clock::now() - began, 1s);
+  EXPECT_FALSE(server_->Listening());
+  for (RawClient* c : {&idle, &slow, &busy}) {
+    c->ReadAll(1000ms);
+    EXPECT_TRUE(c->closed());
+  }
+  EXPECT_FALSE(RawClient(port_).connected());
+
+  // The same port again, while the old handler still runs.
+  EXPECT_EQ(server_->Listen("127.0.0.1", port_), port_);
+  RawClient fresh(port_);
+  fresh.Send("GET /new HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_NE(fresh.ReadAnswer().find("done /new"), std::string::npos);
+  release.set_value();
+  server_.reset();  // waits for the handler, whose answer has nowhere to go
+}
+
+TEST_F(HttpServerTest, StopLetsARequestBeingAnsweredSendItsAnswerFirst) {
+  std::atomic<bool> in_handler{false};
+  std::atomic<bool> stopping{false};
+  server_ = std::make_unique<THttpServer>(
+      TestLimits(), [&](const THttpRequest& request, THttpResponse& response) {
+        in_handler = true;
+        // Work that the stop itself cuts short (an interrupted send) ends soon after it began.
+        const auto until = Clock::now() + 5s;
+        while (!stopping && Clock::now() < until) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(150ms);
+        response.set_content("failed " + request.path, "text/plain");
+      });
+  port_ = server_->Listen("127.0.0.1", 0);
+  RawClient idle(port_);
+  RawClient busy(port_);
+  busy.Send("GET /send HTTP/1.1\r\nHost: h\r\n\r\n");
+  while (!in_handler) std::this_thread::sleep_for(1ms);
+
+  const auto began = Clock::now();
+  stopping = true;
+  server_->Stop();
+  EXPECT_LT(Clock::now() - began, 1s);
+  const std::string answer = busy.ReadAll(1000ms);
+  EXPECT_EQ(StatusLine(answer), "HTTP/1.1 200 OK");
+  EXPECT_NE(answer.find("failed /send"), std::string::npos);
+  EXPECT_NE(answer.find("Connection: close"), std::string::npos);
+  EXPECT_TRUE(busy.closed());
+  idle.ReadAll(100ms);
+  EXPECT_TRUE(idle.closed());
+}
+
+TEST_F(HttpServerTest, APortInUseFailsListenClearly) {
+  Start();
+  THttpServer second(TestLimits(), [](const THttpRequest&, THttpResponse&) {});
+  try {
+    second.Listen("127.0.0.1", port_);
+    FAIL() << "a second server bound the same port";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(std::to_string(port_)), std::string::npos);
+  }
+  EXPECT_FALSE(second.Listening());
+  EXPECT_THROW(second.Listen("not an address", 0), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace parlevo
