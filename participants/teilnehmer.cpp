@@ -124,6 +124,93 @@ TStatementValue<bool> IsMemberOf(const std::string& found, const std::string& co
   return !query.Rows().Eof();
 }
 
+// The memberships of every "KonferenzIDVon" conference of the request, each once. last_source
+// holds the last source named (checked; empty when the request names none).
+TStatementValue<std::vector<TCopiedMember>> GatherSourceMembers(pugi::xml_node root,
+                                                                TActionTrace& trace,
+                                                                std::string& last_source) {
+  std::vector<TCopiedMember> entries;
+  for (pugi::xml_node child : root.children()) {
+    if (child.type() != pugi::node_element ||
+        !EqualsIgnoreCaseAscii(child.name(), "KonferenzIDVon")) {
+      trace.Value("Ignore", child.name());
+      continue;
+    }
+    const std::string source_text = NodeText(child);
+    trace.Value("KonferenzIDVon", source_text);
+    std::string source;
+    try {
+      source = IntSlot("KonferenzIDVon", source_text);
+    } catch (const TRejectedValue& e) {
+      trace.Error(e.what());
+      return TStatementStatus::Failed(e.what());
+    }
+    last_source = source;
+    TActionStatement members = trace.Statements();
+    const TStatementStatus selected = trace.Checked(members.Run(
+        "SELECT memberID, languagecode, membersvisible, listenOnly FROM [conferenceMembers] "
+        "WHERE conferenceID=" +
+            source,
+        true));
+    if (!selected) return selected;
+    for (TADOQuery& row = members.Rows(); !row.Eof(); row.Next()) {
+      TCopiedMember entry{
+          row.FieldByName("memberID").AsString(), row.FieldByName("languagecode").AsString(),
+          teilnehmer::NormaliseFlagText(row.FieldByName("membersvisible").AsString()),
+          teilnehmer::NormaliseFlagText(row.FieldByName("listenOnly").AsString())};
+      bool known = false;
+      for (const TCopiedMember& e : entries) known = known || e.SameAs(entry);
+      if (!known) {
+        trace.Value("Entry", entry.Text());
+        entries.push_back(std::move(entry));
+      }
+    }
+  }
+  return entries;
+}
+
+// The room of the last source conference, which also proves that it exists; an empty reason when
+// it does not.
+TStatementValue<std::string> LastSourceRoom(TActionTrace& trace, const std::string& last) {
+  TActionStatement query = trace.Statements();
+  const TStatementStatus times = trace.Checked(
+      query.Run("SELECT starttime, endtime FROM [conferences] WHERE ID=" + last, true));
+  if (!times) return times;
+  if (query.Rows().Eof()) return TStatementStatus::Failed("");
+  const TStatementStatus rooms =
+      trace.Checked(query.Run("SELECT room FROM [conferences] WHERE ID=" + last, true));
+  if (!rooms) return rooms;
+  if (query.Rows().Eof()) return TStatementStatus::Failed("");
+  return query.Rows().FieldByName("room").AsString();
+}
+
+// Where the copied memberships go.
+struct TCopyTarget {
+  std::string conference, room, minzeit, maxzeit;
+};
+
+// Adds one copied membership to the target conference with a fresh PIN.
+TStatementStatus CopyMembership(TActionTrace& trace, const TCopiedMember& entry,
+                                const TCopyTarget& target) {
+  try {
+    std::string sql = "INSERT INTO [conferenceMembers] VALUES (" +
+                      IntSlot("memberID", entry.member_id) + ", " + target.conference +
+                      ", false, false, " + SqlText(entry.languagecode) + ", ";
+    const std::string listen_only = FlagSlot("listenOnly", entry.listen_only);
+    const std::string visible = FlagSlot("membersvisible", entry.membersvisible);
+    std::lock_guard lock(teilnehmer::MembershipWriteLock());
+    const TStatementValue<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace);
+    if (!pin) return TStatementStatus::Failed(pin.message());
+    sql += SqlText(*pin) + ", " + SqlText(target.room) + ", " + SqlText(target.minzeit) + ", " +
+           SqlText(target.maxzeit) + ", false, false, " + listen_only + ", false, " + visible + ")";
+    TActionStatement insert = trace.Statements();
+    return trace.Checked(insert.Run(sql, false));
+  } catch (const TRejectedValue& e) {
+    trace.Error(e.what());
+    return TStatementStatus::Failed(e.what());
+  }
+}
+
 }  // namespace
 
 void SetSendMailHelper(TSendMailHelper helper) {
@@ -185,103 +272,39 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
   TActionTrace trace("Teilnehmer::InviteKonfTeilnehmer");
   trace.Documents(request, response);
   const pugi::xml_node root = request.document_element();
-  LoggedField(root, trace,
-              "durchwahl");  // read for the log only: the source conference's room counts
+  // Read for the log only: the room of the source conference counts.
+  LoggedField(root, trace, "durchwahl");
   const std::string konferenz_id = LoggedField(root, trace, "KonferenzID");
   const std::string minzeit = LoggedField(root, trace, "minzeit");
   const std::string maxzeit = LoggedField(root, trace, "maxzeit");
 
-  std::vector<TCopiedMember> entries;
   std::string last_source;
-  bool any_source = false;
-  for (pugi::xml_node child : root.children()) {
-    if (child.type() != pugi::node_element ||
-        !EqualsIgnoreCaseAscii(child.name(), "KonferenzIDVon")) {
-      trace.Value("Ignore", child.name());
-      continue;
-    }
-    const std::string source_text = NodeText(child);
-    trace.Value("KonferenzIDVon", source_text);
-    any_source = true;
-    last_source = source_text;
-    std::string source;
-    try {
-      source = IntSlot("KonferenzIDVon", source_text);
-    } catch (const TRejectedValue& e) {
-      trace.Error(e.what());
-      return Answer(trace, result, -999, e.what());
-    }
-    TActionStatement members = trace.Statements();
-    const TStatementStatus selected = trace.Checked(members.Run(
-        "SELECT memberID, languagecode, membersvisible, listenOnly FROM [conferenceMembers] "
-        "WHERE conferenceID=" +
-            source,
-        true));
-    if (!selected) return Answer(trace, result, -999, selected.message());
-    for (TADOQuery& row = members.Rows(); !row.Eof(); row.Next()) {
-      TCopiedMember entry{
-          row.FieldByName("memberID").AsString(), row.FieldByName("languagecode").AsString(),
-          teilnehmer::NormaliseFlagText(row.FieldByName("membersvisible").AsString()),
-          teilnehmer::NormaliseFlagText(row.FieldByName("listenOnly").AsString())};
-      bool known = false;
-      for (const TCopiedMember& e : entries) known = known || e.SameAs(entry);
-      if (!known) {
-        trace.Value("Entry", entry.Text());
-        entries.push_back(std::move(entry));
-      }
-    }
-  }
-  if (!any_source) {
+  const TStatementValue<std::vector<TCopiedMember>> entries =
+      GatherSourceMembers(root, trace, last_source);
+  if (!entries) return Answer(trace, result, -999, entries.message());
+  if (last_source.empty()) {
     trace.Error("No KonferenzIDVon in the request");
     trace.Result(result);
     return;
   }
 
-  // The room and the proof that the conference exists come from the last source conference.
-  const std::string last = IntSlot("KonferenzIDVon", last_source);
-  std::string room;
-  {
-    TActionStatement query = trace.Statements();
-    const TStatementStatus times = trace.Checked(
-        query.Run("SELECT starttime, endtime FROM [conferences] WHERE ID=" + last, true));
-    if (!times) return Answer(trace, result, -999, times.message());
-    if (query.Rows().Eof()) return Answer(trace, result, -999, "");
-    const TStatementStatus rooms =
-        trace.Checked(query.Run("SELECT room FROM [conferences] WHERE ID=" + last, true));
-    if (!rooms) return Answer(trace, result, -999, rooms.message());
-    if (query.Rows().Eof()) return Answer(trace, result, -999, "");
-    room = query.Rows().FieldByName("room").AsString();
-  }
-  trace.Value("room", room);
+  const TStatementValue<std::string> room = LastSourceRoom(trace, last_source);
+  if (!room) return Answer(trace, result, -999, room.message());
+  trace.Value("room", *room);
 
   std::string conference;
   try {
     conference = IntSlot("KonferenzID", konferenz_id);
   } catch (const TRejectedValue& e) {
-    if (!entries.empty()) {
+    if (!entries.value().empty()) {
       trace.Error(e.what());
       return Answer(trace, result, -999, e.what());
     }
   }
-  for (const TCopiedMember& entry : entries) {
-    std::string sql;
-    try {
-      sql = "INSERT INTO [conferenceMembers] VALUES (" + IntSlot("memberID", entry.member_id) +
-            ", " + conference + ", false, false, " + SqlText(entry.languagecode) + ", ";
-      const std::string listen_only = FlagSlot("listenOnly", entry.listen_only);
-      const std::string visible = FlagSlot("membersvisible", entry.membersvisible);
-      std::lock_guard lock(teilnehmer::MembershipWriteLock());
-      const TStatementValue<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace);
-      if (!pin) return Answer(trace, result, -999, pin.message());
-      sql += SqlText(*pin) + ", " + SqlText(room) + ", " + SqlText(minzeit) + ", " +
-             SqlText(maxzeit) + ", false, false, " + listen_only + ", false, " + visible + ")";
-      TActionStatement insert = trace.Statements();
-      if (const TStatementStatus added = trace.Checked(insert.Run(sql, false)); !added) {
-        return Answer(trace, result, -999, added.message());
-      }
-    } catch (const TRejectedValue& e) {
-      trace.Error(e.what());
-      return Answer(trace, result, -999, e.what());
+  const TCopyTarget target{conference, *room, minzeit, maxzeit};
+  for (const TCopiedMember& entry : *entries) {
+    if (const TStatementStatus copied = CopyMembership(trace, entry, target); !copied) {
+      return Answer(trace, result, -999, copied.message());
     }
   }
   Answer(trace, result, 0, "Teilnehmer eingeladen");
