@@ -26,26 +26,6 @@ using teilnehmer::LoggedField;
 using teilnehmer::TActionTrace;
 using teilnehmer::TRejectedValue;
 
-std::mutex& SendMailHelperLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-TSendMailHelper& SendMailHelperSlot() {
-  // The service's own mail path; tests put a recording routine in its place.
-  static TSendMailHelper helper = [](const std::string& conference_id,
-                                     const std::string& participant_id, bool invite,
-                                     pugi::xml_document& response) {
-    return SendMailHelper(conference_id, participant_id, invite, response);
-  };
-  return helper;
-}
-
-TSendMailHelper CurrentSendMailHelper() {
-  std::lock_guard lock(SendMailHelperLock());
-  return SendMailHelperSlot();
-}
-
 // One membership to copy. Two sources give one entry when all four parts are equal, letter case
 // ignored.
 struct TCopiedMember {
@@ -213,11 +193,6 @@ TStatementStatus CopyMembership(TActionTrace& trace, const TCopiedMember& entry,
 
 }  // namespace
 
-void SetSendMailHelper(TSendMailHelper helper) {
-  std::lock_guard lock(SendMailHelperLock());
-  SendMailHelperSlot() = std::move(helper);
-}
-
 void Participant_AddToConference(pugi::xml_document& request, pugi::xml_document& response,
                                  std::string& result) {
   result = "error";
@@ -312,13 +287,21 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
 
 void DeleteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response,
                           std::string& result) {
+  DeleteKonfTeilnehmerWith(request, response, result,
+                           [](const std::string& conference_id, const std::string& participant_id,
+                              bool invite, pugi::xml_document& answer) {
+                             return SendMailHelper(conference_id, participant_id, invite, answer);
+                           });
+}
+
+void DeleteKonfTeilnehmerWith(pugi::xml_document& request, pugi::xml_document& response,
+                              std::string& result, const TSendMailHelper& send_mail) {
   result = "error";
   TActionTrace trace("Teilnehmer::DeleteKonfTeilnehmer");
   trace.Documents(request, response);
   const pugi::xml_node root = request.document_element();
   pugi::xml_node answer_root = response.document_element();
   const std::string konferenz_id = LoggedField(root, trace, "KonferenzID");
-  const TSendMailHelper send_mail = CurrentSendMailHelper();
 
   for (pugi::xml_node child : root.children()) {
     if (child.type() != pugi::node_element || !EqualsIgnoreCaseAscii(child.name(), "TeilnehmerID"))
