@@ -7,7 +7,6 @@
 
 #include "conferences/konferenzraum_common.h"
 #include "logging/lg_auto.h"
-#include "participants/send_mail_helper.h"
 #include "service/database.h"
 #include "service/sql_values.h"
 #include "webservice/base64.h"
@@ -355,11 +354,7 @@ void Conferences_GetAt(pugi::xml_document& request, pugi::xml_document& response
 
 void DeleteKonferenz(pugi::xml_document& request, pugi::xml_document& response,
                      std::string& result) {
-  DeleteKonferenzWith(request, response, result,
-                      [](const std::string& conference_id, const std::string& participant_id,
-                         bool invite, pugi::xml_document& answer) {
-                        return SendMailHelper(conference_id, participant_id, invite, answer);
-                      });
+  DeleteKonferenzWith(request, response, result, ServiceSendMailHelper());
 }
 
 void DeleteKonferenzWith(pugi::xml_document& request, pugi::xml_document& response,

@@ -193,6 +193,13 @@ TStatementStatus CopyMembership(TActionTrace& trace, const TCopiedMember& entry,
 
 }  // namespace
 
+TSendMailHelper ServiceSendMailHelper() {
+  return [](const std::string& conference_id, const std::string& participant_id, bool invite,
+            pugi::xml_document& response) {
+    return SendMailHelper(conference_id, participant_id, invite, response);
+  };
+}
+
 void Participant_AddToConference(pugi::xml_document& request, pugi::xml_document& response,
                                  std::string& result) {
   result = "error";
@@ -287,11 +294,7 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
 
 void DeleteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response,
                           std::string& result) {
-  DeleteKonfTeilnehmerWith(request, response, result,
-                           [](const std::string& conference_id, const std::string& participant_id,
-                              bool invite, pugi::xml_document& answer) {
-                             return SendMailHelper(conference_id, participant_id, invite, answer);
-                           });
+  DeleteKonfTeilnehmerWith(request, response, result, ServiceSendMailHelper());
 }
 
 void DeleteKonfTeilnehmerWith(pugi::xml_document& request, pugi::xml_document& response,

@@ -21,6 +21,9 @@ using TSendMailHelper =
     std::function<bool(const std::string& conference_id, const std::string& participant_id,
                        bool invite, pugi::xml_document& response)>;
 
+// The service's own mail path, SendMailHelper.
+TSendMailHelper ServiceSendMailHelper();
+
 // "inviteOne": finds or creates one member and adds him to a conference with a new PIN.
 void Participant_AddToConference(pugi::xml_document& request, pugi::xml_document& response,
                                  std::string& result);
