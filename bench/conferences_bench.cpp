@@ -19,7 +19,7 @@
 
 #include <pugixml.hpp>
 
-#include "conferences/action_query.h"
+#include "conferences/conference_actions.h"
 #include "conferences/konferenzraum.h"
 #include "conferences/pin_allocation.h"
 #include "platform/db.h"
@@ -28,6 +28,7 @@
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/schema.h"
+#include "webservice/action_request.h"
 #include "webservice/helpers_conf_ex.h"
 
 namespace parlevo {
@@ -112,12 +113,7 @@ void RunHandler(benchmark::State& state, Handler handler, const std::string& req
   std::vector<double> micros;
   for (auto _ : state) {
     const auto begin = std::chrono::steady_clock::now();
-    pugi::xml_document request;
-    LoadRequestDocument(request, request_text);
-    pugi::xml_document response;
-    response.append_child("RESPONSE");
-    std::string result = "error";
-    handler(request, response, result);
+    const std::string result = RunActionRequest(handler, request_text);
     micros.push_back(
         std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - begin)
             .count());

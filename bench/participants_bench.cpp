@@ -22,6 +22,7 @@
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/schema.h"
+#include "webservice/action_request.h"
 #include "webservice/helpers_conf_ex.h"
 
 namespace parlevo {
@@ -187,12 +188,8 @@ void BM_GetKonfTeilnehmer200(benchmark::State& state) {
                                    "</KonferenzID></request>";
   size_t entries = 0;
   for (auto _ : state) {
-    pugi::xml_document request;
-    LoadRequestDocument(request, request_text);
     pugi::xml_document response;
-    response.append_child("RESPONSE");
-    std::string result = "error";
-    GetKonfTeilnehmer(request, response, result);
+    const std::string result = RunActionRequest(GetKonfTeilnehmer, request_text, &response);
     entries = 0;
     for ([[maybe_unused]] pugi::xml_node e : response.document_element().children("Liste")) {
       ++entries;

@@ -15,7 +15,6 @@
 
 #include <pugixml.hpp>
 
-#include "conferences/action_query.h"
 #include "conferences/konferenzraum.h"
 #include "platform/datetime.h"
 #include "platform/db.h"
@@ -24,6 +23,7 @@
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/schema.h"
+#include "webservice/action_request.h"
 #include "webservice/helpers_conf_ex.h"
 
 namespace parlevo {
@@ -98,12 +98,8 @@ void BM_GetRaeume(benchmark::State& state) {
   std::vector<double> millis;
   for (auto _ : state) {
     const auto begin = std::chrono::steady_clock::now();
-    pugi::xml_document request;
-    LoadRequestDocument(request, "<request><action>GetRaeume</action></request>");
-    pugi::xml_document response;
-    response.append_child("RESPONSE");
-    std::string result = "error";
-    GetRaeume(request, response, result);
+    const std::string result =
+        RunActionRequest(GetRaeume, "<request><action>GetRaeume</action></request>");
     millis.push_back(
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
             .count());

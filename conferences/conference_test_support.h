@@ -6,88 +6,84 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <pugixml.hpp>
 
-#include "conferences/action_query.h"
+#include "participants/teilnehmer_test_support.h"
 #include "platform/registry.h"
+#include "service/action_statement.h"
 #include "service/check_registry.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/schema.h"
+#include "webservice/action_request.h"
 #include "webservice/helpers_conf_ex.h"
 #include "webservice/helpers_xml.h"
 
 namespace parlevo::testing_support {
 
-using THandler = std::function<void(pugi::xml_document&, pugi::xml_document&, std::string&)>;
+// A local date-time.
+inline TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+  return EncodeDateTime({y, mo, d, h, mi, s, 0});
+}
 
-class InstallFolderTest : public ::testing::Test {
+// The result envelope of an answer.
+inline std::string Envelope(int code, const std::string& description, const std::string& add = "") {
+  return CreateResultXML(code, description, add);
+}
+
+// A request of the front end for the action with the given fields.
+inline std::string Request(const std::string& action, const std::string& fields) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?><Request><Action>" + action + "</Action>" +
+         fields + "</Request>";
+}
+
+// The names of the children of an element, in order.
+inline std::vector<std::string> ChildNames(pugi::xml_node node) {
+  std::vector<std::string> names;
+  for (pugi::xml_node child : node.children()) names.push_back(child.name());
+  return names;
+}
+
+// The member database's install folder, with the zone the conference times are written in and
+// the connection text the actions use.
+class InstallFolderTest : public MemberDatabaseTest {
  protected:
   void SetUp() override {
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
-    char tmpl[] = "/tmp/parlevo-conf-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    SetExeFolder(dir_ + "/");
-    SetRegistryFilePath(dir_ + "/registry.reg");
-    {
-      TRegistry registry;
-      ASSERT_TRUE(registry.OpenKey(kParlevoRegistryKey, true));
-      registry.WriteString("InstallPath", dir_ + "/");
-    }
+    MemberDatabaseTest::SetUp();
+    if (HasFatalFailure()) return;
     connect_str_ = UseConnectionString();
-    ASSERT_FALSE(connect_str_.empty());
-    ASSERT_TRUE(CreateDatabaseIfMissing(connect_str_));
-    ASSERT_TRUE(UpdateDB(connect_str_));
+    ASSERT_EQ(connect_str_, connstr_);
   }
 
   void TearDown() override {
-    db::CloseIdleConnections();
-    std::filesystem::remove_all(dir_);
+    MemberDatabaseTest::TearDown();
     unsetenv("TZ");
     tzset();
   }
 
   // Runs the handler on the request text as the dispatcher does: answer preset to "error", an
   // answer document rooted "RESPONSE".
-  std::string Call(const THandler& handler, const std::string& request_text) {
-    pugi::xml_document request;
-    LoadRequestDocument(request, request_text);
-    pugi::xml_document response;
-    response.append_child("RESPONSE");
-    std::string result = "error";
-    handler(request, response, result);
-    return result;
-  }
-
-  // A statement that must succeed.
-  void Exec(const std::string& sql) {
-    std::unique_ptr<TADOQuery> query;
-    std::string error;
-    ASSERT_TRUE(ConnectToADODB(query, connect_str_, sql, false, error)) << sql << ": " << error;
-    FreeADOQuery(query);
+  std::string Call(const TActionHandler& handler, const std::string& request_text) {
+    return RunActionRequest(handler, request_text);
   }
 
   // The rows of a select, every column as text.
   std::vector<std::vector<std::string>> Rows(const std::string& sql) {
     std::vector<std::vector<std::string>> rows;
-    std::unique_ptr<TADOQuery> query;
-    std::string error;
-    EXPECT_TRUE(ConnectToADODB(query, connect_str_, sql, true, error)) << sql << ": " << error;
-    if (!query) return rows;
-    for (; !query->Eof(); query->Next()) {
+    TActionStatement statement(connect_str_);
+    const TStatementStatus status = statement.Run(sql, true);
+    EXPECT_TRUE(status) << sql << ": " << status.message();
+    if (!status) return rows;
+    for (TADOQuery& query = statement.Rows(); !query.Eof(); query.Next()) {
       std::vector<std::string> row;
-      for (size_t i = 0; i < query->FieldCount(); ++i) row.push_back(query->Fields(i).AsString());
+      for (size_t i = 0; i < query.FieldCount(); ++i) row.push_back(query.Fields(i).AsString());
       rows.push_back(std::move(row));
     }
-    FreeADOQuery(query);
     return rows;
   }
 
@@ -104,7 +100,6 @@ class InstallFolderTest : public ::testing::Test {
     return node ? NodeText(node) : std::string("<missing>");
   }
 
-  std::string dir_;
   std::string connect_str_;
 };
 

@@ -1,17 +1,12 @@
-// The room and conference actions of DoKonferenzAction: rooms ("addRaum", "UpdateRaum",
-// "GetRaeume", "DeleteRaum") and the conferences held in them ("addKonferenz",
-// "UpdateKonferenz", "GetKonferenzen", "DeleteKonferenz"). Each handler reads its request
-// document, may write into the answer document (root "RESPONSE") and sets the answer text. The
-// series engine calls AddKonferenz and DeleteKonferenz directly with requests of its own.
+// The room actions of DoKonferenzAction ("addRaum", "UpdateRaum", "GetRaeume", "DeleteRaum").
+// Each handler reads its request document, may write into the answer document (root "RESPONSE")
+// and sets the answer text. Deleting a room deletes the conferences held in it as well.
 //
 // Thread safety: every handler may run in several threads at once; each call opens its own
 // queries and uses only the documents it is given.
 #pragma once
 
-#include <functional>
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include <pugixml.hpp>
 
@@ -19,47 +14,14 @@
 
 namespace parlevo {
 
-// The participant mail routine through which DeleteKonferenz cancels each membership:
-// (conference ID, member ID, invite, answer document) -> delivered. On failure it may write its
-// reason into the answer document's "result" element. DeleteKonferenz uses SendMailHelper.
-using TSendMailHelper =
-    std::function<bool(const std::string& conference_id, const std::string& participant_id,
-                       bool invite, pugi::xml_document& response)>;
-
-// Rooms.
 void AddRaum(pugi::xml_document& request, pugi::xml_document& response, std::string& result);
 void UpdateRaum(pugi::xml_document& request, pugi::xml_document& response, std::string& result);
 void GetRaeume(pugi::xml_document& request, pugi::xml_document& response, std::string& result);
 void DeleteRaum(pugi::xml_document& request, pugi::xml_document& response, std::string& result);
 
-// Conferences.
-void AddKonferenz(pugi::xml_document& request, pugi::xml_document& response, std::string& result);
-void Conferences_Update(pugi::xml_document& request, pugi::xml_document& response,
-                        std::string& result);
-void Conferences_Get(pugi::xml_document& request, pugi::xml_document& response,
-                     std::string& result);
-void DeleteKonferenz(pugi::xml_document& request, pugi::xml_document& response,
-                     std::string& result);
-
-// The handlers above with the moment they treat as "now" (local time) and the mail routine
-// given, so that their outcome does not depend on the clock or on the installed routine.
+// GetRaeume with the moment it treats as "now" (local time), so that its outcome does not depend
+// on the clock.
 void GetRaeumeAt(pugi::xml_document& request, pugi::xml_document& response, std::string& result,
                  TDateTime now);
-void AddKonferenzAt(pugi::xml_document& request, pugi::xml_document& response, std::string& result,
-                    TDateTime now);
-void Conferences_GetAt(pugi::xml_document& request, pugi::xml_document& response,
-                       std::string& result, TDateTime now);
-void DeleteKonferenzWith(pugi::xml_document& request, pugi::xml_document& response,
-                         std::string& result, const TSendMailHelper& send_mail_helper);
-
-// An XML Schema dateTime text ("2009-05-12T10:00:00", optionally with a fraction and "Z" or
-// "+hh:mm"/"-hh:mm"; a date alone counts as midnight) as local time: the time is moved from its
-// offset (none counts as UTC) to the local offset in force at `now`. nullopt when the text is
-// no such date-time.
-std::optional<TDateTime> XMLTimeToLocalDateTime(std::string_view text, TDateTime now);
-
-// XMLTimeToLocalDateTime for the date-times of requests, which must also fall within the years
-// 1900 to 2100; nullopt otherwise.
-std::optional<TDateTime> RequestDateTimeToLocal(std::string_view text, TDateTime now);
 
 }  // namespace parlevo

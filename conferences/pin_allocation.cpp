@@ -5,9 +5,9 @@
 #include <exception>
 #include <unordered_set>
 
-#include "conferences/action_query.h"
 #include "logging/lg_auto.h"
 #include "platform/random.h"
+#include "service/action_statement.h"
 #include "webservice/helpers_conf_ex.h"
 #include "webservice/helpers_xml.h"
 
@@ -47,10 +47,11 @@ int DetectNextFreePin(std::string_view column, std::vector<std::string>& used) {
     MainSession().LogError("DetectNextFreePin: no PIN column: " + std::string(column));
     return kPinColumnUnreadable;
   }
-  TActionQuery query(UseConnectionString());
-  std::string error;
-  if (!query.Run("Select " + std::string(column) + " FROM conferences", true, error)) {
-    MainSession().LogError(error);
+  TActionStatement query(UseConnectionString());
+  const TStatementStatus selected =
+      query.Run("Select " + std::string(column) + " FROM conferences", true);
+  if (!selected) {
+    MainSession().LogError(selected.message());
     return kPinColumnUnreadable;
   }
   // Which PINs of the range are taken: a used text counts when it is the decimal text of a PIN.

@@ -3,14 +3,17 @@
 #include <charconv>
 #include <limits>
 
+#include "platform/ascii_text.h"
+
 namespace parlevo {
 namespace {
 
-std::string_view Trimmed(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
+// The blank and every control character below it: a column text read from another writer's file
+// may be padded with any of them, and none is part of a number or a date.
+constexpr char kPaddingBytes[] =
+    "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
+    "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f\x20";
+constexpr std::string_view kPadding(kPaddingBytes, sizeof(kPaddingBytes) - 1);
 
 [[noreturn]] void Fail(std::string_view column, std::string_view text, std::string_view what) {
   throw RecordConversionError("'" + std::string(text) + "' is not a valid " + std::string(what) +
@@ -30,7 +33,7 @@ int32_t OptionalInteger(const ColumnText& column, std::string_view name, bool ne
 
 int32_t IntegerOrMinusOne(const ColumnText& column, std::string_view name) {
   const std::string text = column(name);
-  if (Trimmed(text).empty()) return -1;
+  if (TrimAscii(text, kPadding).empty()) return -1;
   return ColumnTextToInteger(name, text);
 }
 
@@ -73,7 +76,7 @@ bool TRecurrence::AnyWeekdayFlag() const {
 }
 
 int32_t ColumnTextToInteger(std::string_view column, std::string_view text) {
-  std::string_view t = Trimmed(text);
+  std::string_view t = TrimAscii(text, kPadding);
   std::string_view digits = t;
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
   int64_t value = 0;
@@ -123,7 +126,7 @@ TRecurrence LoadRecurrence(const ColumnText& column) {
   if (kind == TRecurrenceKind::None) {
     // A one-off element has no end; its conference lies on its start date.
     const std::string end = column("enddate");
-    r.EndDate = Trimmed(end).empty() ? 0 : ColumnTextToDate("enddate", end);
+    r.EndDate = TrimAscii(end, kPadding).empty() ? 0 : ColumnTextToDate("enddate", end);
   } else {
     r.EndDate = ColumnTextToDate("enddate", column("enddate"));
   }
@@ -149,7 +152,7 @@ TConference LoadConference(const ColumnText& column) {
   c.Name = column("name");
   c.StartDate = ColumnTextToDate("date", column("date"));
   const std::string end = column("enddate");
-  c.EndDate = Trimmed(end).empty() ? 0 : ColumnTextToDate("enddate", end);
+  c.EndDate = TrimAscii(end, kPadding).empty() ? 0 : ColumnTextToDate("enddate", end);
   c.StartTime = ColumnTextToDateTime("starttime", column("starttime"));
   c.EndTime = ColumnTextToDateTime("endtime", column("endtime"));
   c.RecurrenceId = IntegerOrMinusOne(column, "RecurrenceId");

@@ -1,14 +1,13 @@
 #include "conferences/recurrence_actions.h"
 
 #include <exception>
-#include <optional>
 #include <string_view>
 
-#include "conferences/action_query.h"
-#include "conferences/konferenzraum.h"
+#include "conferences/conference_actions.h"
 #include "conferences/recurrence.h"
 #include "conferences/recurrence_scan.h"
 #include "logging/lg_auto.h"
+#include "service/action_statement.h"
 #include "service/sql_values.h"
 #include "webservice/base64.h"
 #include "webservice/helpers_conf_ex.h"
@@ -34,25 +33,20 @@ int32_t RequestedId(std::string_view element, const std::string& text) {
   return ColumnTextToInteger(element, text);
 }
 
-// The insert of a series, or the message of the request value that cannot go into it. Throws
-// when "monthlyinterval" is no integer.
-struct TSeriesInsert {
-  std::string sql;
-  std::string error;
-};
-
-TSeriesInsert SeriesInsertStatement(pugi::xml_document& request) {
+// The insert of a series, or the message of the first request value that cannot go into it.
+// Throws when "monthlyinterval" is no integer.
+TStatementValue<std::string> SeriesInsertStatement(pugi::xml_document& request) {
   const auto flag = [&](std::string_view name) {
     return SqlText(Field(request, "recurrence." + std::string(name)) == "1" ? "1" : "0");
   };
   // Number columns stored as sent: empty, or a whole number.
-  TSeriesInsert insert;
+  std::string refused;
   const auto number = [&](std::string_view path) -> std::string {
     const std::string text = Field(request, path);
     if (text.empty()) return "NULL";
     const auto value = SqlInt(text);
     if (!value) {
-      if (insert.error.empty()) insert.error = SqlIntError(path, text);
+      if (refused.empty()) refused = SqlIntError(path, text);
       return {};
     }
     return SqlText(*value);
@@ -60,7 +54,7 @@ TSeriesInsert SeriesInsertStatement(pugi::xml_document& request) {
   const int32_t monthly_interval =
       ColumnTextToInteger("monthlyinterval", Field(request, "recurrence.monthlyinterval"));
 
-  insert.sql =
+  std::string sql =
       "INSERT INTO conferenceRecurrences (room, name, startdate, enddate, starttime, endtime, "
       "IsRecurrenceElement, Daily, DailyInterval, DailyEveryWorkday, Weekly, WeeklyInterval, "
       "WeeklyMonday, WeeklyTuesday, WeeklyWednesday, WeeklyThursday, WeeklyFriday, "
@@ -78,7 +72,8 @@ TSeriesInsert SeriesInsertStatement(pugi::xml_document& request) {
       SqlText(std::to_string(monthly_interval)) + ", " + number("recurrence.monthlyEveryX") + ", " +
       number("recurrence.monthlyWeekDay") + ", " + number("PinHost") + ", " + number("PinMember") +
       ", " + number("PinListenOnly") + ")";
-  return insert;
+  if (!refused.empty()) return TStatementStatus::Failed(std::move(refused));
+  return sql;
 }
 
 // The dates of a series request must be dates as addKonferenz takes them; the front end sends
@@ -92,14 +87,13 @@ std::string SeriesDateError(pugi::xml_document& request, TDateTime now) {
   return {};
 }
 
-// Whether the series row exists; nullopt with the message when the question failed.
-std::optional<bool> SeriesExists(int32_t id, std::string& error) {
-  TActionQuery query(UseConnectionString());
-  if (!query.Run("SELECT RecurrenceId FROM [conferenceRecurrences] WHERE RecurrenceId = " +
-                     std::to_string(id),
-                 true, error)) {
-    return std::nullopt;
-  }
+// Whether the series row exists, or the message of why the question failed.
+TStatementValue<bool> SeriesExists(int32_t id) {
+  TActionStatement query(UseConnectionString());
+  const TStatementStatus selected = query.Run(
+      "SELECT RecurrenceId FROM [conferenceRecurrences] WHERE RecurrenceId = " + std::to_string(id),
+      true);
+  if (!selected) return selected;
   return !query.Rows().Eof();
 }
 
@@ -108,21 +102,19 @@ std::string NoSeriesError(int32_t id) {
   return "Keine Serie mit RecurrenceId " + std::to_string(id);
 }
 
-// Stores the series of the request; false with the message when it could not be stored.
-bool InsertSeries(pugi::xml_document& request, std::string& error) {
-  const TSeriesInsert insert = SeriesInsertStatement(request);
-  if (!insert.error.empty()) {
-    error = insert.error;
-    MainSession().LogError(error);
-    return false;
+// Stores the series of the request, or logs why it could not be stored.
+TStatementStatus InsertSeries(pugi::xml_document& request) {
+  const TStatementValue<std::string> insert = SeriesInsertStatement(request);
+  if (!insert) {
+    MainSession().LogError(insert.message());
+    return TStatementStatus::Failed(insert.message());
   }
-  MainSession().LogSql(TLgLevel::Debug, "Insert series", insert.sql);
-  TActionQuery query(UseConnectionString());
-  if (!query.Run(insert.sql, false, error)) {
-    MainSession().LogError(error);
-    return false;
-  }
-  return true;
+  TActionStatement query(UseConnectionString(), [](std::string_view sql) {
+    MainSession().LogSql(TLgLevel::Debug, "Insert series", sql);
+  });
+  TStatementStatus stored = query.Run(*insert, false);
+  if (!stored) MainSession().LogError(stored.message());
+  return stored;
 }
 
 std::string Flag(bool value) {
@@ -136,13 +128,12 @@ void GetRecurrence(pugi::xml_document& request, pugi::xml_document& response, st
   result = "error";
   try {
     const int32_t id = RequestedId("RecurrenceId", Field(request, "RecurrenceId"));
-    TActionQuery query(UseConnectionString());
-    std::string error;
-    if (!query.Run(
-            "SELECT * FROM [conferenceRecurrences] WHERE RecurrenceId = " + std::to_string(id),
-            true, error)) {
-      MainSession().LogError(error);
-      result = CreateResultXML(-1, error, "");
+    TActionStatement query(UseConnectionString());
+    const TStatementStatus selected = query.Run(
+        "SELECT * FROM [conferenceRecurrences] WHERE RecurrenceId = " + std::to_string(id), true);
+    if (!selected) {
+      MainSession().LogError(selected.message());
+      result = CreateResultXML(-1, selected.message(), "");
       return;
     }
     const pugi::xml_node root = response.document_element();
@@ -196,14 +187,14 @@ void Recurrence_AddAt(pugi::xml_document& request, pugi::xml_document& response,
   result = "error";
   const TSeriesLock held = LockSeries();
   // A "monthlyinterval" that is no number raises past this handler; the answer stays "error".
-  std::string error = SeriesDateError(request, now);
+  const std::string error = SeriesDateError(request, now);
   if (!error.empty()) {
     MainSession().LogError(error);
     result = CreateResultXML(-1, error, "");
     return;
   }
-  if (!InsertSeries(request, error)) {
-    result = CreateResultXML(-1, error, "");
+  if (const TStatementStatus stored = InsertSeries(request); !stored) {
+    result = CreateResultXML(-1, stored.message(), "");
     return;
   }
   result = CreateResultXML(0, "Konferenz erfolgreich angelegt", "");
@@ -221,7 +212,7 @@ void Recurrence_UpdateAt(pugi::xml_document& request, pugi::xml_document& respon
   result = "error";
   try {
     const int32_t old_id = RequestedId("RecurrenceId", Field(request, "RecurrenceId"));
-    std::string error = old_id < 1 ? NoSeriesError(old_id) : SeriesDateError(request, now);
+    const std::string error = old_id < 1 ? NoSeriesError(old_id) : SeriesDateError(request, now);
     if (!error.empty()) {
       MainSession().LogError(error);
       result = CreateResultXML(-1, error, "");
@@ -229,16 +220,16 @@ void Recurrence_UpdateAt(pugi::xml_document& request, pugi::xml_document& respon
     }
     const TSeriesLock held = LockSeries();
     // Checked under the lock: of two updates of one series only the first finds it.
-    const std::optional<bool> exists = SeriesExists(old_id, error);
+    const TStatementValue<bool> exists = SeriesExists(old_id);
     if (!exists || !*exists) {
-      if (exists) error = NoSeriesError(old_id);
-      MainSession().LogError(error);
-      result = CreateResultXML(-1, error, "");
+      const std::string missing = exists ? NoSeriesError(old_id) : exists.message();
+      MainSession().LogError(missing);
+      result = CreateResultXML(-1, missing, "");
       return;
     }
     // The old series goes only once the changed one is stored.
-    if (!InsertSeries(request, error)) {
-      result = CreateResultXML(-1, error, "");
+    if (const TStatementStatus stored = InsertSeries(request); !stored) {
+      result = CreateResultXML(-1, stored.message(), "");
       return;
     }
     DeleteRecurrence(held, old_id);

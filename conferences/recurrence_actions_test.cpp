@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "conferences/konferenzraum.h"
 #include "conferences/recurrence_test_support.h"
 #include "webservice/base64.h"
 

@@ -42,7 +42,10 @@ std::string InviteRequestText(std::string_view conference_id, std::string_view r
 // "deleteKonferenz" of one conference, on one line.
 std::string DeleteConferenceRequestText(std::string_view conference_id);
 
-// Text escaped for an XML element's content.
+// Text escaped for an XML element's content: only & < > become entities, every other byte stays.
+// Deliberately not EscapeXml (webservice/helpers_xml.h): that one also writes quotes and CR as
+// references and replaces characters XML cannot carry, which would change the request texts the
+// series engine writes into the debug log and the CR a stored room name hands on to the action.
 std::string XmlEscapedText(std::string_view text);
 
 }  // namespace parlevo

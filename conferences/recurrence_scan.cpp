@@ -5,12 +5,13 @@
 
 #include <pugixml.hpp>
 
-#include "conferences/action_query.h"
-#include "conferences/konferenzraum.h"
+#include "conferences/conference_actions.h"
 #include "conferences/recurrence_requests.h"
 #include "conferences/recurrence_steps.h"
 #include "logging/lg_auto.h"
 #include "participants/teilnehmer.h"
+#include "service/action_statement.h"
+#include "webservice/action_request.h"
 #include "webservice/helpers_conf_ex.h"
 #include "webservice/helpers_xml.h"
 
@@ -28,20 +29,6 @@ std::mutex& SeriesMutex() {
 
 ColumnText RowReader(TADOQuery& rows) {
   return [&rows](std::string_view column) { return rows.FieldByName(column).AsString(); };
-}
-
-using THandler = void (*)(pugi::xml_document&, pugi::xml_document&, std::string&);
-
-// Runs an action with an internal request, as the front end's requests run: the tag names are
-// lowered before parsing, and the answer document is a fresh one rooted "RESPONSE".
-std::string RunInternalRequest(THandler handler, const std::string& request_text) {
-  pugi::xml_document request;
-  LoadRequestDocument(request, request_text);
-  pugi::xml_document response;
-  response.append_child("RESPONSE");
-  std::string result = "error";
-  handler(request, response, result);
-  return result;
 }
 
 struct TEnvelope {
@@ -65,22 +52,28 @@ TEnvelope ReadEnvelope(const std::string& result) {
   return envelope;
 }
 
+// Stores one conference of the series through "addKonferenz", as the front end would, with the
+// series' PINs; a conference of a one-off series belongs to no series (no recurrence_id).
+std::string AddSeriesConference(const TRecurrence& series, const TPlannedConference& planned,
+                                std::optional<int32_t> recurrence_id) {
+  const TConferenceRequest request{.Name = planned.Name,
+                                   .Date = planned.Date,
+                                   .EndDate = planned.EndDate,
+                                   .StartTime = planned.StartTime,
+                                   .EndTime = planned.EndTime,
+                                   .Room = planned.Room,
+                                   .PinHost = series.PinHost,
+                                   .PinMember = series.PinMember,
+                                   .PinListenOnly = series.PinListenOnly,
+                                   .RecurrenceId = recurrence_id};
+  const std::string text = ConferenceRequestText(request, LocalUtcOffsetMinutes(Now()));
+  MainSession().LogText(TLgLevel::Debug, "Conference request", text);
+  return RunActionRequest(&AddKonferenz, text);
+}
+
 void CreateConferences(const TRecurrence& series, const std::vector<TPlannedConference>& plan) {
   for (const TPlannedConference& planned : plan) {
-    TConferenceRequest request;
-    request.Name = planned.Name;
-    request.Date = planned.Date;
-    request.EndDate = planned.EndDate;
-    request.StartTime = planned.StartTime;
-    request.EndTime = planned.EndTime;
-    request.Room = planned.Room;
-    request.PinHost = series.PinHost;
-    request.PinMember = series.PinMember;
-    request.PinListenOnly = series.PinListenOnly;
-    request.RecurrenceId = series.Id;
-    const std::string text = ConferenceRequestText(request, LocalUtcOffsetMinutes(Now()));
-    MainSession().LogText(TLgLevel::Debug, "Conference request", text);
-    const std::string result = RunInternalRequest(&AddKonferenz, text);
+    const std::string result = AddSeriesConference(series, planned, series.Id);
     if (ReadEnvelope(result).code != 0) {
       MainSession().LogError("Conference of series " + std::to_string(series.Id) + " on " +
                              DateToStr(planned.Date) + " not stored: " + result);
@@ -116,10 +109,10 @@ void HandleRecurrencesAt(const std::string& take_over, TDateTime now) {
 
 void HandleRecurrencesLocked(const TSeriesLock& held, const std::string& take_over, TDateTime now) {
   TLgMethodScope scope(MainSession(), "Recurrence::HandleRecurrences");
-  TActionQuery query(UseConnectionString());
-  std::string error;
-  if (!query.Run("Select * FROM conferenceRecurrences", true, error)) {
-    MainSession().LogError(error);
+  TActionStatement query(UseConnectionString());
+  if (const TStatementStatus selected = query.Run("Select * FROM conferenceRecurrences", true);
+      !selected) {
+    MainSession().LogError(selected.message());
     return;
   }
   // The rows were read whole when the select opened, so the creators may change the table.
@@ -157,11 +150,11 @@ int CheckRecurrence(const TRecurrence& series, TDateTime now) {
       "Select * FROM conferences WHERE RecurrenceId = " + std::to_string(series.Id) +
       " AND starttime>=#" + std::to_string(today.year) + "-" + std::to_string(today.month) + "-" +
       std::to_string(today.day) + "#";
-  MainSession().LogSql(TLgLevel::Debug, "CheckRecurrence", sql);
-  TActionQuery query(UseConnectionString());
-  std::string error;
-  if (!query.Run(sql, true, error)) {
-    MainSession().LogError(error);
+  TActionStatement query(UseConnectionString(), [](std::string_view statement) {
+    MainSession().LogSql(TLgLevel::Debug, "CheckRecurrence", statement);
+  });
+  if (const TStatementStatus selected = query.Run(sql, true); !selected) {
+    MainSession().LogError(selected.message());
     return 0;
   }
   const int count = static_cast<int>(query.Rows().RecordCount());
@@ -171,11 +164,11 @@ int CheckRecurrence(const TRecurrence& series, TDateTime now) {
 
 std::optional<TConference> GetNewestConference(int32_t recurrence_id) {
   TLgMethodScope scope(MainSession(), "Recurrence::GetNewestConference");
-  TActionQuery query(UseConnectionString());
-  std::string error;
-  if (!query.Run("Select * FROM conferences WHERE RecurrenceId = " + std::to_string(recurrence_id),
-                 true, error)) {
-    MainSession().LogError(error);
+  TActionStatement query(UseConnectionString());
+  if (const TStatementStatus selected = query.Run(
+          "Select * FROM conferences WHERE RecurrenceId = " + std::to_string(recurrence_id), true);
+      !selected) {
+    MainSession().LogError(selected.message());
     return std::nullopt;
   }
   TADOQuery& rows = query.Rows();
@@ -201,12 +194,12 @@ std::optional<TConference> GetNewestConference(int32_t recurrence_id) {
 
 std::set<int64_t> RecurrenceConferenceDays(int32_t recurrence_id) {
   std::set<int64_t> days;
-  TActionQuery query(UseConnectionString());
-  std::string error;
-  if (!query.Run(
+  TActionStatement query(UseConnectionString());
+  if (const TStatementStatus selected = query.Run(
           "SELECT [date] FROM conferences WHERE RecurrenceId = " + std::to_string(recurrence_id),
-          true, error)) {
-    MainSession().LogError(error);
+          true);
+      !selected) {
+    MainSession().LogError(selected.message());
     return days;
   }
   for (TADOQuery& rows = query.Rows(); !rows.Eof(); rows.Next()) {
@@ -227,18 +220,13 @@ void AddRecurrence_None(const TSeriesLock& held, const TRecurrence& series,
     return;
   }
   MainSession().LogMessage("Conference does not exist");
-  TConferenceRequest request;
-  request.Name = series.Name;
-  request.Date = series.StartDate;
-  request.StartTime = series.StartTime;
-  request.EndTime = series.EndTime;
-  request.Room = series.Room;
-  request.PinHost = series.PinHost;
-  request.PinMember = series.PinMember;
-  request.PinListenOnly = series.PinListenOnly;
-  const std::string text = ConferenceRequestText(request, LocalUtcOffsetMinutes(Now()));
-  MainSession().LogText(TLgLevel::Debug, "Conference request", text);
-  const std::string result = RunInternalRequest(&AddKonferenz, text);
+  const TPlannedConference one_off{.Date = series.StartDate,
+                                   .StartTime = series.StartTime,
+                                   .EndTime = series.EndTime,
+                                   .EndDate = std::nullopt,
+                                   .Room = series.Room,
+                                   .Name = series.Name};
+  const std::string result = AddSeriesConference(series, one_off, std::nullopt);
   MainSession().LogString(TLgLevel::Debug, "AddKonferenz", result);
   const TEnvelope envelope = ReadEnvelope(result);
   if (envelope.code != 0 || envelope.id.empty()) {
@@ -255,7 +243,7 @@ void AddRecurrence_None(const TSeriesLock& held, const TRecurrence& series,
                         SplitString(take_over, ';', false, false));
   MainSession().LogText(TLgLevel::Debug, "Invite request", invite);
   MainSession().LogString(TLgLevel::Debug, "InviteKonfTeilnehmer",
-                          RunInternalRequest(&InviteKonfTeilnehmer, invite));
+                          RunActionRequest(&InviteKonfTeilnehmer, invite));
 }
 
 void AddRecurrence_Daily(const TSeriesLock& held, const TRecurrence& series, TDateTime now) {
@@ -284,10 +272,11 @@ void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
   MainSession().LogMessage("1. Get all conference ids");
   std::vector<std::string> ids;
   {
-    TActionQuery query(UseConnectionString());
-    std::string error;
-    if (!query.Run("SELECT * FROM conferences WHERE RecurrenceId = " + id, true, error)) {
-      MainSession().LogError(error);
+    TActionStatement query(UseConnectionString());
+    if (const TStatementStatus selected =
+            query.Run("SELECT * FROM conferences WHERE RecurrenceId = " + id, true);
+        !selected) {
+      MainSession().LogError(selected.message());
       return;
     }
     for (TADOQuery& rows = query.Rows(); !rows.Eof(); rows.Next()) {
@@ -296,11 +285,11 @@ void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
   }
   MainSession().LogMessage("2. Delete recurrence information");
   {
-    TActionQuery query(UseConnectionString());
-    std::string error;
-    if (!query.Run("DELETE * FROM conferenceRecurrences WHERE RecurrenceId = " + id, false,
-                   error)) {
-      MainSession().LogString(TLgLevel::Debug, "Delete recurrence", error);
+    TActionStatement query(UseConnectionString());
+    if (const TStatementStatus deleted =
+            query.Run("DELETE * FROM conferenceRecurrences WHERE RecurrenceId = " + id, false);
+        !deleted) {
+      MainSession().LogString(TLgLevel::Debug, "Delete recurrence", deleted.message());
     }
   }
   MainSession().LogMessage("3. Delete all conferences");
@@ -308,7 +297,7 @@ void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
     MainSession().LogMessage("Delete conference id " + conference_id);
     MainSession().LogString(
         TLgLevel::Debug, "DeleteKonferenz",
-        RunInternalRequest(&DeleteKonferenz, DeleteConferenceRequestText(conference_id)));
+        RunActionRequest(&DeleteKonferenz, DeleteConferenceRequestText(conference_id)));
   }
 }
 

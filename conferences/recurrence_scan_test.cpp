@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "conferences/konferenzraum.h"
 #include "conferences/recurrence_test_support.h"
 #include "tests/deadline.h"
 

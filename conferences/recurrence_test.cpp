@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ascii_text.h"
+
 namespace parlevo {
 namespace {
 
@@ -23,10 +25,7 @@ class Row {
   }
 
  private:
-  static std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  }
+  static std::string Lower(const std::string& s) { return ToLowerAscii(s); }
   std::map<std::string, std::string> values_;
 };
 
@@ -138,6 +137,9 @@ TEST(ColumnTextConversions, Integers) {
   EXPECT_EQ(ColumnTextToInteger("c", " 42 "), 42);
   EXPECT_EQ(ColumnTextToInteger("c", "-1"), -1);
   EXPECT_EQ(ColumnTextToInteger("c", "+3"), 3);
+  // Padding is the blank and every control byte below it, a NUL included; nothing above it.
+  EXPECT_EQ(ColumnTextToInteger("c", std::string("\x01\t7\r\n\x1f\0", 7)), 7);
+  EXPECT_THROW(ColumnTextToInteger("c", "7\x7f"), RecordConversionError);
   EXPECT_THROW(ColumnTextToInteger("c", "4x"), RecordConversionError);
   EXPECT_THROW(ColumnTextToInteger("c", "99999999999"), RecordConversionError);
   EXPECT_THROW(ColumnTextToInteger("c", "-"), RecordConversionError);

@@ -8,6 +8,7 @@
 #include "participants/send_mail_helper.h"
 #include "participants/teilnehmer_addressbook.h"
 #include "participants/teilnehmer_common.h"
+#include "platform/ascii_text.h"
 #include "service/database.h"
 #include "service/sql_values.h"
 #include "webservice/base64.h"
@@ -17,44 +18,13 @@
 namespace parlevo {
 namespace {
 
+using teilnehmer::Answer;
 using teilnehmer::FlagSlot;
 using teilnehmer::IntSlot;
-using teilnehmer::RunStatement;
-using teilnehmer::SameName;
+using teilnehmer::LoggedBase64Field;
+using teilnehmer::LoggedField;
 using teilnehmer::TActionTrace;
 using teilnehmer::TRejectedValue;
-
-std::mutex& SendMailHelperLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-TSendMailHelper& SendMailHelperSlot() {
-  // The service's own mail path; tests put a recording routine in its place.
-  static TSendMailHelper helper = [](const std::string& conference_id,
-                                     const std::string& participant_id, bool invite,
-                                     pugi::xml_document& response) {
-    return SendMailHelper(conference_id, participant_id, invite, response);
-  };
-  return helper;
-}
-
-TSendMailHelper CurrentSendMailHelper() {
-  std::lock_guard lock(SendMailHelperLock());
-  return SendMailHelperSlot();
-}
-
-std::string Field(pugi::xml_node root, TActionTrace& trace, std::string_view name) {
-  std::string value = NodeText(FindXMLNode(root, name, true));
-  trace.Value(name, value);
-  return value;
-}
-
-std::string Base64Field(pugi::xml_node root, TActionTrace& trace, std::string_view name) {
-  std::string value = Base64Decode(NodeText(FindXMLNode(root, name, true)));
-  trace.Value(name, value);
-  return value;
-}
 
 // One membership to copy. Two sources give one entry when all four parts are equal, letter case
 // ignored.
@@ -68,21 +38,166 @@ struct TCopiedMember {
     return member_id + "|" + languagecode + "|" + membersvisible + "|" + listen_only;
   }
   bool SameAs(const TCopiedMember& o) const {
-    return SameName(member_id, o.member_id) && SameName(languagecode, o.languagecode) &&
-           SameName(membersvisible, o.membersvisible) && SameName(listen_only, o.listen_only);
+    return EqualsIgnoreCaseAscii(member_id, o.member_id) &&
+           EqualsIgnoreCaseAscii(languagecode, o.languagecode) &&
+           EqualsIgnoreCaseAscii(membersvisible, o.membersvisible) &&
+           EqualsIgnoreCaseAscii(listen_only, o.listen_only);
   }
 };
 
-void Answer(TActionTrace& trace, std::string& result, int code, std::string_view description) {
-  result = CreateResultXML(code, description, "");
-  trace.Result(result);
+// The fields of an "inviteOne" request, each logged as it is read.
+struct TInviteOne {
+  std::string durchwahl, konferenz_id, gastgeber;
+  teilnehmer::TMemberFields member;
+  std::string mobil, minzeit, maxzeit, listenonly, languagecode, membersvisible;
+};
+
+TInviteOne ReadInviteOne(pugi::xml_node root, TActionTrace& trace) {
+  TInviteOne r;
+  r.durchwahl = LoggedField(root, trace, "durchwahl");
+  r.konferenz_id = LoggedField(root, trace, "KonferenzID");
+  r.gastgeber = LoggedField(root, trace, "gastgeber");
+  r.member = teilnehmer::ReadMemberFields(root, trace);
+  r.mobil = LoggedField(root, trace, "mobil");
+  r.minzeit = LoggedField(root, trace, "minzeit");
+  r.maxzeit = LoggedField(root, trace, "maxzeit");
+  r.listenonly = LoggedField(root, trace, "listenonly");
+  r.languagecode = LoggedField(root, trace, "languagecode");
+  r.membersvisible = LoggedField(root, trace, "membersvisible");
+  return r;
+}
+
+// The checked slot texts of the membership insert.
+struct TMembershipSlots {
+  std::string conference, host, listen_only, visible;
+};
+
+// The key of the address-book member the request names (found holds it), or of the member added
+// for it (found stays empty).
+TStatementValue<std::string> FindOrAddMember(const TInviteOne& r, TActionTrace& trace,
+                                             std::string& found) {
+  const teilnehmer::TMemberFields& m = r.member;
+  if (Participants_Exists(m.name, m.vorname, m.email, found)) return found;
+  const std::string sql =
+      "INSERT INTO [members] ([sex],[title],[name],[firstname],[email],[sms],[company],"
+      "[project],[language]) VALUES(" +
+      SqlText(m.anrede) + ", " + SqlText(m.titel) + ", " + SqlText(m.name) + ", " +
+      SqlText(m.vorname) + ", " + SqlText(m.email) + ", " + SqlText(r.mobil) + ", " +
+      SqlText(m.firma) + ", " + SqlText(m.projekt) + ", " + SqlText(r.languagecode) + ")";
+  TActionStatement insert = trace.Statements();
+  if (const TStatementStatus added = trace.Checked(insert.Run(sql, false)); !added) return added;
+  const TStatementValue<int> id = trace.Checked(insert.AutoWert());
+  if (!id) return TStatementStatus::Failed(id.message());
+  return std::to_string(*id);
+}
+
+// Whether the member (as found in the address book; empty for one just added) already belongs
+// to the conference.
+TStatementValue<bool> IsMemberOf(const std::string& found, const std::string& conference,
+                                 TActionTrace& trace) {
+  TActionStatement query = trace.Statements();
+  const TStatementStatus selected = trace.Checked(
+      query.Run("SELECT * FROM [conferenceMembers] WHERE memberID LIKE " + SqlLikeText(found) +
+                    " AND conferenceID LIKE " + SqlLikeText(conference),
+                true));
+  if (!selected) return selected;
+  return !query.Rows().Eof();
+}
+
+// The memberships of every "KonferenzIDVon" conference of the request, each once. last_source
+// holds the last source named (checked; empty when the request names none).
+TStatementValue<std::vector<TCopiedMember>> GatherSourceMembers(pugi::xml_node root,
+                                                                TActionTrace& trace,
+                                                                std::string& last_source) {
+  std::vector<TCopiedMember> entries;
+  for (pugi::xml_node child : root.children()) {
+    if (child.type() != pugi::node_element ||
+        !EqualsIgnoreCaseAscii(child.name(), "KonferenzIDVon")) {
+      trace.Value("Ignore", child.name());
+      continue;
+    }
+    const std::string source_text = NodeText(child);
+    trace.Value("KonferenzIDVon", source_text);
+    std::string source;
+    try {
+      source = IntSlot("KonferenzIDVon", source_text);
+    } catch (const TRejectedValue& e) {
+      trace.Error(e.what());
+      return TStatementStatus::Failed(e.what());
+    }
+    last_source = source;
+    TActionStatement members = trace.Statements();
+    const TStatementStatus selected = trace.Checked(members.Run(
+        "SELECT memberID, languagecode, membersvisible, listenOnly FROM [conferenceMembers] "
+        "WHERE conferenceID=" +
+            source,
+        true));
+    if (!selected) return selected;
+    for (TADOQuery& row = members.Rows(); !row.Eof(); row.Next()) {
+      TCopiedMember entry{
+          row.FieldByName("memberID").AsString(), row.FieldByName("languagecode").AsString(),
+          teilnehmer::NormaliseFlagText(row.FieldByName("membersvisible").AsString()),
+          teilnehmer::NormaliseFlagText(row.FieldByName("listenOnly").AsString())};
+      bool known = false;
+      for (const TCopiedMember& e : entries) known = known || e.SameAs(entry);
+      if (!known) {
+        trace.Value("Entry", entry.Text());
+        entries.push_back(std::move(entry));
+      }
+    }
+  }
+  return entries;
+}
+
+// The room of the last source conference, which also proves that it exists; an empty reason when
+// it does not.
+TStatementValue<std::string> LastSourceRoom(TActionTrace& trace, const std::string& last) {
+  TActionStatement query = trace.Statements();
+  const TStatementStatus times = trace.Checked(
+      query.Run("SELECT starttime, endtime FROM [conferences] WHERE ID=" + last, true));
+  if (!times) return times;
+  if (query.Rows().Eof()) return TStatementStatus::Failed("");
+  const TStatementStatus rooms =
+      trace.Checked(query.Run("SELECT room FROM [conferences] WHERE ID=" + last, true));
+  if (!rooms) return rooms;
+  if (query.Rows().Eof()) return TStatementStatus::Failed("");
+  return query.Rows().FieldByName("room").AsString();
+}
+
+// Where the copied memberships go.
+struct TCopyTarget {
+  std::string conference, room, minzeit, maxzeit;
+};
+
+// Adds one copied membership to the target conference with a fresh PIN.
+TStatementStatus CopyMembership(TActionTrace& trace, const TCopiedMember& entry,
+                                const TCopyTarget& target) {
+  try {
+    std::string sql = "INSERT INTO [conferenceMembers] VALUES (" +
+                      IntSlot("memberID", entry.member_id) + ", " + target.conference +
+                      ", false, false, " + SqlText(entry.languagecode) + ", ";
+    const std::string listen_only = FlagSlot("listenOnly", entry.listen_only);
+    const std::string visible = FlagSlot("membersvisible", entry.membersvisible);
+    std::lock_guard lock(teilnehmer::MembershipWriteLock());
+    const TStatementValue<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace);
+    if (!pin) return TStatementStatus::Failed(pin.message());
+    sql += SqlText(*pin) + ", " + SqlText(target.room) + ", " + SqlText(target.minzeit) + ", " +
+           SqlText(target.maxzeit) + ", false, false, " + listen_only + ", false, " + visible + ")";
+    TActionStatement insert = trace.Statements();
+    return trace.Checked(insert.Run(sql, false));
+  } catch (const TRejectedValue& e) {
+    trace.Error(e.what());
+    return TStatementStatus::Failed(e.what());
+  }
 }
 
 }  // namespace
 
-void SetSendMailHelper(TSendMailHelper helper) {
-  std::lock_guard lock(SendMailHelperLock());
-  SendMailHelperSlot() = std::move(helper);
+TSendMailHelper ServiceSendMailHelper() {
+  return [](const std::string& conference_id, const std::string& participant_id, bool invite,
+            pugi::xml_document& response) {
+    return SendMailHelper(conference_id, participant_id, invite, response);
+  };
 }
 
 void Participant_AddToConference(pugi::xml_document& request, pugi::xml_document& response,
@@ -90,90 +205,46 @@ void Participant_AddToConference(pugi::xml_document& request, pugi::xml_document
   result = "error";
   TActionTrace trace("Teilnehmer::Participant_AddToConference");
   trace.Documents(request, response);
-  const pugi::xml_node root = request.document_element();
-  const std::string durchwahl = Field(root, trace, "durchwahl");
-  const std::string konferenz_id = Field(root, trace, "KonferenzID");
-  const std::string gastgeber = Field(root, trace, "gastgeber");
-  const std::string anrede = Field(root, trace, "anrede");
-  const std::string titel = Base64Field(root, trace, "titel");
-  const std::string name = Base64Field(root, trace, "name");
-  const std::string vorname = Base64Field(root, trace, "vorname");
-  const std::string email = Field(root, trace, "email");
-  const std::string firma = Base64Field(root, trace, "firma");
-  const std::string projekt = Base64Field(root, trace, "projekt");
-  const std::string mobil = Field(root, trace, "mobil");
-  const std::string minzeit = Field(root, trace, "minzeit");
-  const std::string maxzeit = Field(root, trace, "maxzeit");
-  const std::string listenonly = Field(root, trace, "listenonly");
-  const std::string languagecode = Field(root, trace, "languagecode");
-  const std::string membersvisible = Field(root, trace, "membersvisible");
+  const TInviteOne invite = ReadInviteOne(request.document_element(), trace);
 
   // The slots of the membership insert are checked before anything is written, so that a value
   // the insert would refuse leaves no member row behind either.
-  std::string conference, host, listen_only, visible;
+  TMembershipSlots slots;
   try {
-    conference = IntSlot("KonferenzID", konferenz_id);
-    host = FlagSlot("gastgeber", gastgeber);
-    listen_only = FlagSlot("listenonly", listenonly);
-    visible = FlagSlot("membersvisible", membersvisible);
+    slots = {IntSlot("KonferenzID", invite.konferenz_id), FlagSlot("gastgeber", invite.gastgeber),
+             FlagSlot("listenonly", invite.listenonly),
+             FlagSlot("membersvisible", invite.membersvisible)};
   } catch (const TRejectedValue& e) {
     trace.Error(e.what());
     return Answer(trace, result, -999, e.what());
   }
 
   std::lock_guard lock(teilnehmer::MembershipWriteLock());
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-
   std::string found;
-  std::string member_id;
-  if (Participants_Exists(name, vorname, email, found)) {
-    member_id = found;
-  } else {
-    const std::string sql =
-        "INSERT INTO [members] ([sex],[title],[name],[firstname],[email],[sms],[company],"
-        "[project],[language]) VALUES(" +
-        SqlText(anrede) + ", " + SqlText(titel) + ", " + SqlText(name) + ", " + SqlText(vorname) +
-        ", " + SqlText(email) + ", " + SqlText(mobil) + ", " + SqlText(firma) + ", " +
-        SqlText(projekt) + ", " + SqlText(languagecode) + ")";
-    int new_id = 0;
-    if (!RunStatement(trace, query, sql, false, error)) return Answer(trace, result, -999, error);
-    if (!GetAutoWert(query, new_id, error)) {
-      FreeADOQuery(query);
-      trace.Error(error);
-      return Answer(trace, result, -999, error);
-    }
-    FreeADOQuery(query);
-    member_id = std::to_string(new_id);
-  }
-  trace.Value("memberID", member_id);
+  const TStatementValue<std::string> member_id = FindOrAddMember(invite, trace, found);
+  if (!member_id) return Answer(trace, result, -999, member_id.message());
+  trace.Value("memberID", *member_id);
 
-  const std::string duplicate_sql = "SELECT * FROM [conferenceMembers] WHERE memberID LIKE " +
-                                    SqlLikeText(found) + " AND conferenceID LIKE " +
-                                    SqlLikeText(conference);
-  if (!RunStatement(trace, query, duplicate_sql, true, error)) {
-    return Answer(trace, result, -999, error);
-  }
-  const bool duplicate = !query->Eof();
-  FreeADOQuery(query);
-  if (duplicate) {
+  const TStatementValue<bool> duplicate = IsMemberOf(found, slots.conference, trace);
+  if (!duplicate) return Answer(trace, result, -999, duplicate.message());
+  if (*duplicate) {
     trace.Warning("Already a participant of the conference");
     return Answer(trace, result, -1, ParticipantExistsText(-1));
   }
 
-  const std::optional<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace, error);
-  if (!pin) return Answer(trace, result, -999, error);
+  const TStatementValue<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace);
+  if (!pin) return Answer(trace, result, -999, pin.message());
   trace.Value("PIN", *pin);
 
-  const std::string insert_sql = "INSERT INTO [conferenceMembers] VALUES (" + member_id + ", " +
-                                 conference + ", " + host + ", false, " + SqlText(languagecode) +
-                                 ", " + SqlText(*pin) + ", " + SqlText(durchwahl) + ", " +
-                                 SqlText(minzeit) + ", " + SqlText(maxzeit) + ", false, false, " +
-                                 listen_only + ", false, " + visible + ")";
-  if (!RunStatement(trace, query, insert_sql, false, error)) {
-    return Answer(trace, result, -999, error);
+  const std::string insert_sql =
+      "INSERT INTO [conferenceMembers] VALUES (" + *member_id + ", " + slots.conference + ", " +
+      slots.host + ", false, " + SqlText(invite.languagecode) + ", " + SqlText(*pin) + ", " +
+      SqlText(invite.durchwahl) + ", " + SqlText(invite.minzeit) + ", " + SqlText(invite.maxzeit) +
+      ", false, false, " + slots.listen_only + ", false, " + slots.visible + ")";
+  TActionStatement insert = trace.Statements();
+  if (const TStatementStatus added = trace.Checked(insert.Run(insert_sql, false)); !added) {
+    return Answer(trace, result, -999, added.message());
   }
-  FreeADOQuery(query);
   Answer(trace, result, 0, "Teilnehmer erfolgreich angelegt");
 }
 
@@ -183,105 +254,39 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
   TActionTrace trace("Teilnehmer::InviteKonfTeilnehmer");
   trace.Documents(request, response);
   const pugi::xml_node root = request.document_element();
-  Field(root, trace, "durchwahl");  // read for the log only: the source conference's room counts
-  const std::string konferenz_id = Field(root, trace, "KonferenzID");
-  const std::string minzeit = Field(root, trace, "minzeit");
-  const std::string maxzeit = Field(root, trace, "maxzeit");
+  // Read for the log only: the room of the source conference counts.
+  LoggedField(root, trace, "durchwahl");
+  const std::string konferenz_id = LoggedField(root, trace, "KonferenzID");
+  const std::string minzeit = LoggedField(root, trace, "minzeit");
+  const std::string maxzeit = LoggedField(root, trace, "maxzeit");
 
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  std::vector<TCopiedMember> entries;
   std::string last_source;
-  bool any_source = false;
-  for (pugi::xml_node child : root.children()) {
-    if (child.type() != pugi::node_element || !SameName(child.name(), "KonferenzIDVon")) {
-      trace.Value("Ignore", child.name());
-      continue;
-    }
-    const std::string source_text = NodeText(child);
-    trace.Value("KonferenzIDVon", source_text);
-    any_source = true;
-    last_source = source_text;
-    std::string source;
-    try {
-      source = IntSlot("KonferenzIDVon", source_text);
-    } catch (const TRejectedValue& e) {
-      trace.Error(e.what());
-      return Answer(trace, result, -999, e.what());
-    }
-    const std::string sql =
-        "SELECT memberID, languagecode, membersvisible, listenOnly FROM [conferenceMembers] "
-        "WHERE conferenceID=" +
-        source;
-    if (!RunStatement(trace, query, sql, true, error)) return Answer(trace, result, -999, error);
-    for (; !query->Eof(); query->Next()) {
-      TCopiedMember entry{
-          query->FieldByName("memberID").AsString(), query->FieldByName("languagecode").AsString(),
-          teilnehmer::NormaliseFlagText(query->FieldByName("membersvisible").AsString()),
-          teilnehmer::NormaliseFlagText(query->FieldByName("listenOnly").AsString())};
-      bool known = false;
-      for (const TCopiedMember& e : entries) known = known || e.SameAs(entry);
-      if (!known) {
-        trace.Value("Entry", entry.Text());
-        entries.push_back(std::move(entry));
-      }
-    }
-    FreeADOQuery(query);
-  }
-  if (!any_source) {
+  const TStatementValue<std::vector<TCopiedMember>> entries =
+      GatherSourceMembers(root, trace, last_source);
+  if (!entries) return Answer(trace, result, -999, entries.message());
+  if (last_source.empty()) {
     trace.Error("No KonferenzIDVon in the request");
     trace.Result(result);
     return;
   }
 
-  // The room and the proof that the conference exists come from the last source conference.
-  const std::string last = IntSlot("KonferenzIDVon", last_source);
-  if (!RunStatement(trace, query, "SELECT starttime, endtime FROM [conferences] WHERE ID=" + last,
-                    true, error)) {
-    return Answer(trace, result, -999, error);
-  }
-  const bool exists = !query->Eof();
-  FreeADOQuery(query);
-  if (!exists) return Answer(trace, result, -999, "");
-  if (!RunStatement(trace, query, "SELECT room FROM [conferences] WHERE ID=" + last, true, error)) {
-    return Answer(trace, result, -999, error);
-  }
-  if (query->Eof()) {
-    FreeADOQuery(query);
-    return Answer(trace, result, -999, "");
-  }
-  const std::string room = query->FieldByName("room").AsString();
-  FreeADOQuery(query);
-  trace.Value("room", room);
+  const TStatementValue<std::string> room = LastSourceRoom(trace, last_source);
+  if (!room) return Answer(trace, result, -999, room.message());
+  trace.Value("room", *room);
 
   std::string conference;
   try {
     conference = IntSlot("KonferenzID", konferenz_id);
   } catch (const TRejectedValue& e) {
-    if (!entries.empty()) {
+    if (!entries.value().empty()) {
       trace.Error(e.what());
       return Answer(trace, result, -999, e.what());
     }
   }
-  for (const TCopiedMember& entry : entries) {
-    std::string sql;
-    try {
-      sql = "INSERT INTO [conferenceMembers] VALUES (" + IntSlot("memberID", entry.member_id) +
-            ", " + conference + ", false, false, " + SqlText(entry.languagecode) + ", ";
-      const std::string listen_only = FlagSlot("listenOnly", entry.listen_only);
-      const std::string visible = FlagSlot("membersvisible", entry.membersvisible);
-      std::lock_guard lock(teilnehmer::MembershipWriteLock());
-      const std::optional<std::string> pin = teilnehmer::ChooseFreeMemberPin(trace, error);
-      if (!pin) return Answer(trace, result, -999, error);
-      sql += SqlText(*pin) + ", " + SqlText(room) + ", " + SqlText(minzeit) + ", " +
-             SqlText(maxzeit) + ", false, false, " + listen_only + ", false, " + visible + ")";
-      if (!RunStatement(trace, query, sql, false, error)) {
-        return Answer(trace, result, -999, error);
-      }
-      FreeADOQuery(query);
-    } catch (const TRejectedValue& e) {
-      trace.Error(e.what());
-      return Answer(trace, result, -999, e.what());
+  const TCopyTarget target{conference, *room, minzeit, maxzeit};
+  for (const TCopiedMember& entry : *entries) {
+    if (const TStatementStatus copied = CopyMembership(trace, entry, target); !copied) {
+      return Answer(trace, result, -999, copied.message());
     }
   }
   Answer(trace, result, 0, "Teilnehmer eingeladen");
@@ -289,16 +294,21 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
 
 void DeleteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response,
                           std::string& result) {
+  DeleteKonfTeilnehmerWith(request, response, result, ServiceSendMailHelper());
+}
+
+void DeleteKonfTeilnehmerWith(pugi::xml_document& request, pugi::xml_document& response,
+                              std::string& result, const TSendMailHelper& send_mail) {
   result = "error";
   TActionTrace trace("Teilnehmer::DeleteKonfTeilnehmer");
   trace.Documents(request, response);
   const pugi::xml_node root = request.document_element();
   pugi::xml_node answer_root = response.document_element();
-  const std::string konferenz_id = Field(root, trace, "KonferenzID");
-  const TSendMailHelper send_mail = CurrentSendMailHelper();
+  const std::string konferenz_id = LoggedField(root, trace, "KonferenzID");
 
   for (pugi::xml_node child : root.children()) {
-    if (child.type() != pugi::node_element || !SameName(child.name(), "TeilnehmerID")) continue;
+    if (child.type() != pugi::node_element || !EqualsIgnoreCaseAscii(child.name(), "TeilnehmerID"))
+      continue;
     const std::string teilnehmer_id = NodeText(child);
     trace.Value("TeilnehmerID", teilnehmer_id);
     std::string error;
@@ -325,14 +335,13 @@ void DeleteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
       FindXMLNode(answer_root, "Fehler", true).text().set("Mail konnte nicht gesendet werden");
     }
 
-    std::unique_ptr<TADOQuery> query;
-    if (!RunStatement(trace, query, sql, false, error)) {
-      GetQueryResultText(response, error);
+    TActionStatement remove = trace.Statements();
+    if (const TStatementStatus removed = trace.Checked(remove.Run(sql, false)); !removed) {
+      GetQueryResultText(response, removed.message());
       result = DocumentXMLText(response);
       trace.Result(result);
       return;
     }
-    FreeADOQuery(query);
   }
   FindXMLNode(answer_root, "Result", true).text().set("Konferenz-Teilnehmer gelöscht");
   result = DocumentXMLText(response);

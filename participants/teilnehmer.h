@@ -5,8 +5,7 @@
 // Member PINs are unique over all memberships: every PIN draw and its insert, and the duplicate
 // tests of "inviteOne", run under the process-wide membership write lock.
 //
-// Thread safety: the actions may run on any number of threads at once. SetSendMailHelper is
-// called at start-up; it may be called again at any time (the hook is swapped under a lock).
+// Thread safety: the actions may run on any number of threads at once.
 #pragma once
 
 #include <functional>
@@ -22,9 +21,8 @@ using TSendMailHelper =
     std::function<bool(const std::string& conference_id, const std::string& participant_id,
                        bool invite, pugi::xml_document& response)>;
 
-// Replaces the routine through which "DeleteKonfTeilnehmer" sends its cancellations (by default
-// SendMailHelper, the service's mail path).
-void SetSendMailHelper(TSendMailHelper helper);
+// The service's own mail path, SendMailHelper.
+TSendMailHelper ServiceSendMailHelper();
 
 // "inviteOne": finds or creates one member and adds him to a conference with a new PIN.
 void Participant_AddToConference(pugi::xml_document& request, pugi::xml_document& response,
@@ -36,5 +34,9 @@ void InviteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& respo
 // "DeleteKonfTeilnehmer": sends each listed member his cancellation, then removes his membership.
 void DeleteKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response,
                           std::string& result);
+// DeleteKonfTeilnehmer with the routine that sends the cancellations given (DeleteKonfTeilnehmer
+// uses SendMailHelper, the service's mail path); an empty routine sends none and counts as failed.
+void DeleteKonfTeilnehmerWith(pugi::xml_document& request, pugi::xml_document& response,
+                              std::string& result, const TSendMailHelper& send_mail);
 
 }  // namespace parlevo

@@ -5,6 +5,7 @@
 
 #include "logging/lg_auto.h"
 #include "participants/teilnehmer_common.h"
+#include "platform/ascii_text.h"
 #include "service/database.h"
 #include "service/sql_values.h"
 #include "webservice/base64.h"
@@ -15,24 +16,11 @@ namespace parlevo {
 namespace {
 
 using teilnehmer::FlagText;
-using teilnehmer::RunStatement;
-using teilnehmer::SameName;
+using teilnehmer::SetElement;
 using teilnehmer::TActionTrace;
 
 std::string Field(pugi::xml_document& request, TActionTrace& trace, std::string_view name) {
-  std::string value = NodeText(FindXMLNode(request.document_element(), name, true));
-  trace.Value(name, value);
-  return value;
-}
-
-std::string Base64Field(pugi::xml_document& request, TActionTrace& trace, std::string_view name) {
-  std::string value = Base64Decode(NodeText(FindXMLNode(request.document_element(), name, true)));
-  trace.Value(name, value);
-  return value;
-}
-
-void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
-  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
+  return teilnehmer::LoggedField(request.document_element(), trace, name);
 }
 
 }  // namespace
@@ -43,16 +31,15 @@ bool Participants_Exists(std::string_view name, std::string_view firstname, std:
   trace.Value("Name", name);
   trace.Value("Firstname", firstname);
   trace.Value("EMail", email);
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (!RunStatement(trace, query, "SELECT * FROM [members]", true, error)) return false;
+  TActionStatement members = trace.Statements();
+  if (!trace.Checked(members.Run("SELECT * FROM [members]", true))) return false;
   bool found = false;
   try {
-    for (; !query->Eof(); query->Next()) {
-      if (SameName(query->FieldByName("name").AsString(), name) &&
-          SameName(query->FieldByName("firstname").AsString(), firstname) &&
-          SameName(query->FieldByName("email").AsString(), email)) {
-        id = query->FieldByName("ID").AsString();
+    for (TADOQuery& query = members.Rows(); !query.Eof(); query.Next()) {
+      if (EqualsIgnoreCaseAscii(query.FieldByName("name").AsString(), name) &&
+          EqualsIgnoreCaseAscii(query.FieldByName("firstname").AsString(), firstname) &&
+          EqualsIgnoreCaseAscii(query.FieldByName("email").AsString(), email)) {
+        id = query.FieldByName("ID").AsString();
         found = true;
         break;
       }
@@ -60,7 +47,7 @@ bool Participants_Exists(std::string_view name, std::string_view firstname, std:
   } catch (const std::exception& e) {
     logging::MainSession().LogException(e, trace.LogName());
   }
-  FreeADOQuery(query);
+  members.Release();
   trace.Value("ID", found ? id : std::string());
   return found;
 }
@@ -70,35 +57,29 @@ void Participants_Add(pugi::xml_document& request, pugi::xml_document& response,
   result = "error";
   TActionTrace trace("Teilnehmer::Participants_Add");
   trace.Documents(request, response);
-  const std::string anrede = Field(request, trace, "anrede");
-  const std::string titel = Base64Field(request, trace, "titel");
-  const std::string name = Base64Field(request, trace, "name");
-  const std::string vorname = Base64Field(request, trace, "vorname");
-  const std::string email = Field(request, trace, "email");
-  const std::string firma = Base64Field(request, trace, "firma");
-  const std::string projekt = Base64Field(request, trace, "projekt");
-  const std::string sprache = Base64Field(request, trace, "sprache");
+  const teilnehmer::TMemberFields m =
+      teilnehmer::ReadMemberFields(request.document_element(), trace);
+  const std::string sprache =
+      teilnehmer::LoggedBase64Field(request.document_element(), trace, "sprache");
   const std::string mobil = Field(request, trace, "mobil");
 
   {
     // Test and insert as one step, so two equal requests at once store one member.
     std::lock_guard lock(teilnehmer::MembershipWriteLock());
     std::string id;
-    if (!Participants_Exists(name, vorname, email, id)) {
+    if (!Participants_Exists(m.name, m.vorname, m.email, id)) {
       const std::string sql =
           "INSERT INTO [members] ([sex],[title],[name],[firstname],[email],[sms],[company],"
           "[project],[language]) VALUES (" +
-          SqlText(anrede) + ", " + SqlText(titel) + ", " + SqlText(name) + ", " + SqlText(vorname) +
-          ", " + SqlText(email) + ", " + SqlText(mobil) + ", " + SqlText(firma) + ", " +
-          SqlText(projekt) + ", " + SqlText(sprache) + ")";
-      std::unique_ptr<TADOQuery> query;
-      std::string error;
-      if (!RunStatement(trace, query, sql, false, error)) {
-        result = CreateResultXML(-1, error, "");
+          SqlText(m.anrede) + ", " + SqlText(m.titel) + ", " + SqlText(m.name) + ", " +
+          SqlText(m.vorname) + ", " + SqlText(m.email) + ", " + SqlText(mobil) + ", " +
+          SqlText(m.firma) + ", " + SqlText(m.projekt) + ", " + SqlText(sprache) + ")";
+      TActionStatement insert = trace.Statements();
+      if (const TStatementStatus added = trace.Checked(insert.Run(sql, false)); !added) {
+        result = CreateResultXML(-1, added.message(), "");
         trace.Result(result);
         return;
       }
-      FreeADOQuery(query);
     }
   }
   result = CreateResultXML(0, "Teilnehmer zur Konferenz hinzugefügt", "");
@@ -110,16 +91,17 @@ void Participants_Get(pugi::xml_document& request, pugi::xml_document& response,
   result = "error";
   TActionTrace trace("Teilnehmer::Participants_Get");
   trace.Documents(request, response);
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (!RunStatement(trace, query, "SELECT * FROM [members]", true, error)) {
-    result = CreateResultXML(-1, error, "");
+  TActionStatement members = trace.Statements();
+  if (const TStatementStatus selected = trace.Checked(members.Run("SELECT * FROM [members]", true));
+      !selected) {
+    result = CreateResultXML(-1, selected.message(), "");
     trace.Result(result);
     return;
   }
+  TADOQuery& query = members.Rows();
   pugi::xml_node root = response.document_element();
-  if (query->Eof()) {
-    FreeADOQuery(query);
+  if (query.Eof()) {
+    members.Release();
     GetQueryResultText(response, "Fehler");
     result = DocumentXMLText(response);
     trace.Result(result);
@@ -129,29 +111,29 @@ void Participants_Get(pugi::xml_document& request, pugi::xml_document& response,
     SetElement(root, "Type", "GetTeilnehmer");
   }
   try {
-    for (; !query->Eof(); query->Next()) {
+    for (; !query.Eof(); query.Next()) {
       pugi::xml_node entry = root.append_child("Liste");
-      SetElement(entry, "TeilnehmerID", query->FieldByName("ID").AsString());
-      SetElement(entry, "Anrede", query->FieldByName("sex").AsString());
-      SetElement(entry, "Titel", Base64Encode(query->FieldByName("title").AsString()));
-      SetElement(entry, "Name", Base64Encode(query->FieldByName("name").AsString()));
-      SetElement(entry, "Vorname", Base64Encode(query->FieldByName("firstname").AsString()));
-      SetElement(entry, "Email", query->FieldByName("email").AsString());
-      SetElement(entry, "Mobil", query->FieldByName("sms").AsString());
-      SetElement(entry, "Firma", Base64Encode(query->FieldByName("company").AsString()));
-      SetElement(entry, "Projekt", Base64Encode(query->FieldByName("project").AsString()));
+      SetElement(entry, "TeilnehmerID", query.FieldByName("ID").AsString());
+      SetElement(entry, "Anrede", query.FieldByName("sex").AsString());
+      SetElement(entry, "Titel", Base64Encode(query.FieldByName("title").AsString()));
+      SetElement(entry, "Name", Base64Encode(query.FieldByName("name").AsString()));
+      SetElement(entry, "Vorname", Base64Encode(query.FieldByName("firstname").AsString()));
+      SetElement(entry, "Email", query.FieldByName("email").AsString());
+      SetElement(entry, "Mobil", query.FieldByName("sms").AsString());
+      SetElement(entry, "Firma", Base64Encode(query.FieldByName("company").AsString()));
+      SetElement(entry, "Projekt", Base64Encode(query.FieldByName("project").AsString()));
       SetElement(entry, "HideFromAddressbook",
-                 FlagText(query->FieldByName("HideFromAddressbook").AsBoolean()));
-      SetElement(entry, "Sprache", query->FieldByName("language").AsString());
+                 FlagText(query.FieldByName("HideFromAddressbook").AsBoolean()));
+      SetElement(entry, "Sprache", query.FieldByName("language").AsString());
     }
   } catch (const std::exception& e) {
-    FreeADOQuery(query);
+    members.Release();
     trace.Error(e.what());
     result = CreateResultXML(-1, e.what(), "");
     trace.Result(result);
     return;
   }
-  FreeADOQuery(query);
+  members.Release();
   SetElement(root, "result.code", "0");
   SetElement(root, "result.description", "");
   result = DocumentXMLText(response);
@@ -164,28 +146,24 @@ void Participants_UpdateAddressbook(pugi::xml_document& request, pugi::xml_docum
   TActionTrace trace("Teilnehmer::Participants_UpdateAddressbook");
   trace.Documents(request, response);
   const std::string teilnehmerid = Field(request, trace, "teilnehmerid");
-  const std::string anrede = Field(request, trace, "anrede");
-  const std::string titel = Base64Field(request, trace, "titel");
-  const std::string name = Base64Field(request, trace, "name");
-  const std::string vorname = Base64Field(request, trace, "vorname");
-  const std::string email = Field(request, trace, "email");
-  const std::string firma = Base64Field(request, trace, "firma");
-  const std::string projekt = Base64Field(request, trace, "projekt");
+  const teilnehmer::TMemberFields m =
+      teilnehmer::ReadMemberFields(request.document_element(), trace);
   const std::string mobil = Field(request, trace, "mobil");
   const std::string sprache = Field(request, trace, "sprache");
 
   std::string error;
   bool ok = false;
   try {
-    const std::string sql = "UPDATE [members] SET sex=" + SqlText(anrede) +
-                            ", title=" + SqlText(titel) + ", name=" + SqlText(name) +
-                            ", firstname=" + SqlText(vorname) + ", email=" + SqlText(email) +
-                            ", sms=" + SqlText(mobil) + ", company=" + SqlText(firma) +
-                            ", project=" + SqlText(projekt) + ", [language]=" + SqlText(sprache) +
+    const std::string sql = "UPDATE [members] SET sex=" + SqlText(m.anrede) +
+                            ", title=" + SqlText(m.titel) + ", name=" + SqlText(m.name) +
+                            ", firstname=" + SqlText(m.vorname) + ", email=" + SqlText(m.email) +
+                            ", sms=" + SqlText(mobil) + ", company=" + SqlText(m.firma) +
+                            ", project=" + SqlText(m.projekt) + ", [language]=" + SqlText(sprache) +
                             " WHERE ID=" + teilnehmer::IntSlot("TeilnehmerID", teilnehmerid);
-    std::unique_ptr<TADOQuery> query;
-    ok = RunStatement(trace, query, sql, false, error);
-    FreeADOQuery(query);
+    TActionStatement update = trace.Statements();
+    const TStatementStatus updated = trace.Checked(update.Run(sql, false));
+    ok = updated.ok();
+    error = updated.message();
   } catch (const teilnehmer::TRejectedValue& e) {
     error = e.what();
     trace.Error(error);

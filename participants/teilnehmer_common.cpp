@@ -3,10 +3,12 @@
 #include <algorithm>
 
 #include "logging/lg_auto.h"
+#include "platform/ascii_text.h"
 #include "platform/random.h"
 #include "platform/registry.h"
 #include "service/check_registry.h"
 #include "service/sql_values.h"
+#include "webservice/base64.h"
 #include "webservice/helpers_conf_ex.h"
 #include "webservice/helpers_xml.h"
 
@@ -17,10 +19,6 @@ using logging::MainSession;
 using logging::TLgLevel;
 
 constexpr int kPinCount = 100000;
-
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 std::string PinText(int n) {
   std::string pin(5, '0');
@@ -33,25 +31,26 @@ std::string PinText(int n) {
 
 namespace {
 
-// Whether a membership of any conference holds the PIN; nullopt when the statement failed.
-std::optional<bool> PinTaken(TActionTrace& trace, const std::string& pin, std::string& error) {
-  std::unique_ptr<TADOQuery> query;
-  const std::string sql = "SELECT * FROM [conferenceMembers] WHERE pin like " + SqlLikeText(pin);
-  if (!RunStatement(trace, query, sql, true, error)) return std::nullopt;
-  const bool taken = !query->Eof();
-  FreeADOQuery(query);
-  return taken;
+// Whether a membership of any conference holds the PIN.
+TStatementValue<bool> PinTaken(TActionTrace& trace, const std::string& pin) {
+  TActionStatement query = trace.Statements();
+  const TStatementStatus selected = trace.Checked(
+      query.Run("SELECT * FROM [conferenceMembers] WHERE pin like " + SqlLikeText(pin), true));
+  if (!selected) return selected;
+  return !query.Rows().Eof();
 }
 
 // How many PINs from low up to (not including) high no membership holds.
-std::optional<int> FreePinsIn(TActionTrace& trace, int low, int high, std::string& error) {
+TStatementValue<int> FreePinsIn(TActionTrace& trace, int low, int high) {
   std::string sql = "SELECT COUNT(DISTINCT pin) AS taken FROM [conferenceMembers] WHERE pin >= " +
                     SqlText(PinText(low));
   if (high < kPinCount) sql += " AND pin < " + SqlText(PinText(high));
-  std::unique_ptr<TADOQuery> query;
-  if (!RunStatement(trace, query, sql, true, error)) return std::nullopt;
-  const int64_t taken = query->Eof() ? 0 : query->FieldByName("taken").AsInteger();
-  FreeADOQuery(query);
+  TActionStatement query = trace.Statements();
+  if (const TStatementStatus counted = trace.Checked(query.Run(sql, true)); !counted) {
+    return counted;
+  }
+  TADOQuery& rows = query.Rows();
+  const int64_t taken = rows.Eof() ? 0 : rows.FieldByName("taken").AsInteger();
   return static_cast<int>(std::max<int64_t>(0, high - low - taken));
 }
 
@@ -78,8 +77,17 @@ void TActionTrace::Value(std::string_view name, std::string_view value) {
   MainSession().LogString(TLgLevel::Debug, name, value);
 }
 
-void TActionTrace::Statement(std::string_view sql) {
+void TActionTrace::Statement(std::string_view sql) const {
   MainSession().LogSql(TLgLevel::Debug, log_name_ + ": string_Query", sql);
+}
+
+TActionStatement TActionTrace::Statements() const {
+  return TActionStatement(UseConnectionString(), [this](std::string_view sql) { Statement(sql); });
+}
+
+TStatementStatus TActionTrace::Checked(TStatementStatus status) {
+  if (!status) Error(status.message());
+  return status;
 }
 
 void TActionTrace::Error(std::string_view message) {
@@ -106,12 +114,37 @@ std::string FlagSlot(std::string_view slot, std::string_view value) {
   return *checked;
 }
 
-bool RunStatement(TActionTrace& trace, std::unique_ptr<TADOQuery>& query, std::string_view sql,
-                  bool is_select, std::string& error) {
-  trace.Statement(sql);
-  const bool ok = ConnectToADODB(query, UseConnectionString(), sql, is_select, error);
-  if (!ok) trace.Error(error);
-  return ok;
+std::string LoggedField(pugi::xml_node parent, TActionTrace& trace, std::string_view name) {
+  std::string value = NodeText(FindXMLNode(parent, name, true));
+  trace.Value(name, value);
+  return value;
+}
+
+std::string LoggedBase64Field(pugi::xml_node parent, TActionTrace& trace, std::string_view name) {
+  std::string value = Base64Decode(NodeText(FindXMLNode(parent, name, true)));
+  trace.Value(name, value);
+  return value;
+}
+
+TMemberFields ReadMemberFields(pugi::xml_node parent, TActionTrace& trace) {
+  TMemberFields m;
+  m.anrede = LoggedField(parent, trace, "anrede");
+  m.titel = LoggedBase64Field(parent, trace, "titel");
+  m.name = LoggedBase64Field(parent, trace, "name");
+  m.vorname = LoggedBase64Field(parent, trace, "vorname");
+  m.email = LoggedField(parent, trace, "email");
+  m.firma = LoggedBase64Field(parent, trace, "firma");
+  m.projekt = LoggedBase64Field(parent, trace, "projekt");
+  return m;
+}
+
+void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
+  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
+}
+
+void Answer(TActionTrace& trace, std::string& result, int code, std::string_view description) {
+  result = CreateResultXML(code, description, "");
+  trace.Result(result);
 }
 
 std::string FlagText(bool value) {
@@ -119,8 +152,7 @@ std::string FlagText(bool value) {
 }
 
 std::string NormaliseFlagText(std::string_view text) {
-  std::string lower;
-  for (char c : text) lower.push_back(LowerAscii(c));
+  const std::string lower = ToLowerAscii(text);
   if (lower.empty() || lower == "falsch" || lower == "0") return "0";
   if (lower == "wahr" || lower == "-1" || lower == "1") return "-1";
   return std::string(text);
@@ -131,24 +163,21 @@ std::string AttendanceStatus(std::string_view from, std::string_view to) {
   return to.empty() ? "2" : "1";
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
 std::mutex& MembershipWriteLock() {
   static std::mutex lock;
   return lock;
 }
 
-std::optional<std::string> ChooseFreeMemberPin(TActionTrace& trace, std::string& error) {
+TStatementValue<std::string> ChooseFreeMemberPin(TActionTrace& trace) {
+  const auto none_free = [&]() -> TStatementValue<std::string> {
+    const std::string error = "Keine freie PIN verfügbar";
+    trace.Error(error);
+    return TStatementStatus::Failed(error);
+  };
   for (int draw = 0; draw < kRandomPinDraws; ++draw) {
     const std::string pin = GenerateRandomPin();
-    const std::optional<bool> taken = PinTaken(trace, pin, error);
-    if (!taken) return std::nullopt;
+    const TStatementValue<bool> taken = PinTaken(trace, pin);
+    if (!taken) return TStatementStatus::Failed(taken.message());
     if (!*taken) return pin;
     trace.Value("PIN taken", pin);
   }
@@ -156,20 +185,16 @@ std::optional<std::string> ChooseFreeMemberPin(TActionTrace& trace, std::string&
   // Nearly every PIN is taken: choose uniformly among the free ones, so that the search ends.
   // The free PINs are found by counting halves of the range, which reads a few numbers instead
   // of every PIN of every conference.
-  const std::optional<int> total = FreePinsIn(trace, 0, kPinCount, error);
-  if (!total) return std::nullopt;
-  if (*total == 0) {
-    error = "Keine freie PIN verfügbar";
-    trace.Error(error);
-    return std::nullopt;
-  }
+  const TStatementValue<int> total = FreePinsIn(trace, 0, kPinCount);
+  if (!total) return TStatementStatus::Failed(total.message());
+  if (*total == 0) return none_free();
   int64_t pick = RandomInt(0, *total - 1);
   int low = 0;
   int high = kPinCount;
   while (high - low > 1) {
     const int middle = low + (high - low) / 2;
-    const std::optional<int> lower = FreePinsIn(trace, low, middle, error);
-    if (!lower) return std::nullopt;
+    const TStatementValue<int> lower = FreePinsIn(trace, low, middle);
+    if (!lower) return TStatementStatus::Failed(lower.message());
     if (pick < *lower) {
       high = middle;
     } else {
@@ -178,14 +203,10 @@ std::optional<std::string> ChooseFreeMemberPin(TActionTrace& trace, std::string&
     }
   }
   const std::string pin = PinText(low);
-  const std::optional<bool> taken = PinTaken(trace, pin, error);
-  if (!taken) return std::nullopt;
-  if (*taken) {
-    // Only stored PINs that are not five digits can mislead the counts this way.
-    error = "Keine freie PIN verfügbar";
-    trace.Error(error);
-    return std::nullopt;
-  }
+  const TStatementValue<bool> taken = PinTaken(trace, pin);
+  if (!taken) return TStatementStatus::Failed(taken.message());
+  // Only stored PINs that are not five digits can mislead the counts this way.
+  if (*taken) return none_free();
   return pin;
 }
 

@@ -1,6 +1,7 @@
 #include "participants/teilnehmer_lists.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 #include <map>
@@ -19,13 +20,10 @@ namespace {
 
 using teilnehmer::AttendanceStatus;
 using teilnehmer::FlagText;
+using teilnehmer::SetElement;
 using teilnehmer::TActionTrace;
 
 constexpr const char* kLogName = "Teilnehmer::GetKonfTeilnehmer";
-
-void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
-  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
-}
 
 void LogEntry(pugi::xml_node entry) {
   if (!logging::MainSession().Accepts(logging::TLgLevel::Debug)) return;
@@ -36,8 +34,8 @@ void LogEntry(pugi::xml_node entry) {
 }
 
 // The conference's ID for the statements, or the statement's failure written into the answer.
-std::optional<std::string> ConferenceSlot(TActionTrace& trace, pugi::xml_document& request,
-                                          pugi::xml_document& response) {
+TStatementValue<std::string> ConferenceSlot(TActionTrace& trace, pugi::xml_document& request,
+                                            pugi::xml_document& response) {
   const std::string konferenz_id =
       NodeText(FindXMLNode(request.document_element(), "KonferenzID", true));
   trace.Value("KonferenzID", konferenz_id);
@@ -46,8 +44,26 @@ std::optional<std::string> ConferenceSlot(TActionTrace& trace, pugi::xml_documen
   } catch (const teilnehmer::TRejectedValue& e) {
     trace.Error(e.what());
     GetQueryResultText(response, e.what());
-    return std::nullopt;
+    return TStatementStatus::Failed(e.what());
   }
+}
+
+// Runs the list's select (sql_for gives it for the checked conference ID of the request). When
+// the ID is refused or the select fails, the reason is in the answer, the answer is the result,
+// and false comes back.
+bool SelectMemberships(TActionTrace& trace, pugi::xml_document& request,
+                       pugi::xml_document& response,
+                       const std::function<std::string(const std::string&)>& sql_for,
+                       TActionStatement& statement, std::string& result) {
+  const TStatementValue<std::string> k = ConferenceSlot(trace, request, response);
+  if (k) {
+    const TStatementStatus selected = trace.Checked(statement.Run(sql_for(*k), true));
+    if (selected) return true;
+    GetQueryResultText(response, selected.message());
+  }
+  result = DocumentXMLText(response);
+  trace.Result(result);
+  return false;
 }
 
 // The display names of the memberships' languages in one list. A code is translated once per
@@ -87,6 +103,92 @@ std::string MembershipJoin() {
          "conferenceMembers.memberID)";
 }
 
+// One membership of the mobile list, with the attendance times it is ordered by.
+struct TMobileRow {
+  std::string t, k, a, f, from, to;
+  bool visible = false;
+  std::optional<TDateTime> from_day;
+  bool has_from = false, has_to = false;
+};
+
+// A time that is there: not NULL and not blank. Its day number, when it reads as one.
+bool TimePresent(const TADOQuery& q, std::string_view name, std::optional<TDateTime>* day) {
+  const auto field = q.FieldByName(name);
+  if (field.IsNull() || field.AsString().empty()) return false;
+  if (day) {
+    try {
+      *day = field.AsDateTime();
+    } catch (const std::exception&) {
+      day->reset();
+    }
+  }
+  return true;
+}
+
+// The rows of the mobile list; a row that cannot be read ends the reading, logged.
+std::vector<TMobileRow> ReadMobileRows(TADOQuery& query) {
+  std::vector<TMobileRow> rows;
+  try {
+    for (; !query.Eof(); query.Next()) {
+      const TADOQuery& q = query;
+      TMobileRow row;
+      row.t = q.FieldByName("members.ID").AsString();
+      row.k = q.FieldByName("conferenceID").AsString();
+      row.a = q.FieldByName("sex").AsString() + " " + q.FieldByName("title").AsString() + " " +
+              q.FieldByName("members.name").AsString();
+      row.f = q.FieldByName("company").AsString();
+      row.from = q.FieldByName("from").AsString();
+      row.to = q.FieldByName("to").AsString();
+      row.visible = q.FieldByName("membersvisible").AsBoolean();
+      row.has_from = TimePresent(q, "from", &row.from_day);
+      row.has_to = TimePresent(q, "to", nullptr);
+      rows.push_back(std::move(row));
+    }
+  } catch (const std::exception& e) {
+    logging::MainSession().LogException(e, kLogName);
+  }
+  return rows;
+}
+
+void AppendMobileEntry(pugi::xml_node root, const TMobileRow& row) {
+  pugi::xml_node entry = root.append_child("l");
+  SetElement(entry, "t", row.t);
+  SetElement(entry, "k", row.k);
+  SetElement(entry, "a", Base64Encode(row.a));
+  SetElement(entry, "f", Base64Encode(row.f));
+  SetElement(entry, "v", row.from + " - " + row.to);
+  SetElement(entry, "s", AttendanceStatus(row.from, row.to));
+  SetElement(entry, "m", FlagText(row.visible));
+  LogEntry(entry);
+}
+
+// Never joined, then present, then gone with the latest join first; the last pass fills what
+// the first two left of the list.
+void AppendMobileList(pugi::xml_node root, const std::vector<TMobileRow>& rows) {
+  int count = 0;
+  for (int pass = 1; pass <= 3; ++pass) {
+    const int limit = kMobileListLimit - count;
+    if (limit <= 0) continue;
+    std::vector<const TMobileRow*> chosen;
+    for (const TMobileRow& row : rows) {
+      const bool fits = pass == 1   ? !row.has_from
+                        : pass == 2 ? row.has_from && !row.has_to
+                                    : row.has_from && row.has_to;
+      if (fits) chosen.push_back(&row);
+    }
+    if (pass == 3) {
+      std::stable_sort(chosen.begin(), chosen.end(), [](const TMobileRow* x, const TMobileRow* y) {
+        return x->from_day.value_or(-1e300) > y->from_day.value_or(-1e300);
+      });
+    }
+    if (chosen.size() > static_cast<size_t>(limit)) chosen.resize(static_cast<size_t>(limit));
+    for (const TMobileRow* row : chosen) {
+      AppendMobileEntry(root, *row);
+      if (pass < 3) ++count;
+    }
+  }
+}
+
 }  // namespace
 
 void GetKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response,
@@ -94,30 +196,20 @@ void GetKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response
   result = "error";
   TActionTrace trace(kLogName);
   trace.Documents(request, response);
-  const std::optional<std::string> k = ConferenceSlot(trace, request, response);
-  if (!k) {
-    result = DocumentXMLText(response);
-    trace.Result(result);
-    return;
-  }
-  const std::string sql =
-      "SELECT conferenceMembers.*, members.*, conferenceMemberLog.from, "
-      "conferenceMemberLog.to FROM " +
-      MembershipJoin() + " WHERE conferences.ID=" + *k +
-      " ORDER BY conferenceMembers.[memberID] ASC";
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (!teilnehmer::RunStatement(trace, query, sql, true, error)) {
-    GetQueryResultText(response, error);
-    result = DocumentXMLText(response);
-    trace.Result(result);
-    return;
-  }
+  TActionStatement statement = trace.Statements();
+  const auto sql = [](const std::string& k) {
+    return "SELECT conferenceMembers.*, members.*, conferenceMemberLog.from, "
+           "conferenceMemberLog.to FROM " +
+           MembershipJoin() + " WHERE conferences.ID=" + k +
+           " ORDER BY conferenceMembers.[memberID] ASC";
+  };
+  if (!SelectMemberships(trace, request, response, sql, statement, result)) return;
+  TADOQuery& query = statement.Rows();
   pugi::xml_node root = response.document_element();
   TLanguageNames languages(trace);
   try {
-    for (; !query->Eof(); query->Next()) {
-      const TADOQuery& q = *query;
+    for (; !query.Eof(); query.Next()) {
+      const TADOQuery& q = query;
       const std::string from = q.FieldByName("from").AsString();
       const std::string to = q.FieldByName("to").AsString();
       const std::string& language =
@@ -157,7 +249,7 @@ void GetKonfTeilnehmer(pugi::xml_document& request, pugi::xml_document& response
     logging::MainSession().LogException(e, kLogName);
     GetQueryResultText(response, e.what());
   }
-  FreeADOQuery(query);
+  statement.Release();
   result = DocumentXMLText(response);
   trace.Result(result);
 }
@@ -167,104 +259,18 @@ void GetKonfTeilnehmerMobile(pugi::xml_document& request, pugi::xml_document& re
   result = "error";
   TActionTrace trace(kLogName);
   trace.Documents(request, response);
-  const std::optional<std::string> k = ConferenceSlot(trace, request, response);
-  if (!k) {
-    result = DocumentXMLText(response);
-    trace.Result(result);
-    return;
-  }
   // The conference side writes its times as day numbers or as texts, and "" for an open end:
   // the passes compare normalised values, so that the order is the same whatever the form.
-  const std::string sql =
-      "SELECT conferenceMembers.*,  members.*,   conferenceMemberLog.from,   "
-      "conferenceMemberLog.to FROM " +
-      MembershipJoin() + " WHERE   conferences.ID=" + *k;
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (!teilnehmer::RunStatement(trace, query, sql, true, error)) {
-    GetQueryResultText(response, error);
-    result = DocumentXMLText(response);
-    trace.Result(result);
-    return;
-  }
-  struct Row {
-    std::string t, k, a, f, from, to;
-    bool visible = false;
-    std::optional<TDateTime> from_day;
-    bool has_from = false, has_to = false;
+  TActionStatement statement = trace.Statements();
+  const auto sql = [](const std::string& k) {
+    return "SELECT conferenceMembers.*,  members.*,   conferenceMemberLog.from,   "
+           "conferenceMemberLog.to FROM " +
+           MembershipJoin() + " WHERE   conferences.ID=" + k;
   };
-  // A time that is there: not NULL and not blank. Its day number, when it reads as one.
-  const auto present = [](const TADOQuery& q, std::string_view name,
-                          std::optional<TDateTime>* day) {
-    const auto field = q.FieldByName(name);
-    if (field.IsNull() || field.AsString().empty()) return false;
-    if (day) {
-      try {
-        *day = field.AsDateTime();
-      } catch (const std::exception&) {
-        day->reset();
-      }
-    }
-    return true;
-  };
-  std::vector<Row> rows;
-  try {
-    for (; !query->Eof(); query->Next()) {
-      const TADOQuery& q = *query;
-      Row row;
-      row.t = q.FieldByName("members.ID").AsString();
-      row.k = q.FieldByName("conferenceID").AsString();
-      row.a = q.FieldByName("sex").AsString() + " " + q.FieldByName("title").AsString() + " " +
-              q.FieldByName("members.name").AsString();
-      row.f = q.FieldByName("company").AsString();
-      row.from = q.FieldByName("from").AsString();
-      row.to = q.FieldByName("to").AsString();
-      row.visible = q.FieldByName("membersvisible").AsBoolean();
-      row.has_from = present(q, "from", &row.from_day);
-      row.has_to = present(q, "to", nullptr);
-      rows.push_back(std::move(row));
-    }
-  } catch (const std::exception& e) {
-    logging::MainSession().LogException(e, kLogName);
-  }
-  FreeADOQuery(query);
-
-  pugi::xml_node root = response.document_element();
-  const auto append = [&](const Row& row) {
-    pugi::xml_node entry = root.append_child("l");
-    SetElement(entry, "t", row.t);
-    SetElement(entry, "k", row.k);
-    SetElement(entry, "a", Base64Encode(row.a));
-    SetElement(entry, "f", Base64Encode(row.f));
-    SetElement(entry, "v", row.from + " - " + row.to);
-    SetElement(entry, "s", AttendanceStatus(row.from, row.to));
-    SetElement(entry, "m", FlagText(row.visible));
-    LogEntry(entry);
-  };
-  // Never joined, then present, then gone with the latest join first; the last pass fills what
-  // the first two left of the list.
-  int count = 0;
-  for (int pass = 1; pass <= 3; ++pass) {
-    const int limit = kMobileListLimit - count;
-    if (limit <= 0) continue;
-    std::vector<const Row*> chosen;
-    for (const Row& row : rows) {
-      const bool fits = pass == 1   ? !row.has_from
-                        : pass == 2 ? row.has_from && !row.has_to
-                                    : row.has_from && row.has_to;
-      if (fits) chosen.push_back(&row);
-    }
-    if (pass == 3) {
-      std::stable_sort(chosen.begin(), chosen.end(), [](const Row* x, const Row* y) {
-        return x->from_day.value_or(-1e300) > y->from_day.value_or(-1e300);
-      });
-    }
-    if (chosen.size() > static_cast<size_t>(limit)) chosen.resize(static_cast<size_t>(limit));
-    for (const Row* row : chosen) {
-      append(*row);
-      if (pass < 3) ++count;
-    }
-  }
+  if (!SelectMemberships(trace, request, response, sql, statement, result)) return;
+  const std::vector<TMobileRow> rows = ReadMobileRows(statement.Rows());
+  statement.Release();
+  AppendMobileList(response.document_element(), rows);
   result = DocumentXMLText(response);
   trace.Result(result);
 }

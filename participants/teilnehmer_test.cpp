@@ -21,11 +21,6 @@ using testing_support::AnswerText;
 
 class Membership : public testing_support::MemberDatabaseTest {
  protected:
-  void TearDown() override {
-    SetSendMailHelper(nullptr);
-    MemberDatabaseTest::TearDown();
-  }
-
   std::string InviteOne(int conference, const std::string& name, const std::string& email,
                         const std::string& gastgeber = "true",
                         const std::string& titel_element = "") {
@@ -319,19 +314,24 @@ class RemoveMembers : public Membership {
     size_t memberships_then;
   };
   void RecordMails(bool succeed) {
-    SetSendMailHelper([this, succeed](const std::string& conference, const std::string& participant,
-                                      bool invite, pugi::xml_document& response) {
+    mailer_ = [this, succeed](const std::string& conference, const std::string& participant,
+                              bool invite, pugi::xml_document& response) {
       calls_.push_back({conference, participant, invite, Count("conferenceMembers")});
       if (!succeed) GetQueryResultText(response, "Keine Teilnehmer gefunden");
       return succeed;
-    });
+    };
   }
   std::string Remove(int conference, const std::vector<std::string>& ids) {
     std::string request = "<request><action>DeleteKonfTeilnehmer</action><KonferenzID>" +
                           std::to_string(conference) + "</KonferenzID>";
     for (const auto& id : ids) request += "<TeilnehmerID>" + id + "</TeilnehmerID>";
-    return Run(DeleteKonfTeilnehmer, request + "</request>");
+    return RunActionRequest(
+        [this](pugi::xml_document& req, pugi::xml_document& resp, std::string& res) {
+          DeleteKonfTeilnehmerWith(req, resp, res, mailer_);
+        },
+        request + "</request>");
   }
+  TSendMailHelper mailer_;
   std::vector<Call> calls_;
 };
 

@@ -18,10 +18,12 @@
 
 #include "platform/db.h"
 #include "platform/registry.h"
+#include "service/action_statement.h"
 #include "service/check_registry.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/schema.h"
+#include "webservice/action_request.h"
 #include "webservice/helpers_conf_ex.h"
 #include "webservice/helpers_xml.h"
 
@@ -56,9 +58,9 @@ class MemberDatabaseTest : public ::testing::Test {
 
   // Runs a statement that must succeed (a non-select must change a row).
   void Exec(const std::string& sql) {
-    std::unique_ptr<TADOQuery> query;
-    std::string error;
-    ASSERT_TRUE(ConnectToADODB(query, connstr_, sql, false, error)) << sql << ": " << error;
+    TActionStatement statement(connstr_);
+    const TStatementStatus status = statement.Run(sql, false);
+    ASSERT_TRUE(status) << sql << ": " << status.message();
   }
 
   // Runs SQLite's own text on the file, past the statement translation (triggers, indexes).
@@ -86,15 +88,15 @@ class MemberDatabaseTest : public ::testing::Test {
 
   // The rows of a select, every column read as text.
   std::vector<TRow> Rows(const std::string& sql) {
-    std::unique_ptr<TADOQuery> query;
-    std::string error;
+    TActionStatement statement(connstr_);
     std::vector<TRow> rows;
-    EXPECT_TRUE(ConnectToADODB(query, connstr_, sql, true, error)) << sql << ": " << error;
-    if (!query) return rows;
-    for (; !query->Eof(); query->Next()) {
+    const TStatementStatus status = statement.Run(sql, true);
+    EXPECT_TRUE(status) << sql << ": " << status.message();
+    if (!status) return rows;
+    for (TADOQuery& query = statement.Rows(); !query.Eof(); query.Next()) {
       TRow row;
-      for (size_t i = 0; i < query->FieldCount(); ++i) {
-        row[query->Fields(i).FieldName()] = query->Fields(i).AsString();
+      for (size_t i = 0; i < query.FieldCount(); ++i) {
+        row[query.Fields(i).FieldName()] = query.Fields(i).AsString();
       }
       rows.push_back(std::move(row));
     }
@@ -108,13 +110,7 @@ class MemberDatabaseTest : public ::testing::Test {
   // Runs a handler as the dispatcher does: request tag names lowered, a fresh "RESPONSE"
   // document, the answer starting as "error".
   std::string Run(THandler handler, const std::string& request_text) {
-    pugi::xml_document request;
-    LoadRequestDocument(request, request_text);
-    pugi::xml_document response;
-    response.append_child("RESPONSE");
-    std::string result = "error";
-    handler(request, response, result);
-    return result;
+    return RunActionRequest(handler, request_text);
   }
 
   void WriteLanguageFile(const std::string& code, const std::string& xml) {

@@ -1,8 +1,7 @@
 #include "participants/teilnehmer_updates.h"
 
-#include <memory>
-
 #include "participants/teilnehmer_common.h"
+#include "platform/ascii_text.h"
 #include "platform/registry.h"
 #include "service/check_registry.h"
 #include "service/database.h"
@@ -15,26 +14,12 @@
 namespace parlevo {
 namespace {
 
+using teilnehmer::Answer;
 using teilnehmer::FlagSlot;
 using teilnehmer::IntSlot;
-using teilnehmer::RunStatement;
+using teilnehmer::SetElement;
 using teilnehmer::TActionTrace;
 using teilnehmer::TRejectedValue;
-
-std::string Field(pugi::xml_node parent, TActionTrace& trace, std::string_view name) {
-  std::string value = NodeText(FindXMLNode(parent, name, true));
-  trace.Value(name, value);
-  return value;
-}
-
-void SetElement(pugi::xml_node parent, std::string_view path, std::string_view text) {
-  FindXMLNode(parent, path, true).text().set(std::string(text).c_str());
-}
-
-void Answer(TActionTrace& trace, std::string& result, int code, std::string_view description) {
-  result = CreateResultXML(code, description, "");
-  trace.Result(result);
-}
 
 }  // namespace
 
@@ -44,14 +29,14 @@ void Participants_UpdateConferenceData(pugi::xml_document& request, pugi::xml_do
   TActionTrace trace("Teilnehmer::Participants_UpdateConferenceData");
   trace.Documents(request, response);
   const pugi::xml_node root = request.document_element();
-  const std::string teilnehmer_id = Field(root, trace, "TeilnehmerID");
-  const std::string konferenz_id = Field(root, trace, "KonferenzID");
-  const std::string minzeit = Field(root, trace, "minzeit");
-  const std::string maxzeit = Field(root, trace, "maxzeit");
-  const std::string gastgeber = Field(root, trace, "gastgeber");
-  const std::string listen_only = Field(root, trace, "listenOnly");
-  const std::string languagecode = Field(root, trace, "languagecode");
-  const std::string membersvisible = Field(root, trace, "membersvisible");
+  const std::string teilnehmer_id = teilnehmer::LoggedField(root, trace, "TeilnehmerID");
+  const std::string konferenz_id = teilnehmer::LoggedField(root, trace, "KonferenzID");
+  const std::string minzeit = teilnehmer::LoggedField(root, trace, "minzeit");
+  const std::string maxzeit = teilnehmer::LoggedField(root, trace, "maxzeit");
+  const std::string gastgeber = teilnehmer::LoggedField(root, trace, "gastgeber");
+  const std::string listen_only = teilnehmer::LoggedField(root, trace, "listenOnly");
+  const std::string languagecode = teilnehmer::LoggedField(root, trace, "languagecode");
+  const std::string membersvisible = teilnehmer::LoggedField(root, trace, "membersvisible");
 
   std::string error;
   try {
@@ -63,10 +48,10 @@ void Participants_UpdateConferenceData(pugi::xml_document& request, pugi::xml_do
         ", [languagecode]=" + SqlText(languagecode) +
         " WHERE memberID=" + IntSlot("TeilnehmerID", teilnehmer_id) +
         " AND conferenceID=" + IntSlot("KonferenzID", konferenz_id);
-    std::unique_ptr<TADOQuery> query;
-    const bool ok = RunStatement(trace, query, sql, false, error);
-    FreeADOQuery(query);
-    if (ok) return Answer(trace, result, 0, "Teilnehmerdaten (Konferenz) aktualisiert");
+    TActionStatement update = trace.Statements();
+    const TStatementStatus updated = trace.Checked(update.Run(sql, false));
+    if (updated) return Answer(trace, result, 0, "Teilnehmerdaten (Konferenz) aktualisiert");
+    error = updated.message();
   } catch (const TRejectedValue& e) {
     error = e.what();
     trace.Error(error);
@@ -80,20 +65,20 @@ void Participants_Kick(pugi::xml_document& request, pugi::xml_document& response
   TActionTrace trace("Teilnehmer::Participants_Kick");
   trace.Documents(request, response);
   for (pugi::xml_node entry : request.document_element().children()) {
-    if (entry.type() != pugi::node_element || !teilnehmer::SameName(entry.name(), "teilnehmer")) {
+    if (entry.type() != pugi::node_element || !EqualsIgnoreCaseAscii(entry.name(), "teilnehmer")) {
       continue;
     }
-    const std::string teilnehmer_id = Field(entry, trace, "teilnehmerid");
-    const std::string konferenz_id = Field(entry, trace, "konferenzid");
+    const std::string teilnehmer_id = teilnehmer::LoggedField(entry, trace, "teilnehmerid");
+    const std::string konferenz_id = teilnehmer::LoggedField(entry, trace, "konferenzid");
     std::string error;
     try {
       const std::string sql = "UPDATE [conferenceMembers] SET kick=true WHERE memberID=" +
                               IntSlot("teilnehmerid", teilnehmer_id) +
                               " AND conferenceID=" + IntSlot("konferenzid", konferenz_id);
-      std::unique_ptr<TADOQuery> query;
-      const bool ok = RunStatement(trace, query, sql, false, error);
-      FreeADOQuery(query);
-      if (ok) continue;
+      TActionStatement update = trace.Statements();
+      const TStatementStatus kicked = trace.Checked(update.Run(sql, false));
+      if (kicked) continue;
+      error = kicked.message();
     } catch (const TRejectedValue& e) {
       error = e.what();
       trace.Error(error);
@@ -108,34 +93,36 @@ void Participants_GetLog(pugi::xml_document& request, pugi::xml_document& respon
   result = "error";
   TActionTrace trace("Teilnehmer::Participants_GetLog");
   trace.Documents(request, response);
-  const std::string konferenz_id = Field(request.document_element(), trace, "KonferenzID");
-  std::string error;
-  std::unique_ptr<TADOQuery> query;
+  const std::string konferenz_id =
+      teilnehmer::LoggedField(request.document_element(), trace, "KonferenzID");
+  TActionStatement query = trace.Statements();
   try {
     const std::string sql =
         "SELECT  [members].name,  [conferenceMemberLog].from,  [conferenceMemberLog].to  FROM "
         "[conferenceMemberLog], [members] WHERE [members].ID=[conferenceMemberLog].memberID AND "
         "conferenceID=" +
         IntSlot("KonferenzID", konferenz_id);
-    if (!RunStatement(trace, query, sql, true, error)) return Answer(trace, result, -1, error);
+    if (const TStatementStatus selected = trace.Checked(query.Run(sql, true)); !selected) {
+      return Answer(trace, result, -1, selected.message());
+    }
   } catch (const TRejectedValue& e) {
     trace.Error(e.what());
     return Answer(trace, result, -1, e.what());
   }
   pugi::xml_node root = response.document_element();
   try {
-    for (; !query->Eof(); query->Next()) {
+    for (TADOQuery& rows = query.Rows(); !rows.Eof(); rows.Next()) {
       pugi::xml_node entry = root.append_child("Liste");
-      SetElement(entry, "Name", query->FieldByName("name").AsString());
-      SetElement(entry, "Von", query->FieldByName("from").AsString());
-      SetElement(entry, "Bis", query->FieldByName("to").AsString());
+      SetElement(entry, "Name", rows.FieldByName("name").AsString());
+      SetElement(entry, "Von", rows.FieldByName("from").AsString());
+      SetElement(entry, "Bis", rows.FieldByName("to").AsString());
     }
   } catch (const std::exception& e) {
-    FreeADOQuery(query);
+    query.Release();
     trace.Error(e.what());
     return Answer(trace, result, -1, e.what());
   }
-  FreeADOQuery(query);
+  query.Release();
   SetElement(root, "result.code", "0");
   SetElement(root, "result.description", "");
   result = DocumentXMLText(response);
@@ -147,7 +134,8 @@ void GetSalutation(pugi::xml_document& request, pugi::xml_document& response, st
   trace.Documents(request, response);
   pugi::xml_node root = response.document_element();
   SetElement(root, "Type", "getSalutation");
-  const std::string languagecode = Field(request.document_element(), trace, "languagecode");
+  const std::string languagecode =
+      teilnehmer::LoggedField(request.document_element(), trace, "languagecode");
   pugi::xml_document language;
   LoadLanguageFile(language, ExeFolder(), languagecode);
   pugi::xml_node salutation = root.append_child("Salutation");

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "conferences/conference_actions.h"
 #include "conferences/konferenzraum.h"
 #include "conferences/pin_allocation.h"
 #include "conferences/recurrence_actions.h"
@@ -13,6 +14,7 @@
 #include "participants/teilnehmer_updates.h"
 #include "service/database.h"
 #include "service/helpers.h"
+#include "webservice/action_request.h"
 #include "webservice/front/configuration.h"
 #include "webservice/helpers_conf_ex.h"
 #include "webservice/helpers_xml.h"
@@ -86,11 +88,8 @@ std::string DispatchKonferenzAction(std::string_view request, bool database_conf
   }
   try {
     pugi::xml_document request_doc;
-    LoadRequestDocument(request_doc, request);
     pugi::xml_document response_doc;
-    pugi::xml_node decl = response_doc.append_child(pugi::node_declaration);
-    decl.append_attribute("version") = "1.0";
-    response_doc.append_child("RESPONSE");
+    PrepareActionDocuments(request, true, request_doc, response_doc);
 
     const pugi::xml_node action_node = FindXMLNode(request_doc.document_element(), "action", false);
     if (!action_node) throw std::runtime_error("The request has no element \"action\"");
