@@ -156,27 +156,21 @@ DbValue CoerceForColumn(const DbValue& literal, FieldKind kind) {
       }
       break;
     case FieldKind::Real:
-      switch (literal.type) {
-        case T::Null:
-        case T::Real:
-          return literal;
-        case T::Integer:
-          return DbValue::Of(static_cast<double>(literal.integer));
-        case T::Text:
-          if (auto r = ParseReal(literal.text)) return DbValue::Of(*r);
-          throw mismatch();
-      }
-      break;
     case FieldKind::DateTime:
+      // Both are stored as REAL; only the texts they take differ.
       switch (literal.type) {
         case T::Null:
         case T::Real:
           return literal;
         case T::Integer:
           return DbValue::Of(static_cast<double>(literal.integer));
-        case T::Text:
-          if (auto d = ParseStoredDateTime(literal.text)) return DbValue::Of(*d);
+        case T::Text: {
+          const std::optional<double> number = kind == FieldKind::DateTime
+                                                   ? ParseStoredDateTime(literal.text)
+                                                   : ParseReal(literal.text);
+          if (number) return DbValue::Of(*number);
           throw mismatch();
+        }
       }
       break;
   }
