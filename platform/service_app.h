@@ -1,7 +1,7 @@
-// The service framework in place of the Windows service control manager: the command line
-// (run in the foreground, install or uninstall as a systemd unit), the order in which the service
-// object's events are called, and the control requests that arrive as signals (SIGTERM and
-// SIGINT stop, SIGUSR1 pauses, SIGUSR2 continues).
+// The service framework in place of the Windows service control manager: the program's entry
+// (command line in service_command_line.h, the systemd unit in service_unit.h), the order in which
+// the service object's events are called, and the control requests that arrive as signals (SIGTERM
+// and SIGINT stop, SIGUSR1 pauses, SIGUSR2 continues).
 //
 // Thread safety: RunService and ServiceMain run on the program's main thread, once at a time.
 // Create and destroy are called on that thread; start, execute and the control events (stop,
@@ -12,48 +12,19 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <string_view>
 
-namespace parlevo {
+#include "platform/service_command_line.h"
 
-// The folder the systemd unit is written to (default "/etc/systemd/system"). When it names another
-// folder systemd does not see the unit, so systemctl is not run.
-inline constexpr std::string_view kSystemdDirEnvVar = "ZYNTPARLEVO_SYSTEMD_DIR";
-inline constexpr std::string_view kDefaultSystemdDir = "/etc/systemd/system";
+namespace parlevo {
 
 inline constexpr int kServiceExitOk = 0;
 inline constexpr int kServiceExitFailure = 1;
 inline constexpr int kServiceExitUsage = 2;
-
-enum class TServiceCommand { kRun, kInstall, kUninstall };
-
-struct TServiceOptions {
-  TServiceCommand command = TServiceCommand::kRun;
-  // The folder standing for the executable's folder: --home, else the folder of the running
-  // program (/proc/self/exe). Absolute.
-  std::filesystem::path home;
-  bool home_given = false;
-  // --registry, absolute; the caller resolves the default (see ResolveRegistryFilePath).
-  std::optional<std::filesystem::path> registry_file;
-  // The running program, absolute: what the unit's ExecStart starts.
-  std::filesystem::path executable;
-};
-
-struct TCommandLineResult {
-  std::optional<TServiceOptions> options;
-  std::string error;  // why the command line was refused, when options is empty
-};
-
-// Accepts "install", "uninstall" (also with a leading "/", any letter case), "--home DIR",
-// "--home=DIR", "--registry FILE", "--registry=FILE".
-TCommandLineResult ParseServiceCommandLine(int argc, const char* const* argv);
-std::string ServiceUsage(std::string_view program);
 
 enum class TServiceRequest { kStop, kPause, kContinue, kShutdown };
 

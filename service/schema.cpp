@@ -175,94 +175,91 @@ bool HoldsVersion(const TADOQuery& query, std::string_view version) {
   return found == version;
 }
 
-bool RunStep(const std::string& connect_str, const Step& step, const StatementObserver& observe,
-             const SchemaClock& clock = {}) {
-  TLgMethodScope scope(MainSession(), step.routine);
-  auto& log = MainSession();
-  const auto run = [&](TADOQuery& query, const std::string& sql, bool is_select,
-                       std::string& error) {
+// One step's statements on its connection; the observer sees each statement before it runs.
+struct StepRun {
+  TADOQuery& query;
+  const StatementObserver& observe;
+
+  bool Run(const std::string& sql, bool is_select, std::string& error) const {
     if (observe) observe(sql);
     return RunOnQuery(query, sql, is_select, error);
-  };
-  SetCurrentConnectionString(connect_str);
-  auto query = std::make_unique<TADOQuery>();
-  std::string error;
-  try {
-    query->Connection().Open(connect_str);
-    query->Connection().BeginTrans();
-  } catch (const std::exception& e) {
-    log.LogError(e.what());
-    return false;
   }
-  // Another instance of the service may have applied the step since it was found missing.
-  if (run(*query, VersionQuery(step.version), true, error) && HoldsVersion(*query, step.version)) {
-    log.LogMessage("Version " + std::string(step.version) + " was applied meanwhile");
-    query->Connection().RollbackTrans();
-    return true;
-  }
-  // The statements a guard lets run: none, the statement itself, or for columns of which only
-  // some are missing an addition of each missing one.
-  const auto guarded = [&](const StepStatement& s) -> std::vector<std::string> {
-    const Guard& g = s.guard;
-    if (g.kind == Guard::Always) return {s.sql};
-    std::string probe_error;
-    const bool table_there =
-        run(*query, std::string("SELECT * FROM [") + g.table + "] WHERE 1=0", true, probe_error);
-    if (g.kind == Guard::TableMissing) {
-      if (!table_there) return {s.sql};
-      return {};
-    }
-    if (!table_there) return {s.sql};  // let the statement itself report what is wrong
-    std::vector<std::string> missing_adds;
-    size_t present = 0;
-    for (const auto& [column, type] : g.columns) {
-      if (query->FindField(column)) {
-        ++present;
-      } else {
-        missing_adds.push_back(std::string("ALTER TABLE [") + g.table + "] ADD COLUMN [" + column +
-                               "] " + type);
-      }
-    }
-    if (g.kind == Guard::ColumnsPresent) {
-      if (present == g.columns.size()) return {s.sql};
-      return {};
-    }
-    if (present == 0) return {s.sql};
-    return missing_adds;
-  };
+};
 
+// The statements a guard lets run: none, the statement itself, or for columns of which only
+// some are missing an addition of each missing one.
+std::vector<std::string> GuardedStatements(const StepRun& run, const StepStatement& s) {
+  const Guard& g = s.guard;
+  if (g.kind == Guard::Always) return {s.sql};
+  std::string probe_error;
+  const bool table_there =
+      run.Run(std::string("SELECT * FROM [") + g.table + "] WHERE 1=0", true, probe_error);
+  if (g.kind == Guard::TableMissing) {
+    if (!table_there) return {s.sql};
+    return {};
+  }
+  if (!table_there) return {s.sql};  // let the statement itself report what is wrong
+  std::vector<std::string> missing_adds;
+  size_t present = 0;
+  for (const auto& [column, type] : g.columns) {
+    if (run.query.FindField(column)) {
+      ++present;
+    } else {
+      missing_adds.push_back(std::string("ALTER TABLE [") + g.table + "] ADD COLUMN [" + column +
+                             "] " + type);
+    }
+  }
+  if (g.kind == Guard::ColumnsPresent) {
+    if (present == g.columns.size()) return {s.sql};
+    return {};
+  }
+  if (present == 0) return {s.sql};
+  return missing_adds;
+}
+
+// False when a failure leaves the step unfinished; the caller then drops the transaction.
+bool RunStepStatements(const StepRun& run, const Step& step) {
+  auto& log = MainSession();
   int number = 1;
   for (const StepStatement& s : step.statements) {
     log.LogMessage(std::to_string(number++) + ". " + s.description);
-    const std::vector<std::string> statements = guarded(s);
+    const std::vector<std::string> statements = GuardedStatements(run, s);
     if (statements.empty()) {
       log.LogMessage("Already done, nothing to change");
       continue;
     }
     bool ok = true;
-    error.clear();
+    std::string error;
     for (const std::string& sql : statements) {
       error.clear();
-      ok = run(*query, sql, false, error);
+      ok = run.Run(sql, false, error);
       if (!ok && !error.empty()) break;
     }
     if (!ok && s.log_failure) {
       log.LogError(error);
       if (s.failure_note) log.LogError(s.failure_note);
     }
-    if (!ok && !error.empty() && (s.moves_data || !query->Connection().InTransaction())) {
+    if (!ok && !error.empty() && (s.moves_data || !run.query.Connection().InTransaction())) {
       log.LogError("Version " + std::string(step.version) +
                    " not applied, the database is left as it was: " + error);
-      FreeADOQuery(query);  // rolls the transaction back
       return false;
     }
   }
-  log.LogMessage(std::to_string(number) + ". Record version " + std::string(step.version));
-  error.clear();
+  return true;
+}
+
+// Writes the version row and commits; the query is released in every case, which rolls back
+// whatever was not committed.
+bool RecordVersion(std::unique_ptr<TADOQuery>& query, const StepRun& run, const Step& step,
+                   const SchemaClock& clock) {
+  auto& log = MainSession();
+  log.LogMessage(std::to_string(step.statements.size() + 1) + ". Record version " +
+                 std::string(step.version));
+  std::string error;
   const std::string row = "INSERT INTO SchemaVersion (Version, VersionDate) VALUES (\"" +
                           std::string(step.version) + "\", \"" +
                           DateToStr(clock ? clock() : Now()) + "\")";
-  if (!run(*query, row, false, error) || !query->Connection().InTransaction()) {
+  if (!run.Run(row, false, error) || !query->Connection().InTransaction()) {
     log.LogError("Version " + std::string(step.version) + " not applied: " + error);
     FreeADOQuery(query);
     return false;
@@ -276,6 +273,34 @@ bool RunStep(const std::string& connect_str, const Step& step, const StatementOb
   }
   FreeADOQuery(query);
   return true;
+}
+
+bool RunStep(const std::string& connect_str, const Step& step, const StatementObserver& observe,
+             const SchemaClock& clock = {}) {
+  TLgMethodScope scope(MainSession(), step.routine);
+  auto& log = MainSession();
+  SetCurrentConnectionString(connect_str);
+  auto query = std::make_unique<TADOQuery>();
+  try {
+    query->Connection().Open(connect_str);
+    query->Connection().BeginTrans();
+  } catch (const std::exception& e) {
+    log.LogError(e.what());
+    return false;
+  }
+  const StepRun run{*query, observe};
+  // Another instance of the service may have applied the step since it was found missing.
+  std::string error;
+  if (run.Run(VersionQuery(step.version), true, error) && HoldsVersion(*query, step.version)) {
+    log.LogMessage("Version " + std::string(step.version) + " was applied meanwhile");
+    query->Connection().RollbackTrans();
+    return true;
+  }
+  if (!RunStepStatements(run, step)) {
+    FreeADOQuery(query);  // rolls the transaction back
+    return false;
+  }
+  return RecordVersion(query, run, step, clock);
 }
 
 const Step& StepOf(std::string_view version) {

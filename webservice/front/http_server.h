@@ -107,7 +107,7 @@ class THttpServer {
   size_t ConnectionBound() const;
   size_t AddressShare() const;
 
-  // The I/O side, private to http_server.cpp.
+  // The I/O side, private to the server and its connections (http_server_core.h).
   struct Core;
 
  private:

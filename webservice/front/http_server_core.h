@@ -1,0 +1,94 @@
+// The I/O side of THttpServer, shared by the listener and admission (http_server.cpp) and the
+// connections (http_session.cpp).
+//
+// Thread safety: as marked on the members; limits and handler never change.
+#pragma once
+
+// Before Boost.Asio, whose headers use std::exchange without including it.
+#include <utility>
+
+#include <boost/asio.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "webservice/front/http_server.h"
+#include "webservice/front/http_worker_pool.h"
+
+namespace parlevo {
+
+class THttpSession;
+
+// One I/O thread per io_context; a connection stays on the context it was accepted into, so its
+// steps never run at the same time. The listener has the first context to itself, so that a burst
+// of connections (hostile clients coming back) holds up no request. The handler runs on the
+// workers.
+struct THttpServer::Core {
+  Core(THttpLimits l, THttpHandler h)
+      : limits(l), handler(std::move(h)), iocs(MakeContexts(std::max(limits.io_threads, 1u) + 1)) {}
+
+  static std::vector<std::unique_ptr<boost::asio::io_context>> MakeContexts(unsigned count) {
+    std::vector<std::unique_ptr<boost::asio::io_context>> made;
+    for (unsigned i = 0; i < std::max(count, 1u); ++i) {
+      made.push_back(std::make_unique<boost::asio::io_context>(1));
+      // A context makes its poller (descriptors of its own) on first use; made here, it cannot
+      // fail later for want of descriptors, when a connection is handed to it.
+      boost::asio::steady_timer warm_up(*made.back());
+    }
+    return made;
+  }
+
+  boost::asio::io_context& ListenerContext() { return *iocs.front(); }
+  void StartIoThreads();
+  void StopIoThreads();
+  void Accept();
+  void RetryAcceptLater();
+  void Admit(boost::asio::ip::tcp::socket socket);
+  void Forget(const std::shared_ptr<THttpSession>& session, const std::string& address);
+  // Closes every connection; one whose request is being answered gets up to `grace` first.
+  void CloseAll(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
+
+  // Runs fn on the listener's thread and waits for it; its exception passes to the caller.
+  template <typename Fn>
+  auto RunOnListener(Fn fn) {
+    std::packaged_task<decltype(fn())()> task(std::move(fn));
+    auto done = task.get_future();
+    boost::asio::post(ListenerContext(), [&task] { task(); });
+    return done.get();
+  }
+
+  const THttpLimits limits;
+  const THttpHandler handler;
+  // Declared first: sockets and timers below need them until they are gone.
+  std::vector<std::unique_ptr<boost::asio::io_context>> iocs;
+  std::vector<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> work;
+  std::vector<std::thread> io_threads;
+  THttpWorkerPool workers;
+
+  // Listener thread only.
+  std::optional<boost::asio::ip::tcp::acceptor> acceptor;
+  boost::asio::steady_timer backoff{ListenerContext()};
+  uint64_t generation = 0;
+  size_t next_context = 0;
+
+  // Touched from every I/O thread.
+  std::mutex registry_mutex;
+  std::set<std::shared_ptr<THttpSession>> sessions;
+  std::map<std::string, size_t> per_address;
+  std::atomic<size_t> bound{0};
+  std::atomic<bool> stopping{false};
+  std::atomic<size_t> share{0};
+};
+
+}  // namespace parlevo
