@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "logging/lg_auto.h"
+#include "service/action_statement.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/sql_values.h"
@@ -93,15 +94,16 @@ std::string TZYNTConferenceService::GetTemplateLanguages() {
   const std::string service_language = ReadConfigString("Language");
 
   std::string default_language;
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (ConnectToADODB(query, connection, "SELECT name FROM [languageid] WHERE default=true", true,
-                     error)) {
-    if (!query->Eof()) default_language = query->FieldByName("name").AsString();
-  } else {
-    MainSession().LogString(TLgLevel::Warning, "languageid", error);
+  {
+    TActionStatement statement(connection);
+    if (const auto status =
+            statement.Run("SELECT name FROM [languageid] WHERE default=true", true)) {
+      if (!statement.Rows().Eof())
+        default_language = statement.Rows().FieldByName("name").AsString();
+    } else {
+      MainSession().LogString(TLgLevel::Warning, "languageid", status.message());
+    }
   }
-  FreeADOQuery(query);
 
   std::string languages;
   for (const std::string& folder : TemplateLanguageFolders()) {
@@ -134,29 +136,28 @@ std::string TZYNTConferenceService::GetConferenceIDFromMemberPIN(const std::stri
     return result;
   }
   const std::string connection = CallConnectionString();
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
   const std::string sql =
       "SELECT [conferenceMembers].conferenceID, [conferenceMembers].host, [conferences].name as "
       "conferenceName   FROM [conferenceMembers], [conferences]  WHERE [conferenceMembers].pin=" +
       SqlText(strMemberPIN) + " AND [conferenceMembers].conferenceID=[conferences].ID";
-  if (ConnectToADODB(query, connection, sql, true, error)) {
-    if (!query->Eof()) {
-      if (query->RecordCount() > 1) {
+  TActionStatement statement(connection);
+  if (const auto status = statement.Run(sql, true)) {
+    TADOQuery& rows = statement.Rows();
+    if (!rows.Eof()) {
+      if (rows.RecordCount() > 1) {
         MainSession().LogWarning("Member PIN " + strMemberPIN + " belongs to " +
-                                 std::to_string(query->RecordCount()) +
+                                 std::to_string(rows.RecordCount()) +
                                  " memberships; the first is answered");
       }
       result = "<?xml version=\"1.0\" encoding=\"utf-8\"?><response><id>" +
-               query->FieldByName("conferenceID").AsString() + "</id><host>" +
-               (query->FieldByName("host").AsBoolean() ? "1</host>" : "0</host>") +
-               "<conferenceName>" + Base64Encode(query->FieldByName("conferenceName").AsString()) +
+               rows.FieldByName("conferenceID").AsString() + "</id><host>" +
+               (rows.FieldByName("host").AsBoolean() ? "1</host>" : "0</host>") +
+               "<conferenceName>" + Base64Encode(rows.FieldByName("conferenceName").AsString()) +
                "</conferenceName></response>";
     }
   } else {
-    MainSession().LogString(TLgLevel::Error, "Error with DB", error);
+    MainSession().LogString(TLgLevel::Error, "Error with DB", status.message());
   }
-  FreeADOQuery(query);
   return result;
 }
 
@@ -164,24 +165,24 @@ std::string TZYNTConferenceService::getLatestVersion() {
   TLgMethodScope scope(MainSession(), "TZYNTConferenceService::getLatestVersion");
   std::string result = "-1";
   const std::string connection = CallConnectionString();
-  std::unique_ptr<TADOQuery> query;
-  std::string error;
-  if (ConnectToADODB(query, connection, "SELECT MAX(version) as latestVersion FROM SchemaVersion",
-                     true, error)) {
-    if (!query->Eof()) {
+  TActionStatement statement(connection);
+  const auto status =
+      statement.Run("SELECT MAX(version) as latestVersion FROM SchemaVersion", true);
+  if (status) {
+    if (!statement.Rows().Eof()) {
       result =
           "<?xml version=\"1.0\" encoding=\"utf-8\"?><response><type>version</type>"
           "<latestVersion>" +
-          EscapeXml(query->FieldByName("latestVersion").AsString()) + "</latestVersion></response>";
+          EscapeXml(statement.Rows().FieldByName("latestVersion").AsString()) +
+          "</latestVersion></response>";
     }
   } else {
-    MainSession().LogError("Error with DB" + error);
+    MainSession().LogError("Error with DB" + status.message());
     result =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?><response><type>version</type><result>"
         "<code>1</code><description>" +
-        EscapeXml(error) + "</description></result></response>";
+        EscapeXml(status.message()) + "</description></result></response>";
   }
-  FreeADOQuery(query);
   return result;
 }
 
