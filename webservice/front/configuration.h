@@ -21,5 +21,4 @@ std::string ReadConfigString(std::string_view name);
 int32_t ReadConfigInteger(std::string_view name);
 void WriteConfigString(std::string_view name, std::string_view value);
 
-
 }  // namespace parlevo
