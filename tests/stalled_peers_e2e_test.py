@@ -319,6 +319,7 @@ class StalledMailServers(unittest.TestCase):
         self.assertLess(time.monotonic() - began, 1.0)
         sender.join()
         answer, seconds = answers["invite"]
+        print("stalled-after-DATA send answered after %.1f s" % seconds, file=sys.stderr)
         # The reply limit of 30 s ended the send, well within the transaction limit of 60 s.
         self.assertGreater(seconds, 25)
         self.assertLess(seconds, 65)

@@ -27,7 +27,7 @@ PROGRAM = None
 DIST = None
 KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Orvalen\Parlevo for ZyntWare"
 # Seconds any wait on the program may take before the test fails (generous for a loaded machine).
-WAIT_LIMIT = 60
+WAIT_LIMIT = 120
 
 
 def write_registry(path, values):
