@@ -19,6 +19,7 @@
 
 #include <pugixml.hpp>
 
+#include "bench/bench_install.h"
 #include "conferences/conference_actions.h"
 #include "conferences/konferenzraum.h"
 #include "conferences/pin_allocation.h"
@@ -39,25 +40,12 @@ constexpr int kHostPins = 8000;
 
 // Makes HOME an install folder: its configuration file and the filled database.
 void FillInstallFolder(const std::string& home) {
-  setenv("TZ", "Europe/Berlin", 1);
-  SetExeFolder(home + "/");
-  SetRegistryFilePath(home + "/registry.reg");
-  TRegistry registry;
-  registry.OpenKey(kParlevoRegistryKey, true);
-  registry.WriteString("InstallPath", home + "/");
-  registry.WriteString("Language", "ger");
-  const std::string connect_str = UseConnectionString();
-  if (!CreateDatabaseIfMissing(connect_str) || !UpdateDB(connect_str)) {
-    throw std::runtime_error("could not create the database below " + home);
-  }
+  const std::string connect_str = bench::PrepareInstallFolder(home);
 
   db::TADOQuery query;
   query.Connection().Open(connect_str);
   query.Connection().BeginTrans();
-  for (int room = 0; room < kRooms; ++room) {
-    query.ExecSQL("INSERT INTO [rooms] VALUES (\"Raum " + std::to_string(room) + "\", \"" +
-                  std::to_string(1000 + room) + "\", \"1\")");
-  }
+  bench::InsertRooms(query, kRooms);
   // Twenty conferences per room, spread over a year; host PINs cycle through 8,000 values.
   for (int i = 0; i < kConferences; ++i) {
     const int room = i % kRooms;

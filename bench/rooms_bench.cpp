@@ -15,6 +15,7 @@
 
 #include <pugixml.hpp>
 
+#include "bench/bench_install.h"
 #include "conferences/konferenzraum.h"
 #include "platform/datetime.h"
 #include "platform/db.h"
@@ -49,24 +50,11 @@ class Installation {
 
  private:
   void Fill() {
-    setenv("TZ", "Europe/Berlin", 1);
-    SetExeFolder(dir_ + "/");
-    SetRegistryFilePath(dir_ + "/registry.reg");
-    TRegistry registry;
-    registry.OpenKey(kParlevoRegistryKey, true);
-    registry.WriteString("InstallPath", dir_ + "/");
-    registry.WriteString("Language", "ger");
-    const std::string connect_str = UseConnectionString();
-    if (!CreateDatabaseIfMissing(connect_str) || !UpdateDB(connect_str)) {
-      throw std::runtime_error("could not create the database below " + dir_);
-    }
+    const std::string connect_str = bench::PrepareInstallFolder(dir_);
     db::TADOQuery query;
     query.Connection().Open(connect_str);
     query.Connection().BeginTrans();
-    for (int room = 0; room < kRooms; ++room) {
-      query.ExecSQL("INSERT INTO [rooms] VALUES (\"Raum " + std::to_string(room) + "\", \"" +
-                    std::to_string(1000 + room) + "\", \"1\")");
-    }
+    bench::InsertRooms(query, kRooms);
     // Ended conferences over the last three years, the others over the next six months; each
     // room gets its share of both.
     const TDateTime today = DateOf(Now());
