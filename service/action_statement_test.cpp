@@ -2,35 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "platform/db_test_support.h"
 
 namespace parlevo {
 namespace {
 
-class ActionStatement : public ::testing::Test {
+class ActionStatement : public db::DbFile {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/parlevo-statement-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    connstr_ = GetConnectionString(dir_);
-    std::filesystem::create_directories(dir_ + "/Database");
-    db::CreateDatabaseFile(DatabasePath(dir_));
-    // A definition changes no row, so only the message tells whether it ran.
-    TActionStatement setup(connstr_);
-    ASSERT_EQ(setup.Run("CREATE TABLE members (ID COUNTER PRIMARY KEY NOT NULL, name TEXT)", false)
-                  .message(),
-              "");
-  }
-  void TearDown() override {
-    db::CloseIdleConnections();
-    std::filesystem::remove_all(dir_);
+    db::DbFile::SetUp();
+    Exec("CREATE TABLE members (ID COUNTER PRIMARY KEY NOT NULL, name TEXT)");
   }
 
-  std::string dir_;
-  std::string connstr_;
   std::vector<std::string> traced_;
 };
 
