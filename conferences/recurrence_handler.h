@@ -39,8 +39,8 @@ class TRecurrenceHandler : public IServiceWorker {
   std::jthread thread_;
 };
 
-// The name the recurrence thread gives itself, cut to what the platform allows (15 characters).
+// The name the recurrence thread gives itself, cut to what the platform allows (15 characters,
+// platform/thread_name.h).
 inline constexpr const char* kRecurrenceThreadName = "RecurrenceHandler";
-std::string PlatformThreadName(std::string_view name);
 
 }  // namespace parlevo

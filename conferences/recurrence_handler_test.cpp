@@ -10,6 +10,7 @@
 #include <string>
 
 #include "conferences/recurrence_test_support.h"
+#include "platform/thread_name.h"
 
 namespace parlevo {
 namespace {

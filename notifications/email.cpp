@@ -136,7 +136,6 @@ class TEMailSend {
 
   bool support_retry_ = false;
   bool result_ = false;
-  bool busy_ = false;
   std::vector<std::string> attachment_list_;
   std::vector<std::string> static_attachment_list_;
   std::vector<std::string> remote_attachment_list_;
@@ -181,12 +180,7 @@ bool TEMailSend::SendEMailExt(const std::vector<std::string>& settings_list) {
   GetParseAttachmentList();
   GetStaticAttachmentList();
   GetRemoteAttachmentList();
-  try {
-    SendEMail();
-  } catch (...) {
-    busy_ = false;
-    throw;
-  }
+  SendEMail();
   MainSession().LogBoolean(TLgLevel::Message, "TEMailDataModule.SendEMailExt: Result", result_);
   return result_;
 }
@@ -280,7 +274,6 @@ void TEMailSend::SendEMail() {
   auto& log = MainSession();
   TLgMethodScope scope(log, "TEMailDataModule.SendEMail");
   result_ = false;
-  busy_ = true;
   support_retry_ = false;
   mx_server_list_.clear();
 
@@ -324,7 +317,6 @@ void TEMailSend::SendEMail() {
   }
   // The statistics request has no address to go to: its base address is a setting nothing sets.
   mx_server_list_.clear();
-  busy_ = false;
 }
 
 // One recipient: its mail servers, then the transaction; a failed one goes to the support

@@ -22,12 +22,14 @@ import tempfile
 import time
 import unittest
 
+# The configuration file and port helpers of the other end-to-end tests (this script's folder).
+from webfront_e2e_test import free_port, write_registry
+
 PROGRAM = None
 # Pause and continue take milliseconds; the bound is the promise (a second), widened for
 # sanitizer builds by PARLEVO_TEST_TIME_SCALE.
 CONTROL_LIMIT = 1.0 * float(os.environ.get("PARLEVO_TEST_TIME_SCALE", "1"))
 DIST = None
-KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Orvalen\Parlevo for ZyntWare"
 PBX_ADDRESS = "127.0.0.2"
 PIN = "04711"
 
@@ -41,23 +43,6 @@ GET_LANGUAGE = ('<?xml version="1.0" encoding="utf-8"?><SOAP-ENV:Envelope '
                 '<NS1:GetLanguage xmlns:NS1="urn:SOAPIntf-IZYNTConferenceService">'
                 '<languageCode>%s</languageCode></NS1:GetLanguage>'
                 '</SOAP-ENV:Body></SOAP-ENV:Envelope>')
-
-
-def write_registry(path, values):
-    lines = ["Windows Registry Editor Version 5.00", "", "[" + KEY + "]"]
-    for name, value in values.items():
-        if isinstance(value, int):
-            lines.append('"%s"=dword:%08x' % (name, value))
-        else:
-            lines.append('"%s"="%s"' % (name, value.replace("\\", "\\\\").replace('"', '\\"')))
-    with open(path, "w", encoding="utf-8", newline="\r\n") as f:
-        f.write("\n".join(lines) + "\n")
-
-
-def free_port():
-    with socket.socket() as sock:
-        sock.bind(("127.0.0.1", 0))
-        return sock.getsockname()[1]
 
 
 def connect(port, source="127.0.0.1", timeout=5):
