@@ -117,7 +117,8 @@ void TZyntParlevo::ServiceExecute(TServiceThread& thread) {
 
   using Clock = std::chrono::steady_clock;
   StartWorker("SMS reminder", parts_.make_sms_reminder, sms_reminder_);
-  auto sms_retry = Clock::now() + SmsReminderPeriod();
+  Clock::time_point sms_retry{};
+  if (parts_.make_sms_reminder && !sms_reminder_) sms_retry = Clock::now() + SmsReminderPeriod();
 
   // Waits on the control requests instead of polling, and starts a recurrence thread once per
   // period; the previous one is finished and joined first, so two never overlap.
@@ -135,6 +136,7 @@ void TZyntParlevo::ServiceExecute(TServiceThread& thread) {
       deadline += parts_.recurrence_period;
       if (parts_.make_recurrence_handler) {
         recurrence_handler_.reset();
+        session.LogMessage("TZyntParlevo::ServiceExecute: Start recurrence handler");
         StartWorker("recurrence handler", parts_.make_recurrence_handler, recurrence_handler_);
       }
     }
@@ -147,10 +149,8 @@ void TZyntParlevo::StartWorker(std::string_view what,
   if (!make) return;
   auto& session = MainSession();
   const std::string title = "TZyntParlevo::ServiceExecute: Start " + std::string(what);
-  session.LogMessage(title);
   try {
     slot = make();
-    session.LogMessage("TZyntParlevo::ServiceExecute: -> started");
     return;
   } catch (const std::exception& e) {
     session.LogException(e, title);
