@@ -49,4 +49,10 @@ std::optional<TDateTime> XMLTimeToLocalDateTime(std::string_view text, TDateTime
 // 1900 to 2100; nullopt otherwise.
 std::optional<TDateTime> RequestDateTimeToLocal(std::string_view text, TDateTime now);
 
+// Whether a date-time text of a request that is stored as sent (UpdateKonferenz, the series
+// actions) names a day: every form RequestDateTimeToLocal takes, and the default date-time text
+// that the lists and getRecurrence answer ("dd.mm.yyyy", optionally followed by " hh:nn:ss" and
+// ".zzz"), so that what a front end read can be sent back. Within the years 1900 to 2100.
+bool IsStorableRequestDateTime(std::string_view text, TDateTime now);
+
 }  // namespace parlevo
