@@ -39,16 +39,18 @@ constexpr const char* kDeliveredTables[] = {
     "CREATE INDEX conferenceMembers_conference ON conferenceMembers (conferenceID)",
     "CREATE INDEX conferenceMemberLog_membership ON conferenceMemberLog (conferenceID, memberID)",
 };
-// The room list picks each room's next conference among those not yet ended: without this, it
-// reads every conference of every room, years of history included. The index holds only rows with
-// an end, so the engine takes it only for a statement that bounds the end, as the room list's
-// does; the conference list of a room without a month still reads the table in stored order
-// (ascending ID), as its callers know it. The first form of the index served both and gave that
-// list in end order.
+// The room list picks each room's next conference among those not yet ended: without an index,
+// it reads every conference of every room, years of history included; the conference list of one
+// room likewise. The room list's index holds only rows with an end, so the engine takes it only
+// for a statement that bounds the end, as the room list's does. The conference list takes the
+// index of the room alone, whose entries of one room (equal without regard to case) stand in
+// stored order: without a month the list still comes by ascending ID, as its callers know it.
+// The first form of the room index served both and gave that list in end order.
 constexpr const char* kStartIndexes[] = {
     "DROP INDEX IF EXISTS conferences_room",
     "CREATE INDEX IF NOT EXISTS conferences_room_end ON conferences (room, endtime) "
     "WHERE endtime IS NOT NULL",
+    "CREATE INDEX IF NOT EXISTS conferences_of_room ON conferences (room)",
 };
 constexpr const char* kDeliveredRows[] = {
     "INSERT INTO languageid (name, [default]) VALUES (\"ger\", true)",

@@ -140,6 +140,7 @@ TEST_F(Schema, ANewInstallationIndexesPinsAndMemberships) {
       "memberID)",
       "conferenceMembers_conference: ON conferenceMembers (conferenceID)",
       "conferenceMembers_pin: ON conferenceMembers (pin)",
+      "conferences_of_room: ON conferences (room)",
       "conferences_room_end: ON conferences (room, endtime) WHERE endtime IS NOT NULL");
   ASSERT_TRUE(UpdateDB(connstr_));
   EXPECT_THAT(indexes(), expected);
@@ -215,7 +216,8 @@ TEST_F(Schema, AFileAtTheCurrentVersionOnlyAsks) {
   std::vector<std::string> expected = {
       "SELECT * FROM SchemaVersion WHERE 1=0", "DROP INDEX IF EXISTS conferences_room",
       "CREATE INDEX IF NOT EXISTS conferences_room_end ON conferences (room, endtime) WHERE "
-      "endtime IS NOT NULL"};
+      "endtime IS NOT NULL",
+      "CREATE INDEX IF NOT EXISTS conferences_of_room ON conferences (room)"};
   for (std::string_view v : kSchemaVersions) {
     expected.push_back("SELECT Version FROM SchemaVersion WHERE Version = \"" + std::string(v) +
                        "\"");

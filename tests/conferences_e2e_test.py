@@ -316,6 +316,12 @@ class Conferences(ServiceTest):
         root = parse(self.call("GetKonferenzen", "<Durchwahl>100</Durchwahl>"))
         self.assertEqual(root.findtext("result/code"), "0")
         self.assertEqual([int(l.findtext("id")) for l in root.findall("Liste")], ids)
+        # A direct dial matches without regard to case; the spellings still come by ID.
+        spelled = [int(self.add_conference(room, "x", datetime.datetime(2030, 6, day, 8),
+                                           datetime.datetime(2030, 6, day, 9)))
+                   for room, day in (("AB", 9), ("ab", 5), ("Ab", 7), ("aB", 1))]
+        root = parse(self.call("GetKonferenzen", "<Durchwahl>ab</Durchwahl>"))
+        self.assertEqual([int(l.findtext("id")) for l in root.findall("Liste")], spelled)
         # The room list still finds the conference ending first.
         self.call("addRaum", "<Name>%s</Name><Durchwahl>100</Durchwahl>" % b64("R"))
         rooms = parse(self.call("GetRaeume")).findall("Liste")
