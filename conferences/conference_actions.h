@@ -21,6 +21,9 @@ namespace parlevo {
 // DeleteKonferenz cancels each membership through a TSendMailHelper (participants/teilnehmer.h),
 // SendMailHelper unless one is given; on failure it may write its reason into the answer
 // document's "result" element.
+// It then deletes each conference with its memberships in a transaction of its own; a conference
+// whose delete fails keeps its rows, and the answer is -1 with the first such message, while the
+// other conferences of the request are still handled.
 
 void AddKonferenz(pugi::xml_document& request, pugi::xml_document& response, std::string& result);
 void Conferences_Update(pugi::xml_document& request, pugi::xml_document& response,
