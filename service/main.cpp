@@ -1,7 +1,9 @@
 // Program entry of the conference service: install, uninstall, or run in the foreground.
+#include <chrono>
 #include <memory>
 
 #include "conferences/recurrence_handler.h"
+#include "logging/lg_auto.h"
 #include "notifications/send_mail_module.h"
 #include "notifications/sms_reminder.h"
 #include "platform/registry.h"
@@ -35,6 +37,10 @@ TZyntParlevoParts ServiceParts() {
   parts.make_recurrence_handler = [] { return std::make_unique<TRecurrenceHandler>(); };
   parts.interrupt_outgoing = [] {
     if (auto module = EMailDataModule()) module->CancelSends();
+    // Request threads blocked on a stalled log viewer (synchronous outputs) give up within the
+    // stop grace, all at once, so that the front's stop can join them.
+    logging::GlobalLogCenter().LimitWaits(std::chrono::steady_clock::now() +
+                                          logging::TLogCenter::kStopGrace);
   };
   return parts;
 }
