@@ -160,13 +160,16 @@ std::string TLgProtocolBase::BuildOptionsString() const {
 
 void TLgProtocolBase::Connect() {
   std::lock_guard lock(main_lock_);
+  // Another thread is waiting for the worker to end (an error handler on that worker connects
+  // again): the disconnect wins.
+  if (stopping_) return;
   abandoned_.store(false, std::memory_order_release);
   wait_limit_.Clear();
   opened_ = true;
   if (AsyncEnabled()) {
     if (scheduler_) return;
     // A scheduler retired by its own thread may still be working off its queue: the new worker
-    // frees it (joining its thread) before running anything, so the two never overlap.
+    // waits for it to end and frees it before running anything, so the two never overlap.
     scheduler_ =
         std::make_unique<TLgScheduler>(static_cast<TLgSchedulerTarget&>(*this), async_queue_,
                                        async_throttle_, std::move(retired_scheduler_));
@@ -193,41 +196,48 @@ void TLgProtocolBase::DisconnectBy(std::chrono::steady_clock::time_point deadlin
   // Before the lock: a synchronous writer blocked on its peer holds it, and must give up by the
   // deadline for the lock to come free.
   LimitWaits(deadline);
-  std::lock_guard lock(main_lock_);
-  opened_ = false;
-  if (AsyncEnabled()) {
+  std::unique_ptr<TLgScheduler> stopping;
+  {
+    std::lock_guard lock(main_lock_);
+    opened_ = false;
+    if (!AsyncEnabled()) {
+      ImplDisconnect();
+      return;
+    }
+    auto command = std::make_shared<TLgSchedulerCommand>();
+    command->action = TLgSchedulerAction::Disconnect;
     if (OnSchedulerThread()) {
       // Called by the worker itself (an error handler): it cannot wait for itself. It is told to
-      // stop after the disconnect and keeps running until it returns here; the scheduler is kept
-      // until another thread can free it.
+      // stop after the disconnect and runs on until it is back in its loop; the scheduler is kept
+      // until another thread frees it (Disconnect, or the next Connect's worker).
       if (!scheduler_) return;
-      auto command = std::make_shared<TLgSchedulerCommand>();
-      command->action = TLgSchedulerAction::Disconnect;
       scheduler_->Schedule(std::move(command));
-      scheduler_->StopBy(deadline, {});
+      scheduler_->RequestStop();
       scheduler_->Retire(std::move(retired_scheduler_));
       retired_scheduler_ = std::move(scheduler_);
       return;
     }
-    if (retired_scheduler_) {
-      retired_scheduler_->StopBy(deadline, [this] { Abandon(); });
-      retired_scheduler_.reset();
+    if (scheduler_) {
+      if (async_clear_on_disconnect_) scheduler_->Clear();
+      scheduler_->Schedule(std::move(command));
+      scheduler_->Retire(std::move(retired_scheduler_));
+      stopping = std::move(scheduler_);
+    } else {
+      stopping = std::move(retired_scheduler_);
     }
-    if (!scheduler_) return;
-    if (async_clear_on_disconnect_) scheduler_->Clear();
-    auto command = std::make_shared<TLgSchedulerCommand>();
-    command->action = TLgSchedulerAction::Disconnect;
-    scheduler_->Schedule(std::move(command));
-    scheduler_->StopBy(deadline, [this] { Abandon(); });
-    scheduler_.reset();
-    if (Abandoned()) {
-      // The worker was woken mid-way and its disconnect command dropped: what it left open is
-      // closed here, with the worker gone.
-      ImplDisconnect();
-    }
-    return;
+    if (!stopping) return;
+    stopping_ = true;
   }
-  ImplDisconnect();
+  // Waiting for the worker without the lock: its error handler may call back into the protocol.
+  stopping->StopBy(deadline, [this] { Abandon(); });
+  stopping.reset();
+  std::lock_guard lock(main_lock_);
+  stopping_ = false;
+  if (Abandoned()) {
+    // The worker was woken mid-way and its disconnect command dropped: what it left open is
+    // closed here, with the worker gone.
+    ImplDisconnect();
+  }
 }
 
 void TLgProtocolBase::LimitWaits(std::chrono::steady_clock::time_point deadline) noexcept {

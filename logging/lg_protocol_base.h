@@ -179,7 +179,8 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   // A scheduler stopped from its own thread (by an error handler that disconnects): it is
   // still running and is freed only by another thread (its successor's worker or Disconnect).
   std::unique_ptr<TLgScheduler> retired_scheduler_;
-  bool opened_ = false;  // between Connect and Disconnect
+  bool opened_ = false;    // between Connect and Disconnect
+  bool stopping_ = false;  // a Disconnect waits for the worker to end (without the lock)
 
   std::atomic<bool> connected_{false};
   std::atomic<bool> failed_{false};

@@ -132,8 +132,11 @@ bool TLgScheduler::Schedule(TLgSchedulerCommandPtr command) {
     // The producer waits for the worker to make room; a protocol that fails meanwhile, or a
     // stop, ends the wait and dropping applies instead.
     ++producers_waiting_;
-    not_full_.wait(
-        lock, [&] { return queue_.Size() + size <= threshold_ || target_.Failed() || stopped_; });
+    // Looked at again now and then: a failure is not signalled, and the worker may be held in
+    // the target's error handler until the producer lets go of its lock.
+    while (!(queue_.Size() + size <= threshold_ || target_.Failed() || stopped_)) {
+      not_full_.wait_for(lock, std::chrono::milliseconds(20));
+    }
     --producers_waiting_;
     if (stopped_) return false;
   }
@@ -143,6 +146,15 @@ bool TLgScheduler::Schedule(TLgSchedulerCommandPtr command) {
   lock.unlock();
   if (wake) not_empty_.notify_one();
   return true;
+}
+
+void TLgScheduler::RequestStop() {
+  {
+    std::lock_guard lock(lock_);
+    stopped_ = true;
+  }
+  not_empty_.notify_all();
+  not_full_.notify_all();
 }
 
 void TLgScheduler::Clear() {

@@ -115,6 +115,9 @@ class TLgScheduler {
   bool Schedule(TLgSchedulerCommandPtr command);
   // Drops every pending command.
   void Clear();
+  // Tells the worker to end once the queue is done, without waiting for it (any thread, the
+  // worker included).
+  void RequestStop();
   // True when id is the worker's thread or that of a predecessor not yet freed.
   bool RunsOn(std::thread::id id) const;
   // Hands over an older stopped scheduler whose thread may still run; it is freed (after its
