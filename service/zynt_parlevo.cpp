@@ -134,9 +134,11 @@ void TZyntParlevo::ServiceExecute(TServiceThread& thread) {
 }
 
 void TZyntParlevo::ServiceStop(bool& stopped) {
+  // Before the first log line: with synchronous log outputs, that line itself may otherwise
+  // wait for a stalled log viewer.
+  InterruptOutgoing();
   TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceStop");
   stopped = true;
-  InterruptOutgoing();
   SetServerActive(false);
 }
 
@@ -154,8 +156,8 @@ void TZyntParlevo::ServiceContinue(bool& continued) {
 }
 
 void TZyntParlevo::ServiceShutdown() {
+  InterruptOutgoing();  // first, as in ServiceStop
   TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceShutdown");
-  InterruptOutgoing();
   SetServerActive(false);
 }
 
