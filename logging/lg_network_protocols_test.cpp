@@ -1,4 +1,5 @@
 // The pipe and TCP outputs against a real viewer on loopback (a Unix socket and 127.0.0.1).
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -254,6 +255,30 @@ TEST_F(NetworkProtocolsTest, PipeSocketsLiveInTheServicesOwnFolder) {
     TLgPipeProtocol bad;
     bad.Initialize(std::string("pipename=\"") + name + "\"");
     EXPECT_THROW(bad.Connect(), ELgProtocolError) << name;
+  }
+}
+
+TEST_F(NetworkProtocolsTest, AViewerGroupOpensTheFolderToItsMembers) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder another group";
+  auto viewer = TestViewer::OnUnixSocket(LgPipePath("grouped"));
+  TLgPipeProtocol protocol;
+  protocol.Initialize("pipename=grouped, group=nogroup");
+  EXPECT_EQ(protocol.Group(), "nogroup");
+  protocol.Connect();
+  EXPECT_TRUE(viewer->WaitForPackets(1));
+  struct stat st {};
+  ASSERT_EQ(::stat(run_.path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0770u);
+  const group* nogroup = ::getgrnam("nogroup");
+  ASSERT_NE(nogroup, nullptr);
+  EXPECT_EQ(st.st_gid, nogroup->gr_gid);
+  TLgPipeProtocol unknown;
+  unknown.Initialize("pipename=grouped, group=no-such-group-here");
+  try {
+    unknown.Connect();
+    FAIL() << "connected for a group that does not exist";
+  } catch (const ELgProtocolError& e) {
+    EXPECT_STREQ(e.what(), "No group \"no-such-group-here\"");
   }
 }
 
