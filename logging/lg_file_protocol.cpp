@@ -11,6 +11,7 @@ namespace parlevo::logging {
 namespace {
 
 constexpr size_t kDefaultBufferSize = 8192;
+constexpr size_t kRecordKeepSize = 1048576;
 constexpr size_t kKeySize = 16;
 constexpr std::string_view kPartTimestampFormat = "yyyy-mm-dd-hh-nn-ss";
 constexpr size_t kPartTimestampLength = 19;
@@ -261,7 +262,7 @@ void TLgFileProtocol::InternalWritePacket(const TLgPacketPtr& packet) {
   }
   // The record reaches the buffer in one piece, so the buffer hands whole records to the file
   // and a failed write can be cut back to the last whole one (TruncateToCommitted).
-  record_.Clear(true);
+  record_.Clear(record_.Bytes().size() <= kRecordKeepSize);  // a rare huge one gives it back
   formatter.Write(record_);
   const std::string& record = record_.Bytes();
   if (!record.empty() && buffered_->Write(record.data(), record.size()) != record.size()) {
