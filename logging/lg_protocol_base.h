@@ -12,7 +12,8 @@
 // the protocol's own lock and may be called from any thread. In asynchronous mode they only
 // queue commands; the connection is then touched by the scheduler thread alone, and failures
 // are reported through the error handler from that thread. Level and AsyncEnabled are read
-// without the lock.
+// without the lock. The error handler may call Disconnect and Connect (the worker then ends
+// once it is back in its loop, and another thread frees it); it must not destroy the protocol.
 //
 // A concrete protocol's constructor ends with LoadOptions(); its destructor starts with
 // Shutdown(), so that the connection is closed while the derived parts still exist.
