@@ -23,6 +23,7 @@ peers = None  # stalled_peers_e2e_test: program start and stop, stalled viewers
 conf = None
 
 STOP_LIMIT = 2.0
+SCALE = float(os.environ.get("PARLEVO_TEST_TIME_SCALE", "1"))
 FILE_SIZE_LIMIT = 300000
 ENTRY = 4  # packet type of a log entry
 
@@ -389,7 +390,10 @@ class LogOutputs(unittest.TestCase):
             self.lookups(service, 200, 10.0)
             grown = rss_kb(service.front.process.pid) - before
             self.assertGreater(len(viewer.connections), 3, "no reconnects: " + connections)
-            self.assertLess(grown, 16 * 1024, connections)
+            # Instrumented builds spend memory of their own on every request.
+            self.assertLess(grown, 16 * 1024 * SCALE, connections)
+            print("endless greeting, %d connections, resident memory grew %d KB"
+                  % (len(viewer.connections), grown), file=sys.stderr)
             self.stop(service)
             viewer.close()
             self.viewers.remove(viewer)
