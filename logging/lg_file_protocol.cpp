@@ -11,6 +11,7 @@ namespace parlevo::logging {
 namespace {
 
 constexpr size_t kDefaultBufferSize = 8192;
+constexpr size_t kRecordKeepSize = 1048576;
 constexpr size_t kKeySize = 16;
 constexpr std::string_view kPartTimestampFormat = "yyyy-mm-dd-hh-nn-ss";
 constexpr size_t kPartTimestampLength = 19;
@@ -194,9 +195,11 @@ void TLgFileProtocol::InternalConnect() {
   // An encrypted file stays open between the flushes of a protocol that connects per flush
   // (see InternalFlushDisconnect).
   if (file_) return;
-  // A protocol that connects per flush continues its file on every reopen after the first;
-  // starting it again would throw away every earlier flush.
-  OpenFile(append_ || Reopening());
+  // Only the open that starts the output follows the "append" option. Every later one (the
+  // next flush of a protocol that connects per flush, a reconnect after a failed write)
+  // continues the file: starting it again would throw away what was written before. An
+  // encrypted file cannot be continued (its cipher chain would restart), so it starts again.
+  OpenFile(append_ || (Reopening() && !encrypt_));
 }
 
 void TLgFileProtocol::OpenFile(bool append) {
@@ -247,7 +250,7 @@ void TLgFileProtocol::RotateFile() {
 
 void TLgFileProtocol::InternalWritePacket(const TLgPacketPtr& packet) {
   TLgFormatter& formatter = Formatter();
-  const int64_t size = formatter.Compile(*packet);
+  const int64_t size = CompileShared(formatter, *packet);
   if (rotate_ != TLgFileRotate::None && rotater_.Update(clock_())) RotateFile();
   if (max_size_ > 0) {
     file_size_ += size;
@@ -257,7 +260,14 @@ void TLgFileProtocol::InternalWritePacket(const TLgPacketPtr& packet) {
       file_size_ += size;
     }
   }
-  formatter.Write(*buffered_);
+  // The record reaches the buffer in one piece, so the buffer hands whole records to the file
+  // and a failed write can be cut back to the last whole one (TruncateToCommitted).
+  record_.Clear(record_.Bytes().size() <= kRecordKeepSize);  // a rare huge one gives it back
+  formatter.Write(record_);
+  const std::string& record = record_.Bytes();
+  if (!record.empty() && buffered_->Write(record.data(), record.size()) != record.size()) {
+    throw ELogCenterError("Stream write error");
+  }
   if (buffer_ > 0) {
     buffered_bytes_ += size;
     if (buffered_bytes_ > buffer_) {
@@ -300,6 +310,15 @@ void TLgFileProtocol::InternalDisconnect() {
     encrypt_stream_.reset();
   }
   cipher_.reset();
+  if (file_ && !encrypt_) {
+    // A write that failed half-way (a full disk, the file size limit) left a torn record at
+    // the end: cut it off, so that a later open continues after the last whole record.
+    try {
+      file_->TruncateToCommitted();
+    } catch (...) {
+      if (!first_error) first_error = std::current_exception();
+    }
+  }
   file_.reset();
   current_path_.clear();
   if (first_error) std::rethrow_exception(first_error);

@@ -128,6 +128,7 @@ class TLgFileProtocol : public TLgProtocolBase {
   std::unique_ptr<TRijndael> cipher_;
   std::unique_ptr<TEncryptStream> encrypt_stream_;
   std::unique_ptr<TLgBufferedStream> buffered_;
+  TLgMemoryStream record_;  // the packet being written, whole
 };
 
 }  // namespace parlevo::logging

@@ -307,6 +307,76 @@ TEST_F(FileProtocolTest, TextFilesStartWithOneByteOrderMark) {
   EXPECT_THROW(text.Initialize("encrypt=true"), ELogCenterError);
 }
 
+// While it lasts, writes past the given file size fail with EFBIG, SIGXFSZ being ignored as the
+// service ignores it.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit low = saved_;
+    low.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &low);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
+TEST_F(FileProtocolTest, AReconnectAfterAFailedWriteContinuesAfterTheLastWholeRecord) {
+  for (const bool text : {false, true}) {
+    const std::string path = Path(text ? "full.txt" : "full.lgf");
+    std::unique_ptr<TLgFileProtocol> protocol;
+    if (text) {
+      protocol = std::make_unique<TLgTextProtocol>();
+    } else {
+      protocol = std::make_unique<TLgFileProtocol>();
+    }
+    protocol->Initialize("filename=\"" + path + "\", reconnect=true, reconnect.interval=1s" +
+                         (text ? ", pattern=\"%title%\"" : ""));
+    int64_t now = 0;
+    protocol->SetTickSource([&] { return now; });
+    protocol->Connect();
+    std::vector<std::string> kept;
+    {
+      // Entries of about 100 bytes against a limit that falls inside one of them.
+      FileSizeLimit limit(3050);
+      for (int i = 0; i < 100; ++i) {
+        const std::string title = "early " + std::to_string(i) + " " + std::string(90, 'e');
+        try {
+          protocol->WritePacket(Entry(title));
+          kept.push_back(title);
+        } catch (const ELgProtocolError& e) {
+          EXPECT_EQ(std::string(e.what()), LgSysErrorMessage(EFBIG));
+          break;
+        }
+      }
+      ASSERT_LT(kept.size(), 100u);
+      EXPECT_TRUE(protocol->Failed());
+      protocol->WritePacket(Entry("dropped"));  // within the reconnect interval: no attempt
+    }
+    now += 1000;  // the interval has passed, and there is room again
+    protocol->WritePacket(Entry("after"));
+    protocol->Disconnect();
+    kept.push_back("after");
+    const std::string bytes = ReadFile(path);
+    if (text) {
+      std::string lines = "\xEF\xBB\xBF";
+      for (const auto& title : kept) lines += title + "\r\n";
+      EXPECT_EQ(bytes, lines);
+    } else {
+      EXPECT_EQ(Titles(bytes), kept);  // decodes whole: no torn record in the middle
+    }
+  }
+}
+
 TEST(FileRotaterTest, PeriodValues) {
   TLgFileRotater rotater;
   const TDateTime wednesday = EncodeDate(2024, 1, 3) + EncodeTime(5, 0, 0, 0);

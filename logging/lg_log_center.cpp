@@ -26,12 +26,13 @@ TLogCenter::~TLogCenter() {
 }
 
 std::string TLogCenter::AppName() const {
-  std::lock_guard lock(main_lock_);
+  // Its own lock: every packet reads it, and the main lock may be held while an output connects.
+  std::lock_guard lock(app_name_lock_);
   return app_name_;
 }
 
 void TLogCenter::SetAppName(std::string app_name) {
-  std::lock_guard lock(main_lock_);
+  std::lock_guard lock(app_name_lock_);
   app_name_ = std::move(app_name);
 }
 
@@ -107,7 +108,7 @@ void TLogCenter::LoadConfiguration(const TLgConfigReader& configuration) {
       TryConnections(connections);
     }
     if (configuration.Contains("appname")) {
-      app_name_ = configuration.ReadString("appname", app_name_);
+      SetAppName(configuration.ReadString("appname", AppName()));
     }
     if (configuration.Contains("level")) SetLevel(configuration.ReadLevel("level", Level()));
     if (configuration.Contains("defaultlevel")) {
@@ -123,12 +124,12 @@ void TLogCenter::ApplyConnections(std::string_view connections) {
     const std::string expanded = variables_.Expand(connections);
     TLgConnectionsParser::Parse(
         expanded, [this](const std::string& name, const std::string& options) {
-          std::unique_ptr<TLgProtocol> protocol = TLgProtocolFactory::GetProtocol(name, options);
+          std::shared_ptr<TLgProtocol> protocol = TLgProtocolFactory::GetProtocol(name, options);
           protocol->SetOnError([this](TLgProtocol&, const std::exception& e) { DoError(e); });
           TLgProtocol& added = *protocol;
           protocols_.push_back(std::move(protocol));
           if (added.AsyncEnabled()) multi_threaded_.store(true, std::memory_order_release);
-          added.SetAppName(app_name_);
+          added.SetAppName(AppName());
           added.SetHostName(host_name_);
         });
   } catch (const std::exception& e) {
@@ -136,6 +137,7 @@ void TLogCenter::ApplyConnections(std::string_view connections) {
     throw ELgInvalidConnectionsError(e.what());
   }
   connections_ = std::string(connections);
+  PublishProtocols();
   if (Enabled()) ConnectProtocols();
 }
 
@@ -144,6 +146,25 @@ void TLogCenter::RemoveProtocols() {
   multi_threaded_.store(false, std::memory_order_release);
   protocols_.clear();
   connections_.clear();
+  // A writer still holding the old list finds its protocols disconnected: they drop what comes
+  // late, and the last holder frees them.
+  PublishProtocols();
+}
+
+void TLogCenter::PublishProtocols() {
+  auto list = std::make_shared<const ProtocolList>(protocols_);
+  std::lock_guard lock(published_lock_);
+  published_ = std::move(list);
+}
+
+std::shared_ptr<const TLogCenter::ProtocolList> TLogCenter::PublishedProtocols() const {
+  std::lock_guard lock(published_lock_);
+  return published_;
+}
+
+void TLogCenter::LimitWaits(std::chrono::steady_clock::time_point deadline) noexcept {
+  const auto protocols = PublishedProtocols();
+  for (const auto& protocol : *protocols) protocol->LimitWaits(deadline);
 }
 
 void TLogCenter::ConnectProtocols() {
@@ -159,8 +180,10 @@ void TLogCenter::ConnectProtocols() {
 }
 
 void TLogCenter::DisconnectProtocols() {
-  // One deadline for all: outputs that stalled together cost their grace once, not each.
+  // One deadline for all: outputs that stalled together cost their grace once, not each. Every
+  // output learns it first, so that all stalled ones give up at the same moment.
   const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
+  for (auto& protocol : protocols_) protocol->LimitWaits(deadline);
   for (auto& protocol : protocols_) {
     try {
       protocol->DisconnectBy(deadline);
@@ -176,7 +199,8 @@ void TLogCenter::WriteToProtocols(const TLgPacketPtr& packet) {
   // A session may have passed its enabled test just before logging was switched off; the
   // protocols are disconnected by then and must not be reopened by a late packet.
   if (!Enabled()) return;
-  for (auto& protocol : protocols_) {
+  const auto protocols = PublishedProtocols();
+  for (const auto& protocol : *protocols) {
     if (packet->Level() < protocol->Level()) continue;
     try {
       protocol->WritePacket(packet);
@@ -195,10 +219,7 @@ void TLogCenter::SendLogEntry(const std::shared_ptr<TLgLogEntry>& entry) noexcep
     entry->SetAppName(AppName());
     entry->SetHostName(host_name_);
     if (DoFilter(*entry)) return;
-    {
-      std::lock_guard lock(main_lock_);
-      WriteToProtocols(entry);
-    }
+    WriteToProtocols(entry);
     DoLogEntry(*entry);
   } catch (const std::exception& e) {
     DoError(e);
@@ -213,10 +234,7 @@ void TLogCenter::SendProcessFlow(const std::shared_ptr<TLgProcessFlow>& flow) no
     if (IsMultiThreaded()) flow->SetThreadSafe(true);
     flow->SetHostName(host_name_);
     if (DoFilter(*flow)) return;
-    {
-      std::lock_guard lock(main_lock_);
-      WriteToProtocols(flow);
-    }
+    WriteToProtocols(flow);
     DoProcessFlow(*flow);
   } catch (const std::exception& e) {
     DoError(e);

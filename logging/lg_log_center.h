@@ -3,9 +3,11 @@
 // the sessions. Sessions hand their packets to it; it fans each packet out to every protocol.
 //
 // Thread safety: any thread may log and any thread may change the configuration. One lock
-// serializes connection changes, configuration and the fan-out, so packets from different
-// threads reach each protocol one at a time. Enabled, the levels and the host name are read
-// without it. Nothing a session calls here raises: protocol failures end in DoError.
+// serializes connection changes and configuration. The fan-out takes it only to read the
+// protocol list, never across a protocol's I/O: each protocol serializes its own writes, so
+// packets from different threads reach each protocol one at a time, and an output that waits
+// for its peer holds up no other output's writers. Enabled, the levels and the host name are
+// read without the lock. Nothing a session calls here raises: protocol failures end in DoError.
 #pragma once
 
 #include <atomic>
@@ -79,6 +81,10 @@ class TLogCenter {
   bool TryConnections(std::string_view connections);
   void Enable();
   void Disable();
+  // For a stop: from now until they are connected again, no output waits for its peer beyond
+  // deadline, a writer blocked on a stalled peer included, so that outputs stalled together all
+  // give up by one deadline. Takes no lock a writer holds; any thread.
+  void LimitWaits(std::chrono::steady_clock::time_point deadline) noexcept;
   // Applies "connections", "enabled", "appname", "level" and "defaultlevel", then the session
   // defaults and per-session settings. Reading the file is the caller's part: a file that
   // cannot be read is reported through DoError and nothing is applied.
@@ -114,10 +120,14 @@ class TLogCenter {
   void RemoveProtocols();                               // main lock held
   void ConnectProtocols();                              // main lock held
   void DisconnectProtocols();                           // main lock held
-  void WriteToProtocols(const TLgPacketPtr& packet);    // main lock held
+  void WriteToProtocols(const TLgPacketPtr& packet);
+  void PublishProtocols();  // main lock held
+  using ProtocolList = std::vector<std::shared_ptr<TLgProtocol>>;
+  std::shared_ptr<const ProtocolList> PublishedProtocols() const;
   void ReportCurrentException() noexcept;
 
   mutable std::recursive_mutex main_lock_;
+  mutable std::mutex app_name_lock_;
   std::string app_name_;
   const std::string host_name_;
   std::string connections_;
@@ -126,7 +136,10 @@ class TLogCenter {
   std::atomic<TLgLevel> default_level_{TLgLevel::Message};
   std::atomic<TLgResolution> resolution_{TLgResolution::Standard};
   std::atomic<bool> multi_threaded_{false};
-  std::vector<std::unique_ptr<TLgProtocol>> protocols_;
+  ProtocolList protocols_;
+  // What the fan-out and LimitWaits read: a copy of protocols_, replaced whenever it changes.
+  mutable std::mutex published_lock_;
+  std::shared_ptr<const ProtocolList> published_ = std::make_shared<const ProtocolList>();
   TLgProtocolVariables variables_;
 
   mutable std::mutex event_lock_;

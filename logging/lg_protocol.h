@@ -38,6 +38,10 @@ class TLgProtocol {
   // Disconnect for a stopping program: an output that writes from its own thread and is still
   // busy at deadline gives up on what it could not write by then.
   virtual void DisconnectBy(std::chrono::steady_clock::time_point deadline) { Disconnect(); }
+  // From now until the next Connect, no call of the output waits for its peer beyond deadline,
+  // a wait in progress included; a call that need not wait still goes through. For a stop:
+  // outputs stalled together all give up by one deadline. Any thread, any time.
+  virtual void LimitWaits(std::chrono::steady_clock::time_point deadline) noexcept {}
   virtual void WritePacket(const TLgPacketPtr& packet) = 0;
 
   // True when a worker thread of the protocol does the writing; packets must then be

@@ -1,8 +1,7 @@
 #include "logging/lg_protocol_base.h"
 
-#include <sys/socket.h>
-
 #include <chrono>
+#include <thread>
 
 #include <fmt/format.h>
 
@@ -161,11 +160,19 @@ std::string TLgProtocolBase::BuildOptionsString() const {
 
 void TLgProtocolBase::Connect() {
   std::lock_guard lock(main_lock_);
+  // Another thread is waiting for the worker to end (an error handler on that worker connects
+  // again): the disconnect wins.
+  if (stopping_) return;
   abandoned_.store(false, std::memory_order_release);
+  wait_limit_.Clear();
+  opened_ = true;
   if (AsyncEnabled()) {
     if (scheduler_) return;
-    scheduler_ = std::make_unique<TLgScheduler>(static_cast<TLgSchedulerTarget&>(*this),
-                                                async_queue_, async_throttle_);
+    // A scheduler retired by its own thread may still be working off its queue: the new worker
+    // waits for it to end and frees it before running anything, so the two never overlap.
+    scheduler_ =
+        std::make_unique<TLgScheduler>(static_cast<TLgSchedulerTarget&>(*this), async_queue_,
+                                       async_throttle_, std::move(retired_scheduler_));
     scheduler_->Start();
     auto command = std::make_shared<TLgSchedulerCommand>();
     command->action = TLgSchedulerAction::Connect;
@@ -179,47 +186,90 @@ void TLgProtocolBase::Disconnect() {
   DisconnectBy(std::chrono::steady_clock::now() + kStopGrace);
 }
 
+bool TLgProtocolBase::OnSchedulerThread() const {
+  const std::thread::id self = std::this_thread::get_id();
+  return (scheduler_ && scheduler_->RunsOn(self)) ||
+         (retired_scheduler_ && retired_scheduler_->RunsOn(self));
+}
+
 void TLgProtocolBase::DisconnectBy(std::chrono::steady_clock::time_point deadline) {
-  std::lock_guard lock(main_lock_);
-  if (AsyncEnabled()) {
-    if (!scheduler_) return;
-    if (async_clear_on_disconnect_) scheduler_->Clear();
+  // Before the lock: a synchronous writer blocked on its peer holds it, and must give up by the
+  // deadline for the lock to come free.
+  LimitWaits(deadline);
+  std::unique_ptr<TLgScheduler> stopping;
+  {
+    std::lock_guard lock(main_lock_);
+    opened_ = false;
+    if (!AsyncEnabled()) {
+      ImplDisconnect();
+      return;
+    }
     auto command = std::make_shared<TLgSchedulerCommand>();
     command->action = TLgSchedulerAction::Disconnect;
-    scheduler_->Schedule(std::move(command));
-    scheduler_->StopBy(deadline, [this] { Abandon(); });
-    scheduler_.reset();
-    if (Abandoned()) {
-      // The worker was woken mid-way and its disconnect command dropped: what it left open is
-      // closed here, with the worker gone.
-      ImplDisconnect();
+    if (OnSchedulerThread()) {
+      // Called by the worker itself (an error handler): it cannot wait for itself. It is told to
+      // stop after the disconnect and runs on until it is back in its loop; the scheduler is kept
+      // until another thread frees it (Disconnect, or the next Connect's worker).
+      if (!scheduler_) return;
+      scheduler_->Schedule(std::move(command));
+      scheduler_->RequestStop();
+      scheduler_->Retire(std::move(retired_scheduler_));
+      retired_scheduler_ = std::move(scheduler_);
+      return;
     }
-    return;
+    if (scheduler_) {
+      if (async_clear_on_disconnect_) scheduler_->Clear();
+      scheduler_->Schedule(std::move(command));
+      scheduler_->Retire(std::move(retired_scheduler_));
+      stopping = std::move(scheduler_);
+    } else {
+      stopping = std::move(retired_scheduler_);
+    }
+    if (!stopping) return;
+    stopping_ = true;
   }
-  ImplDisconnect();
+  // Waiting for the worker without the lock: its error handler may call back into the protocol.
+  stopping->StopBy(deadline, [this] { Abandon(); });
+  stopping.reset();
+  std::lock_guard lock(main_lock_);
+  stopping_ = false;
+  if (Abandoned()) {
+    // The worker was woken mid-way and its disconnect command dropped: what it left open is
+    // closed here, with the worker gone.
+    ImplDisconnect();
+  }
 }
 
-void TLgProtocolBase::WatchSocket(int fd) {
-  std::lock_guard lock(socket_lock_);
-  if (Abandoned()) throw ELogCenterError("The output has been stopped");
-  watched_socket_ = fd;
+void TLgProtocolBase::LimitWaits(std::chrono::steady_clock::time_point deadline) noexcept {
+  wait_limit_.Limit(deadline);
 }
 
-void TLgProtocolBase::ForgetSocket() noexcept {
-  std::lock_guard lock(socket_lock_);
-  watched_socket_ = -1;
+void TLgProtocolBase::RequireNotAbandoned() const {
+  if (Abandoned()) throw ELogCenterError(kLgStoppedMessage);
 }
 
 void TLgProtocolBase::Abandon() noexcept {
-  std::lock_guard lock(socket_lock_);
   abandoned_.store(true, std::memory_order_release);
-  // Both directions: a blocked send fails at once, a blocked receive sees the end of the stream.
-  if (watched_socket_ >= 0) ::shutdown(watched_socket_, SHUT_RDWR);
+  wait_limit_.Limit(std::chrono::steady_clock::now());
+}
+
+int64_t TLgProtocolBase::CompileShared(TLgFormatter& formatter, const TLgPacket& packet) {
+  auto& shared = const_cast<TLgPacket&>(packet);  // the lock is not part of the packet's value
+  shared.Lock();
+  try {
+    const int64_t size = formatter.Compile(packet);
+    shared.Unlock();
+    return size;
+  } catch (...) {
+    shared.Unlock();
+    throw;
+  }
 }
 
 void TLgProtocolBase::WritePacket(const TLgPacketPtr& packet) {
   if (!packet || packet->Level() < Level()) return;
   std::lock_guard lock(main_lock_);
+  if (!opened_) return;
   if (AsyncEnabled()) {
     if (!scheduler_) return;
     auto command = std::make_shared<TLgSchedulerCommand>();
@@ -266,10 +316,12 @@ void TLgProtocolBase::RunCommand(const TLgSchedulerCommand& command) {
 }
 
 void TLgProtocolBase::ImplConnect() {
+  if (Connected()) return;
   reopening_ = false;
-  if (Connected() || !keep_open_ || Abandoned()) return;
+  if (!keep_open_ || Abandoned()) return;
   try {
     InternalConnect();
+    reopening_ = true;
     connected_.store(true, std::memory_order_release);
     failed_.store(false, std::memory_order_release);
   } catch (const std::exception& e) {
@@ -309,14 +361,7 @@ void TLgProtocolBase::ForwardPacket(const TLgPacketPtr& packet, bool disconnect_
     }
   }
   if (!Connected()) return;
-  packet->Lock();
-  try {
-    InternalWritePacket(packet);
-  } catch (...) {
-    packet->Unlock();
-    throw;
-  }
-  packet->Unlock();
+  InternalWritePacket(packet);
   if (disconnect_after) {
     connected_.store(false, std::memory_order_release);
     InternalFlushDisconnect();
@@ -336,6 +381,7 @@ void TLgProtocolBase::TryReconnect() {
   } catch (...) {
     connected = false;  // a failed attempt only means: try again later
   }
+  if (connected) reopening_ = true;
   connected_.store(connected, std::memory_order_release);
   failed_.store(!connected, std::memory_order_release);
   if (!connected) ResetQuietly();

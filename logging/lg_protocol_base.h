@@ -12,7 +12,8 @@
 // the protocol's own lock and may be called from any thread. In asynchronous mode they only
 // queue commands; the connection is then touched by the scheduler thread alone, and failures
 // are reported through the error handler from that thread. Level and AsyncEnabled are read
-// without the lock.
+// without the lock. The error handler may call Disconnect and Connect (the worker then ends
+// once it is back in its loop, and another thread frees it); it must not destroy the protocol.
 //
 // A concrete protocol's constructor ends with LoadOptions(); its destructor starts with
 // Shutdown(), so that the connection is closed while the derived parts still exist.
@@ -28,12 +29,14 @@
 #include <string>
 #include <string_view>
 
+#include "logging/lg_binary_format.h"
 #include "logging/lg_configuration.h"
 #include "logging/lg_connections.h"
 #include "logging/lg_exceptions.h"
 #include "logging/lg_packet_queue.h"
 #include "logging/lg_protocol.h"
 #include "logging/lg_scheduler.h"
+#include "logging/lg_streams.h"
 
 namespace parlevo::logging {
 
@@ -51,6 +54,9 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   void Connect() override;
   void Disconnect() override;
   void DisconnectBy(std::chrono::steady_clock::time_point deadline) override;
+  void LimitWaits(std::chrono::steady_clock::time_point deadline) noexcept override;
+  // Packets that arrive while the protocol is not connected by its owner (before Connect,
+  // after Disconnect) are dropped: a late packet must not open a connection again.
   void WritePacket(const TLgPacketPtr& packet) override;
   // Hands the argument to the protocol's dispatch operation (the memory protocol writes its
   // queue to a stream or another protocol); in asynchronous mode on the scheduler thread.
@@ -108,15 +114,19 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   void WriteLogHeader();
   std::string HostName() const;
   std::string AppName() const;
-  // True while a protocol that connects per flush reopens after its first flush since Connect:
-  // a file must then be continued, not started again.
+  // True once the output has been opened since Connect: a later open (a reconnect after a
+  // failure, the next flush of a protocol that connects per flush) must continue a file, not
+  // start it again. Only the open that starts the output may start the file afresh.
   bool Reopening() const { return reopening_; }
   TLgLookupTable& MutableOptions() { return options_; }
-  // Registers the socket a blocking call of the worker may wait on, so that a stop can wake it.
-  // Raises ELogCenterError when the protocol has been given up on (the caller then closes fd).
-  void WatchSocket(int fd);
-  // Forgets the registered socket; call before closing it.
-  void ForgetSocket() noexcept;
+  // What every wait of the protocol's socket calls must honour (see LimitWaits).
+  const TLgWaitLimit& WaitLimit() const { return wait_limit_; }
+  // Raises ELogCenterError when the protocol has been given up on: no new connection then.
+  void RequireNotAbandoned() const;
+  // Compiles the packet with the formatter under the packet's lock: the lock is held only while
+  // the packet is read, never across the I/O that writes the compiled bytes, so outputs that
+  // share a packet never wait for each other's peers.
+  static int64_t CompileShared(TLgFormatter& formatter, const TLgPacket& packet);
 
  private:
   void RunCommand(const TLgSchedulerCommand& command) override;
@@ -132,9 +142,11 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   void HandleException(const std::string& message);
   void StoreOption(const std::string& key, const std::string& value);
   int64_t Tick() const;
-  // Gives up on the connection from another thread: wakes the worker and keeps it from
-  // connecting again.
+  // Gives up on the connection from another thread: ends the worker's waits at once and keeps
+  // it from connecting again.
   void Abandon() noexcept;
+  // True when the calling thread is the worker of the scheduler (or of one it replaced).
+  bool OnSchedulerThread() const;
   bool Abandoned() const { return abandoned_.load(std::memory_order_acquire); }
 
   std::mutex main_lock_;
@@ -163,9 +175,13 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   int64_t async_queue_ = 2048 * 1024;
   bool async_clear_on_disconnect_ = false;
 
-  std::mutex socket_lock_;  // guards watched_socket_ against its closing
-  int watched_socket_ = -1;
+  TLgWaitLimit wait_limit_;
   std::atomic<bool> abandoned_{false};
+  // A scheduler stopped from its own thread (by an error handler that disconnects): it is
+  // still running and is freed only by another thread (its successor's worker or Disconnect).
+  std::unique_ptr<TLgScheduler> retired_scheduler_;
+  bool opened_ = false;    // between Connect and Disconnect
+  bool stopping_ = false;  // a Disconnect waits for the worker to end (without the lock)
 
   std::atomic<bool> connected_{false};
   std::atomic<bool> failed_{false};

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -28,8 +30,8 @@ class ProbeProtocol final : public TLgProtocolBase {
     std::unique_lock lock(lock_);
     changed_.wait(lock, [&] { return events_.size() >= count; });
   }
-  bool fail_connect = false;
-  bool fail_write = false;
+  std::atomic<bool> fail_connect{false};
+  std::atomic<bool> fail_write{false};
   std::thread::id writer_thread;
 
  protected:
@@ -214,6 +216,83 @@ TEST(ProtocolBaseTest, AsynchronousModeWritesOnTheWorkerAndReportsThroughTheHand
   protocol.Disconnect();
   EXPECT_EQ(protocol.Events().front(), "connect");
   EXPECT_EQ(protocol.Events()[1], "write a");
+}
+
+// An error handler that disconnects the protocol runs on the protocol's own worker: the worker
+// cannot wait for itself, must not be destroyed while it runs, and must be freed by someone else.
+class SelfDisconnectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    protocol_.Initialize("async.enabled=true, async.throttle=true, async.queue=1");
+    protocol_.SetOnError([this](TLgProtocol& sender, const std::exception&) {
+      protocol_.fail_write = false;  // one failure only: the packets behind it may pass
+      sender.Disconnect();
+      if (reconnect_in_handler_) sender.Connect();
+      std::lock_guard lock(lock_);
+      ++handled_;
+      changed_.notify_all();
+    });
+  }
+  void WaitHandled(int count) {
+    std::unique_lock lock(lock_);
+    changed_.wait(lock, [&] { return handled_ >= count; });
+  }
+  // Fails one write, with more packets queued behind it than the queue holds.
+  void FailOneWrite() {
+    protocol_.fail_write = true;
+    for (int i = 0; i < 50; ++i) protocol_.WritePacket(Entry("queued " + std::to_string(i)));
+    WaitHandled(1);
+  }
+  bool WroteAgain() {
+    const auto events = protocol_.Events();
+    return std::find(events.begin(), events.end(), "write again") != events.end();
+  }
+
+  testing_support::TWatchdog dog_{"a protocol disconnected from its own worker"};
+  bool reconnect_in_handler_ = false;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  int handled_ = 0;
+  ProbeProtocol protocol_;
+};
+
+TEST_F(SelfDisconnectTest, AnotherThreadConnectsAgainAndWritesThroughANewWorker) {
+  protocol_.Connect();
+  FailOneWrite();
+  protocol_.WritePacket(Entry("dropped"));  // disconnected: nothing opens it again
+  protocol_.Connect();                      // the new worker frees the stopped one first
+  protocol_.WritePacket(Entry("again"));
+  protocol_.Disconnect();
+  EXPECT_TRUE(WroteAgain());
+  const auto events = protocol_.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "write dropped"), 0);
+}
+
+TEST_F(SelfDisconnectTest, TheHandlerConnectsAgainOnTheStoppingWorker) {
+  reconnect_in_handler_ = true;
+  protocol_.Connect();
+  FailOneWrite();
+  protocol_.WritePacket(Entry("again"));
+  protocol_.Disconnect();
+  EXPECT_TRUE(WroteAgain());
+}
+
+TEST_F(SelfDisconnectTest, DestroyingTheProtocolWaitsForTheStoppedWorker) {
+  auto protocol = std::make_unique<ProbeProtocol>();
+  protocol->Initialize("async.enabled=true");
+  std::atomic<bool> handled{false};
+  protocol->SetOnError([&](TLgProtocol& sender, const std::exception&) {
+    sender.Disconnect();
+    // Still running on the stopped worker while the owner destroys the protocol.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    handled = true;
+  });
+  protocol->Connect();
+  protocol->fail_write = true;
+  protocol->WritePacket(Entry("fails"));
+  while (protocol->Events().size() < 2) std::this_thread::yield();  // connect, then the reset
+  protocol.reset();
+  EXPECT_TRUE(handled);
 }
 
 }  // namespace

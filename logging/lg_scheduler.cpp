@@ -48,11 +48,37 @@ void TLgSchedulerQueue::Delete(TLgSchedulerCommandPtr command) {
   if (on_delete_) on_delete_(std::move(command));
 }
 
-TLgScheduler::TLgScheduler(TLgSchedulerTarget& target, int64_t threshold, bool throttle)
-    : target_(target), threshold_(threshold), throttle_(throttle) {}
+TLgScheduler::TLgScheduler(TLgSchedulerTarget& target, int64_t threshold, bool throttle,
+                           std::unique_ptr<TLgScheduler> predecessor)
+    : target_(target),
+      threshold_(threshold),
+      throttle_(throttle),
+      predecessor_(std::move(predecessor)) {}
 
 TLgScheduler::~TLgScheduler() {
   Stop();
+  // Never started: the predecessor still waits for someone to free it.
+  std::unique_ptr<TLgScheduler> predecessor;
+  {
+    std::lock_guard lock(lock_);
+    predecessor = std::move(predecessor_);
+  }
+}
+
+bool TLgScheduler::RunsOn(std::thread::id id) const {
+  std::lock_guard lock(lock_);
+  if (started_ && worker_id_ == id) return true;
+  return predecessor_ && predecessor_->RunsOn(id);
+}
+
+void TLgScheduler::Retire(std::unique_ptr<TLgScheduler> older) {
+  if (!older) return;
+  std::lock_guard lock(lock_);
+  if (predecessor_) {
+    predecessor_->Retire(std::move(older));
+  } else {
+    predecessor_ = std::move(older);
+  }
 }
 
 void TLgScheduler::Start() {
@@ -60,6 +86,7 @@ void TLgScheduler::Start() {
   if (started_) return;
   started_ = true;
   thread_ = std::thread([this] { Execute(); });
+  worker_id_ = thread_.get_id();
 }
 
 void TLgScheduler::Stop() {
@@ -68,17 +95,17 @@ void TLgScheduler::Stop() {
 
 void TLgScheduler::StopBy(std::chrono::steady_clock::time_point deadline,
                           const std::function<void()>& overdue) {
+  bool on_worker;
   {
     std::lock_guard lock(lock_);
-    if (!started_ || stopped_) {
-      stopped_ = true;
-      return;
-    }
     stopped_ = true;
+    if (!started_) return;
+    on_worker = std::this_thread::get_id() == worker_id_;
   }
   not_empty_.notify_all();
   not_full_.notify_all();
-  if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) return;
+  // The worker cannot wait for itself: it ends once it is back in its loop.
+  if (on_worker || !thread_.joinable()) return;
   if (overdue) {
     bool finished;
     {
@@ -99,12 +126,17 @@ bool TLgScheduler::Schedule(TLgSchedulerCommandPtr command) {
   std::unique_lock lock(lock_);
   if (!started_ || stopped_) return false;
   if (size > threshold_) return false;
-  if (throttle_ && !target_.Failed()) {
+  // The worker itself (an error handler that logs or disconnects) must never wait for room that
+  // only it can make.
+  if (throttle_ && !target_.Failed() && std::this_thread::get_id() != worker_id_) {
     // The producer waits for the worker to make room; a protocol that fails meanwhile, or a
     // stop, ends the wait and dropping applies instead.
     ++producers_waiting_;
-    not_full_.wait(
-        lock, [&] { return queue_.Size() + size <= threshold_ || target_.Failed() || stopped_; });
+    // Looked at again now and then: a failure is not signalled, and the worker may be held in
+    // the target's error handler until the producer lets go of its lock.
+    while (!(queue_.Size() + size <= threshold_ || target_.Failed() || stopped_)) {
+      not_full_.wait_for(lock, std::chrono::milliseconds(20));
+    }
     --producers_waiting_;
     if (stopped_) return false;
   }
@@ -114,6 +146,15 @@ bool TLgScheduler::Schedule(TLgSchedulerCommandPtr command) {
   lock.unlock();
   if (wake) not_empty_.notify_one();
   return true;
+}
+
+void TLgScheduler::RequestStop() {
+  {
+    std::lock_guard lock(lock_);
+    stopped_ = true;
+  }
+  not_empty_.notify_all();
+  not_full_.notify_all();
 }
 
 void TLgScheduler::Clear() {
@@ -135,6 +176,19 @@ int TLgScheduler::QueueCount() const {
 }
 
 void TLgScheduler::Execute() {
+  TLgScheduler* predecessor;
+  {
+    std::lock_guard lock(lock_);
+    predecessor = predecessor_.get();
+  }
+  if (predecessor) {
+    // Still visible to RunsOn while its thread ends, so that it is never waited for by a thread
+    // it waits for.
+    predecessor->Stop();
+    std::unique_ptr<TLgScheduler> done;
+    std::lock_guard lock(lock_);
+    done = std::move(predecessor_);
+  }
   std::vector<TLgSchedulerCommandPtr> batch;
   batch.reserve(kBatchSize);
   for (;;) {

@@ -91,9 +91,13 @@ class TLgScheduler {
  public:
   static constexpr int kBatchSize = 16;
 
-  // target must outlive the scheduler. threshold: the queue limit in bytes.
-  TLgScheduler(TLgSchedulerTarget& target, int64_t threshold, bool throttle);
-  // Stops (working off the queue unless the target has failed).
+  // target must outlive the scheduler. threshold: the queue limit in bytes. predecessor: a
+  // stopped scheduler of the same target whose thread may still run (it was stopped from that
+  // thread); the new worker waits for it to end and frees it before running any command.
+  TLgScheduler(TLgSchedulerTarget& target, int64_t threshold, bool throttle,
+               std::unique_ptr<TLgScheduler> predecessor = nullptr);
+  // Stops (working off the queue unless the target has failed) and waits for the worker. Must
+  // not run on the worker itself: a scheduler stopped from its own thread is freed by another.
   ~TLgScheduler();
   TLgScheduler(const TLgScheduler&) = delete;
   TLgScheduler& operator=(const TLgScheduler&) = delete;
@@ -101,6 +105,7 @@ class TLgScheduler {
   // Starts the worker thread once.
   void Start();
   // Lets the worker finish the queue (at once when the target fails meanwhile) and waits for it.
+  // Called on the worker itself, it only tells the worker to stop once the queue is done.
   void Stop();
   // The same, but a worker still busy at deadline is given up on: overdue is called (it must make
   // the command under way end soon, e.g. by waking a blocked socket call), the pending commands
@@ -110,6 +115,14 @@ class TLgScheduler {
   bool Schedule(TLgSchedulerCommandPtr command);
   // Drops every pending command.
   void Clear();
+  // Tells the worker to end once the queue is done, without waiting for it (any thread, the
+  // worker included).
+  void RequestStop();
+  // True when id is the worker's thread or that of a predecessor not yet freed.
+  bool RunsOn(std::thread::id id) const;
+  // Hands over an older stopped scheduler whose thread may still run; it is freed (after its
+  // thread has ended) when this one is.
+  void Retire(std::unique_ptr<TLgScheduler> older);
 
   int64_t Threshold() const { return threshold_; }
   bool Throttle() const { return throttle_; }
@@ -136,6 +149,8 @@ class TLgScheduler {
   // Waiters, so that signals (system calls) are only made when someone waits.
   bool worker_waiting_ = false;
   int producers_waiting_ = 0;
+  std::thread::id worker_id_;
+  std::unique_ptr<TLgScheduler> predecessor_;  // guarded by lock_; see the constructor
   std::thread thread_;
 };
 

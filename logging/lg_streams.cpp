@@ -1,5 +1,8 @@
 #include "logging/lg_streams.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -7,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "logging/lg_exceptions.h"
 
@@ -49,7 +53,21 @@ size_t TLgFileStream::Write(const void* data, size_t count) {
     }
     done += static_cast<size_t>(n);
   }
+  committed_ += static_cast<int64_t>(count);
   return count;
+}
+
+void TLgFileStream::TruncateToCommitted() {
+  const off_t end = ::lseek(handle_.Get(), 0, SEEK_END);
+  if (end < 0) RaiseSystemError(errno);
+  if (end > committed_) {
+    int result;
+    do {
+      result = ::ftruncate(handle_.Get(), committed_);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) RaiseSystemError(errno);
+  }
+  if (::lseek(handle_.Get(), committed_, SEEK_SET) < 0) RaiseSystemError(errno);
 }
 
 size_t TLgFileStream::Read(void* data, size_t count) {
@@ -63,6 +81,7 @@ size_t TLgFileStream::Read(void* data, size_t count) {
 int64_t TLgFileStream::Seek(int64_t offset, TLgSeekOrigin origin) {
   const off_t position = ::lseek(handle_.Get(), offset, Whence(origin));
   if (position < 0) RaiseSystemError(errno);
+  committed_ = position;
   return position;
 }
 
@@ -145,57 +164,182 @@ void TLgMemoryStream::Clear(bool keep_memory) {
   position_ = 0;
 }
 
-size_t TLgSocketStream::Write(const void* data, size_t count) {
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::send(socket_.Get(), bytes + done, count - done, MSG_NOSIGNAL);
-    if (n < 0) {
+TLgWaitLimit::TLgWaitLimit()
+    : deadline_(std::numeric_limits<int64_t>::max()),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (!wake_.Valid()) RaiseSystemError(errno);
+}
+
+void TLgWaitLimit::Limit(Clock::time_point deadline) noexcept {
+  const int64_t wanted = deadline.time_since_epoch().count();
+  int64_t current = deadline_.load(std::memory_order_acquire);
+  while (wanted < current &&
+         !deadline_.compare_exchange_weak(current, wanted, std::memory_order_acq_rel)) {
+  }
+  const uint64_t one = 1;
+  while (::write(wake_.Get(), &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void TLgWaitLimit::Clear() noexcept {
+  deadline_.store(std::numeric_limits<int64_t>::max(), std::memory_order_release);
+  uint64_t count;
+  while (::read(wake_.Get(), &count, sizeof count) < 0 && errno == EINTR) {
+  }
+}
+
+TLgWaitLimit::Clock::time_point TLgWaitLimit::Deadline() const noexcept {
+  const int64_t value = deadline_.load(std::memory_order_acquire);
+  if (value == std::numeric_limits<int64_t>::max()) return Clock::time_point::max();
+  return Clock::time_point(Clock::duration(value));
+}
+
+void TLgWaitLimit::Wait(int fd, short events, Clock::time_point deadline) const {
+  for (;;) {
+    const Clock::time_point limit = Deadline();
+    const Clock::time_point until = std::min(deadline, limit);
+    const Clock::time_point now = Clock::now();
+    if (now >= until) {
+      if (limit <= deadline) throw ELogCenterError(kLgStoppedMessage);
+      RaiseSystemError(ETIMEDOUT);
+    }
+    int timeout = -1;
+    if (until != Clock::time_point::max()) {
+      // Rounded up, so a wait never ends just short of its deadline and spins.
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+      timeout = static_cast<int>(std::min<int64_t>(left, std::numeric_limits<int>::max()));
+    }
+    pollfd fds[2] = {{fd, events, 0}, {wake_.Get(), POLLIN, 0}};
+    const int ready = ::poll(fds, 2, timeout);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       RaiseSystemError(errno);
     }
-    done += static_cast<size_t>(n);
+    if (fds[1].revents != 0) {
+      // A new limit: take the signal and measure again.
+      uint64_t count;
+      while (::read(wake_.Get(), &count, sizeof count) < 0 && errno == EINTR) {
+      }
+    }
+    if (fds[0].revents != 0) return;  // ready, or an error the next call reports
   }
-  return count;
 }
 
-size_t TLgSocketStream::Read(void* data, size_t count) {
+namespace {
+
+void WaitForSocket(int fd, short events, std::chrono::steady_clock::time_point deadline,
+                   const TLgWaitLimit* limit) {
+  if (limit) {
+    limit->Wait(fd, events, deadline);
+    return;
+  }
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) RaiseSystemError(ETIMEDOUT);
+    int timeout = -1;
+    if (deadline != std::chrono::steady_clock::time_point::max()) {
+      timeout = static_cast<int>(
+          std::min<int64_t>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count(),
+                            std::numeric_limits<int>::max()));
+    }
+    pollfd poll_fd{fd, events, 0};
+    const int ready = ::poll(&poll_fd, 1, timeout);
+    if (ready < 0 && errno != EINTR) RaiseSystemError(errno);
+    if (ready > 0) return;
+  }
+}
+
+}  // namespace
+
+void TLgSocketIo::SendAll(const void* data, size_t count, Clock::time_point deadline) const {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::send(fd_, bytes + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSystemError(errno);
+    WaitForSocket(fd_, POLLOUT, deadline, limit_);
+  }
+}
+
+size_t TLgSocketIo::ReceiveSome(void* data, size_t count, Clock::time_point deadline) const {
   if (count == 0) return 0;
   for (;;) {
-    const ssize_t n = ::recv(socket_.Get(), data, count, 0);
+    const ssize_t n = ::recv(fd_, data, count, MSG_DONTWAIT);
     if (n >= 0) return static_cast<size_t>(n);
-    if (errno != EINTR) RaiseSystemError(errno);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) RaiseSystemError(errno);
+    WaitForSocket(fd_, POLLIN, deadline, limit_);
   }
 }
 
-size_t TLgSocketStream::ReadFully(void* data, size_t count) {
+size_t TLgSocketIo::ReceiveAll(void* data, size_t count, Clock::time_point deadline) const {
   auto* bytes = static_cast<uint8_t*>(data);
   size_t done = 0;
   while (done < count) {
-    const size_t n = Read(bytes + done, count - done);
+    const size_t n = ReceiveSome(bytes + done, count - done, deadline);
     if (n == 0) break;
     done += n;
   }
   return done;
 }
 
-std::string TLgSocketStream::ReadLine(const std::string& closed_message) {
+std::string TLgSocketIo::ReceiveLine(Clock::time_point deadline,
+                                     const std::string& closed_message) const {
+  // One byte at a time: what follows the line belongs to whoever reads next.
   std::string line;
   for (;;) {
     char c = 0;
-    if (Read(&c, 1) != 1) throw ELogCenterError(closed_message);
+    if (ReceiveSome(&c, 1, deadline) != 1) throw ELogCenterError(closed_message);
     if (c == '\n') return line;
-    if (c != '\r') line += c;
+    if (c == '\r') continue;
+    if (line.size() >= kLgMaxLineLength) throw ELogCenterError("Line too long");
+    line += c;
   }
 }
 
-void TLgSocketStream::SetTimeouts(int milliseconds) {
-  LgSetSocketTimeouts(socket_.Get(), milliseconds);
+std::chrono::steady_clock::time_point LgDeadlineAfter(int milliseconds) {
+  if (milliseconds < 1) return std::chrono::steady_clock::time_point::max();
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+TLgSocketStream::TLgSocketStream(TLgFileHandle socket, int timeout_ms, const TLgWaitLimit* limit)
+    : socket_(std::move(socket)), timeout_ms_(timeout_ms), limit_(limit) {
+  LgSetNonBlocking(socket_.Get(), true);
+}
+
+size_t TLgSocketStream::Write(const void* data, size_t count) {
+  TLgSocketIo(socket_.Get(), limit_).SendAll(data, count, LgDeadlineAfter(timeout_ms_));
+  return count;
+}
+
+size_t TLgSocketStream::Read(void* data, size_t count) {
+  return TLgSocketIo(socket_.Get(), limit_).ReceiveSome(data, count, LgDeadlineAfter(timeout_ms_));
+}
+
+size_t TLgSocketStream::ReadFully(void* data, size_t count) {
+  return TLgSocketIo(socket_.Get(), limit_).ReceiveAll(data, count, LgDeadlineAfter(timeout_ms_));
+}
+
+std::string TLgSocketStream::ReadLine(const std::string& closed_message) {
+  return TLgSocketIo(socket_.Get(), limit_)
+      .ReceiveLine(LgDeadlineAfter(timeout_ms_), closed_message);
 }
 
 void TLgSocketStream::Close() {
   if (socket_.Valid()) ::shutdown(socket_.Get(), SHUT_WR);
   socket_.Close();
+}
+
+void LgSetNonBlocking(int fd, bool on) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) RaiseSystemError(errno);
+  const int wanted = on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+  if (wanted != flags && ::fcntl(fd, F_SETFL, wanted) != 0) RaiseSystemError(errno);
 }
 
 void LgSetSocketTimeouts(int socket, int milliseconds) {

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "logging/lg_exceptions.h"
 
@@ -21,13 +22,6 @@ constexpr const char* kClosedMessage = "Socket connection has been unexpectedly 
 
 [[noreturn]] void RaiseSocketError(int error) {
   throw ELogCenterError(LgSysErrorMessage(error));
-}
-
-void SetNonBlocking(int socket, bool on) {
-  const int flags = ::fcntl(socket, F_GETFL);
-  if (flags < 0) RaiseSocketError(errno);
-  const int wanted = on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
-  if (::fcntl(socket, F_SETFL, wanted) != 0) RaiseSocketError(errno);
 }
 
 in_addr ResolveHost(const std::string& host) {
@@ -60,19 +54,30 @@ void TLgTcpClient::Connect(int timeout) {
   socket_ = TLgFileHandle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!socket_.Valid()) RaiseSocketError(errno);
   try {
-    if (watcher_) watcher_(socket_.Get());
     SetTimeout(kConnectSocketTimeout);
-    SetNonBlocking(socket_.Get(), true);
+    // Non-blocking for good: every wait is a poll bounded by its deadline and the wait limit.
+    LgSetNonBlocking(socket_.Get(), true);
     if (::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
         0) {
       if (errno != EINPROGRESS) RaiseSocketError(errno);
-      pollfd poll_fd{socket_.Get(), POLLOUT, 0};
-      int ready;
-      do {
-        ready = ::poll(&poll_fd, 1, timeout < 1 ? -1 : timeout);
-      } while (ready < 0 && errno == EINTR);
-      if (ready == 0) throw ELogCenterError("Timed out while trying to connect");
-      if (ready < 0) RaiseSocketError(errno);
+      try {
+        if (limit_) {
+          limit_->Wait(socket_.Get(), POLLOUT, LgDeadlineAfter(timeout));
+        } else {
+          pollfd poll_fd{socket_.Get(), POLLOUT, 0};
+          int ready;
+          do {
+            ready = ::poll(&poll_fd, 1, timeout < 1 ? -1 : timeout);
+          } while (ready < 0 && errno == EINTR);
+          if (ready == 0) RaiseSocketError(ETIMEDOUT);
+          if (ready < 0) RaiseSocketError(errno);
+        }
+      } catch (const ELogCenterError& e) {
+        if (std::string_view(e.what()) == LgSysErrorMessage(ETIMEDOUT)) {
+          throw ELogCenterError("Timed out while trying to connect");
+        }
+        throw;
+      }
       int error = 0;
       socklen_t length = sizeof error;
       if (::getsockopt(socket_.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
@@ -80,7 +85,6 @@ void TLgTcpClient::Connect(int timeout) {
       }
       if (error != 0) RaiseSocketError(error);
     }
-    SetNonBlocking(socket_.Get(), false);
   } catch (...) {
     Disconnect();
     throw;
@@ -91,7 +95,6 @@ void TLgTcpClient::Connect(int timeout) {
 void TLgTcpClient::Disconnect() noexcept {
   connected_ = false;
   if (socket_.Valid()) {
-    if (watcher_) watcher_(-1);
     ::shutdown(socket_.Get(), SHUT_WR);
     socket_.Close();
   }
@@ -106,44 +109,19 @@ void TLgTcpClient::RequireConnection() const {
 size_t TLgTcpClient::Receive(void* buffer, size_t count) {
   RequireConnection();
   if (count < 1) return 0;
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::recv(socket_.Get(), bytes + done, count - done, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      RaiseSocketError(errno);
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return done;
+  return TLgSocketIo(socket_.Get(), limit_).ReceiveAll(buffer, count, LgDeadlineAfter(timeout_));
 }
 
 size_t TLgTcpClient::Send(const void* buffer, size_t count) {
   RequireConnection();
   if (count < 1) return 0;
-  const auto* bytes = static_cast<const uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::send(socket_.Get(), bytes + done, count - done, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      RaiseSocketError(errno);
-    }
-    done += static_cast<size_t>(n);
-  }
+  TLgSocketIo(socket_.Get(), limit_).SendAll(buffer, count, LgDeadlineAfter(timeout_));
   return count;
 }
 
 std::string TLgTcpClient::ReadLine() {
-  std::string line;
-  for (;;) {
-    char c = 0;
-    if (Receive(&c, 1) != 1) throw ELogCenterError(kClosedMessage);
-    if (c == '\n') return line;
-    if (c != '\r') line += c;
-  }
+  RequireConnection();
+  return TLgSocketIo(socket_.Get(), limit_).ReceiveLine(LgDeadlineAfter(timeout_), kClosedMessage);
 }
 
 void TLgTcpClient::WriteLine(const std::string& line) {
@@ -176,13 +154,7 @@ void TLgTcpProtocol::LoadOptions() {
   host_ = Options().GetStringValue("host", "127.0.0.1");
   port_ = static_cast<uint16_t>(Options().GetIntegerValue("port", 4228));
   timeout_ = Options().GetIntegerValue("timeout", 30000);
-  client_ = std::make_unique<TLgTcpClient>(host_, port_, [this](int fd) {
-    if (fd < 0) {
-      ForgetSocket();
-    } else {
-      WatchSocket(fd);
-    }
-  });
+  client_ = std::make_unique<TLgTcpClient>(host_, port_, &WaitLimit());
 }
 
 void TLgTcpProtocol::BuildOptions(TLgConnectionsBuilder& builder) const {
@@ -193,6 +165,7 @@ void TLgTcpProtocol::BuildOptions(TLgConnectionsBuilder& builder) const {
 }
 
 void TLgTcpProtocol::InternalConnect() {
+  RequireNotAbandoned();
   client_->Connect(timeout_);
   client_->SetTimeout(timeout_);
   client_stream_ = std::make_unique<TLgTcpClientStream>(client_.get());
@@ -210,7 +183,8 @@ void TLgTcpProtocol::InternalDisconnect() {
 }
 
 void TLgTcpProtocol::InternalWritePacket(const TLgPacketPtr& packet) {
-  formatter_.Format(*packet, *buffered_);
+  CompileShared(formatter_, *packet);
+  formatter_.Write(*buffered_);
   buffered_->Flush();
   char answer[2];
   if (buffered_->Read(answer, sizeof answer) < sizeof answer) {

@@ -21,16 +21,14 @@
 
 namespace parlevo::logging {
 
-// A small blocking IPv4 client socket. Sends never raise SIGPIPE. Failures raise
-// ELogCenterError with the texts below or the system's message.
+// A small IPv4 client socket whose calls wait at most their time limit (and the wait limit, when
+// one is given). Sends never raise SIGPIPE. Failures raise ELogCenterError with the texts below
+// or the system's message.
 class TLgTcpClient {
  public:
-  // Told of every new socket (its descriptor) and of its closing (-1), so that another thread
-  // can wake a call blocked on it; it may raise to refuse the socket.
-  using SocketWatcher = std::function<void(int)>;
-
-  TLgTcpClient(std::string host, uint16_t port, SocketWatcher watcher = {})
-      : host_(std::move(host)), port_(port), watcher_(std::move(watcher)) {}
+  // limit may be null; it must outlive the client.
+  TLgTcpClient(std::string host, uint16_t port, const TLgWaitLimit* limit = nullptr)
+      : host_(std::move(host)), port_(port), limit_(limit) {}
   ~TLgTcpClient() { Disconnect(); }
   TLgTcpClient(const TLgTcpClient&) = delete;
   TLgTcpClient& operator=(const TLgTcpClient&) = delete;
@@ -40,11 +38,12 @@ class TLgTcpClient {
   void Connect(int timeout);
   // Shuts the sending side down and closes; a later connect gets a new socket.
   void Disconnect() noexcept;
-  // Receives until count bytes came or the peer closed; returns the number received.
+  // Receives until count bytes came or the peer closed; returns the number received. Each
+  // call may take up to Timeout() milliseconds (no limit while it is 0).
   size_t Receive(void* buffer, size_t count);
   size_t Send(const void* buffer, size_t count);
-  // One line, without CR and LF; "Socket connection has been unexpectedly closed" when the
-  // peer closes first.
+  // One line, without CR and LF, within Timeout() in all and at most kLgMaxLineLength long;
+  // "Socket connection has been unexpectedly closed" when the peer closes first.
   std::string ReadLine();
   void WriteLine(const std::string& line);
   // Sets the send and receive limit of the socket when it differs from the last one set on it;
@@ -66,7 +65,7 @@ class TLgTcpClient {
   int timeout_ = 0;
   std::string host_;
   uint16_t port_;
-  SocketWatcher watcher_;
+  const TLgWaitLimit* limit_;
 };
 
 // A stream over a client: Read receives, Write sends.

@@ -149,6 +149,9 @@ class TestViewer {
     Silent,  // accept, then never send anything
     GreetingWithoutLineFeedThenClose,
     AnswerOneByteThenClose,  // TCP: answer the first packet (the log header) short
+    StopReading,             // greet, then never read (a frozen viewer window)
+    EndlessGreeting,         // send greeting bytes without a line feed as fast as possible
+    DribbledGreeting,        // send a greeting byte every 20 ms, never a line feed
   };
 
   // A viewer on the Unix socket path.
@@ -207,6 +210,13 @@ class TestViewer {
   }
   bool WaitForPackets(size_t count) {
     return WaitUntil([&] { return packets_.size() >= count; });
+  }
+  bool WaitForEntries(size_t count) {
+    return WaitUntil([&] {
+      return static_cast<size_t>(
+                 std::count_if(packets_.begin(), packets_.end(),
+                               [](const DecodedPacket& p) { return p.IsEntry(); })) >= count;
+    });
   }
   // Waits for a packet with this title.
   bool WaitForTitle(const std::string& title) {
@@ -300,6 +310,11 @@ class TestViewer {
     }
   }
 
+  bool Stopped() const {
+    std::lock_guard lock(lock_);
+    return stopped_;
+  }
+
   static bool ReadExactly(int fd, void* data, size_t count) {
     auto* bytes = static_cast<char*>(data);
     size_t done = 0;
@@ -337,6 +352,14 @@ class TestViewer {
       ::send(fd, "viewer", 6, MSG_NOSIGNAL);
       return;
     }
+    if (behaviour_ == Behaviour::EndlessGreeting || behaviour_ == Behaviour::DribbledGreeting) {
+      const bool dribble = behaviour_ == Behaviour::DribbledGreeting;
+      const std::string bytes(dribble ? 1 : 4096, 'x');
+      while (!Stopped() && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0) {
+        if (dribble) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      return;
+    }
     const std::string greeting = "Test log viewer 1.0\r\n";
     ::send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
     std::string line;
@@ -347,6 +370,13 @@ class TestViewer {
     {
       std::lock_guard lock(lock_);
       greetings_.push_back(line);
+    }
+    if (behaviour_ == Behaviour::StopReading) {
+      pollfd wait{fd, POLLRDHUP, 0};  // until the client or Stop closes the connection
+      while (!Stopped() && ::poll(&wait, 1, 50) >= 0 &&
+             (wait.revents & (POLLRDHUP | POLLHUP)) == 0) {
+      }
+      return;
     }
     for (;;) {
       char frame[6];

@@ -270,6 +270,15 @@ void TServiceThread::Handle(TServiceRequest request) {
 
 // ---- the program -------------------------------------------------------------------------------
 
+void IgnoreFileSizeLimitSignal() {
+  // A write beyond the file size limit (RLIMIT_FSIZE) then fails with EFBIG, which the log
+  // outputs and the database report like any failed write, instead of ending the process.
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGXFSZ, &action, nullptr);
+}
+
 int RunService(TService& service, const TServiceOptions& options) {
   std::optional<ControlSignals> signals;
   if (options.command == TServiceCommand::kRun) {
@@ -311,6 +320,7 @@ int ServiceMain(
     int argc, const char* const* argv,
     const std::function<std::unique_ptr<TService>(const TServiceOptions&)>& make_service) {
   std::string_view program = argc > 0 ? argv[0] : "zyntparlevo";
+  IgnoreFileSizeLimitSignal();
   TCommandLineResult parsed = ParseServiceCommandLine(argc, argv);
   if (!parsed.options) {
     Report(fmt::format("{}: {}\n{}", program, parsed.error, ServiceUsage(program)));

@@ -96,6 +96,10 @@ class TService {
 // then inherits the block and the signals reach the framework only.
 int RunService(TService& service, const TServiceOptions& options);
 
+// Makes writes past the process's file size limit fail with EFBIG instead of raising SIGXFSZ,
+// whose default action ends the process. ServiceMain calls it first.
+void IgnoreFileSizeLimitSignal();
+
 // The whole program entry: parses the command line (usage on stderr and exit code 2 when
 // refused), makes the service object from the options and runs it.
 int ServiceMain(

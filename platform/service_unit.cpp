@@ -54,7 +54,8 @@ std::string UnitWord(std::string_view word) {
   return out;
 }
 
-std::string UnitText(std::string_view display_name, const TServiceOptions& options) {
+std::string UnitText(std::string_view service_name, std::string_view display_name,
+                     const TServiceOptions& options) {
   std::vector<std::string> words = {options.executable.string()};
   if (options.home_given) {
     words.emplace_back("--home");
@@ -84,6 +85,10 @@ std::string UnitText(std::string_view display_name, const TServiceOptions& optio
       "ExecStart={}\n"
       "Restart=on-failure\n"
       "KillSignal=SIGTERM\n"
+      // The pipe log output's sockets live in /run/<service>: only the service's user (and
+      // root) may create one there, so no other user can pose as a log viewer.
+      "RuntimeDirectory={}\n"
+      "RuntimeDirectoryMode=0700\n"
       "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
       "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n"
       // The HTTP front holds up to 8192 connections, one descriptor each, besides its files and
@@ -93,7 +98,7 @@ std::string UnitText(std::string_view display_name, const TServiceOptions& optio
       "\n"
       "[Install]\n"
       "WantedBy=multi-user.target\n",
-      display_name, exec);
+      display_name, exec, ToLowerAscii(service_name));
 }
 
 struct UnitPlace {
@@ -168,7 +173,7 @@ void InstallServiceUnit(std::string_view service_name, std::string_view display_
                         const TServiceOptions& options) {
   UnitPlace place = UnitFolder();
   const fs::path file = place.dir / UnitFileName(service_name);
-  WriteUnitFile(file, UnitText(display_name, options));
+  WriteUnitFile(file, UnitText(service_name, display_name, options));
   std::optional<fs::path> systemctl =
       place.seen_by_systemd ? FindOnPath("systemctl") : std::nullopt;
   if (systemctl) {

@@ -71,6 +71,8 @@ TEST(ServiceUnit, WritesAndRemovesTheSystemdUnit) {
             "--registry \"/etc/zynt%%parlevo/\\\"conf\\\".reg\"\n"
             "Restart=on-failure\n"
             "KillSignal=SIGTERM\n"
+            "RuntimeDirectory=zyntparlevo\n"
+            "RuntimeDirectoryMode=0700\n"
             "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
             "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n"
             "LimitNOFILE=65536\n"

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "conferences/recurrence_handler.h"
+#include "logging/lg_auto.h"
 #include "notifications/send_mail_module.h"
 #include "notifications/sms_reminder.h"
 #include "platform/registry.h"
@@ -42,6 +43,10 @@ TZyntParlevoParts ServiceParts() {
   };
   parts.interrupt_outgoing = [] {
     if (auto module = EMailDataModule()) module->CancelSends();
+    // Request threads blocked on a stalled log viewer (synchronous outputs) give up within the
+    // stop grace, all at once, so that the front's stop can join them.
+    logging::GlobalLogCenter().LimitWaits(std::chrono::steady_clock::now() +
+                                          logging::TLogCenter::kStopGrace);
   };
   return parts;
 }

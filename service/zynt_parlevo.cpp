@@ -176,9 +176,11 @@ std::chrono::steady_clock::duration TZyntParlevo::SmsReminderPeriod() const {
 }
 
 void TZyntParlevo::ServiceStop(bool& stopped) {
+  // Before the first log line: with synchronous log outputs, that line itself may otherwise
+  // wait for a stalled log viewer.
+  InterruptOutgoing();
   TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceStop");
   stopped = true;
-  InterruptOutgoing();
   SetServerActive(false);
 }
 
@@ -196,8 +198,8 @@ void TZyntParlevo::ServiceContinue(bool& continued) {
 }
 
 void TZyntParlevo::ServiceShutdown() {
+  InterruptOutgoing();  // first, as in ServiceStop
   TLgMethodScope scope(MainSession(), "TZyntParlevo::ServiceShutdown");
-  InterruptOutgoing();
   SetServerActive(false);
 }
 

@@ -21,6 +21,7 @@
 #include "platform/registry.h"
 #include "service/check_registry.h"
 #include "service/database.h"
+#include "tests/scoped_env.h"
 
 extern char** environ;
 
@@ -189,8 +190,13 @@ void ExpectTraceOfAWholeRun(logging::testing::TestViewer& viewer) {
 }
 
 TEST_F(ProgramTest, TraceReachesAViewerOnThePipe) {
-  const std::string pipe_name = "parlevo-e2e-" + std::to_string(::getpid());
-  auto viewer = logging::testing::TestViewer::OnUnixSocket("/tmp/" + pipe_name);
+  // The service's own socket folder, as systemd makes it for the unit's RuntimeDirectory=.
+  const fs::path run = home_ / "run";
+  fs::create_directory(run);
+  fs::permissions(run, fs::perms::owner_all, fs::perm_options::replace);
+  testing_support::TScopedEnv runtime("RUNTIME_DIRECTORY", run.c_str());
+  const std::string pipe_name = "parlevo-e2e";
+  auto viewer = logging::testing::TestViewer::OnUnixSocket((run / pipe_name).string());
   std::ofstream(home_ / "ZyntParlevo.lgc")
       << "enabled = true\nlevel = debug\nconnections = pipe(pipename=\"" << pipe_name
       << "\", reconnect=true, reconnect.interval=1s)\n";
@@ -202,7 +208,6 @@ TEST_F(ProgramTest, TraceReachesAViewerOnThePipe) {
   EXPECT_EQ(WaitExit(std::chrono::seconds(2)), 0);
   EXPECT_TRUE(viewer->WaitForTitle("TZyntParlevo::ServiceDestroy: Free webserver"));
   EXPECT_TRUE(viewer->WaitForTitle("TZyntParlevo::ServiceDestroy: -> OK"));
-  ::unlink(("/tmp/" + pipe_name).c_str());
 }
 
 TEST_F(ProgramTest, TraceReachesAViewerOnTcp) {

@@ -118,10 +118,10 @@ class StalledViewers(unittest.TestCase):
             time.sleep(max(0.0, seconds / count - slowest[-1]))
 
     def test_stalled_viewers_hold_neither_lookups_nor_start_nor_stop(self):
-        pipe_name = "parlevo-stall-%d" % os.getpid()
-        pipe_path = "/tmp/" + pipe_name
-        if os.path.exists(pipe_path):
-            os.unlink(pipe_path)
+        # The service's own socket folder, as systemd makes it for the unit's RuntimeDirectory=.
+        run_dir = tempfile.TemporaryDirectory()
+        pipe_name = "parlevo-stall"
+        pipe_path = os.path.join(run_dir.name, pipe_name)
         tcp_viewer = StalledViewer("stop-reading")
         pipe_viewer = StalledViewer("stop-reading", unix_path=pipe_path)
         silent_viewer = StalledViewer("silent")
@@ -130,7 +130,8 @@ class StalledViewers(unittest.TestCase):
             runs = {
                 "tcp": start_program(shipped_logging(
                     "tcp(host=127.0.0.1, port=%d, " % tcp_viewer.port)),
-                "pipe": start_program(shipped_logging("pipe(pipename=%s, " % pipe_name)),
+                "pipe": start_program(shipped_logging("pipe(pipename=%s, " % pipe_name),
+                                      environment={"RUNTIME_DIRECTORY": run_dir.name}),
                 "silent": start_program(shipped_logging(
                     "tcp(host=127.0.0.1, port=%d, " % silent_viewer.port)),
             }
@@ -171,8 +172,7 @@ class StalledViewers(unittest.TestCase):
             tcp_viewer.close()
             pipe_viewer.close()
             silent_viewer.close()
-            if os.path.exists(pipe_path):
-                os.unlink(pipe_path)
+            run_dir.cleanup()
 
 
 class MailPeers:
