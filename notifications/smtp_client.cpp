@@ -57,7 +57,7 @@ class TTransactionClock {
       : limits_(limits),
         cancel_(cancel),
         begun_(Clock::now()),
-        awaited_("the greeting"),
+        awaited_("greeting"),
         since_(begun_),
         limit_(limits.connect) {}
 
@@ -65,7 +65,7 @@ class TTransactionClock {
     // The end of the message data is no command: its reply keeps the limit the 354 gave it.
     if (line.empty() || !std::isalpha(static_cast<unsigned char>(line.front()))) return;
     const std::string_view verb = line.substr(0, line.find_first_of(" \r\n"));
-    awaited_ = "the reply to " + std::string(verb);
+    awaited_ = "reply to " + std::string(verb);
     since_ = Clock::now();
     limit_ = limits_.reply;
   }
@@ -262,8 +262,10 @@ void SendSmtpMessage(const TSmtpTransaction& t,
   if (t.cancel != nullptr && t.cancel->Cancelled()) {
     throw TSmtpError("SMTP to " + t.host + ": cancelled, the service is stopping");
   }
-  if (result == CURLE_ABORTED_BY_CALLBACK && !clock.why().empty()) {
-    throw TSmtpError("SMTP to " + t.host + ": " + clock.why());
+  if (result == CURLE_ABORTED_BY_CALLBACK || result == CURLE_OPERATION_TIMEDOUT) {
+    // curl's own backstop may have come first; the clock names the limit that was passed.
+    clock.MustEnd();
+    if (!clock.why().empty()) throw TSmtpError("SMTP to " + t.host + ": " + clock.why());
   }
   throw TSmtpError("SMTP to " + t.host + ": " + curl_easy_strerror(result));
 }
