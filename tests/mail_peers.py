@@ -16,7 +16,8 @@ with the truncation bit and no records; takes TCP connections on the same port a
 answers them), silent (answers nothing). When all peers listen, one line goes to stdout:
 "ready <dns-port> NAME=ADDRESS ...". Everything the peers see is appended to FILE, one event a
 line, fields separated by blanks, texts hex-encoded:
-  DNS <qname> <qtype> | DNSTCP | CONNECT <ip> | GREET <ip> <verb> <hex arg> | MAIL <ip> <hex arg> <session> |
+  DNS <qname> <qtype> | DNSTCP (a TCP connection to the DNS peer) | CONNECT <ip> |
+  GREET <ip> <verb> <hex arg> | MAIL <ip> <hex arg> <session> |
   RCPT <ip> <hex arg> <session> | MESSAGE <ip> <hex raw> <session> | SUBJECT <ip> <hex subject> |
   PART <ip> <hex content-type> <hex decoded bytes> <hex text as UTF-8> | DEFECTS <ip> <count> |
   QUIT <ip>
