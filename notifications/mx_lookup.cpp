@@ -43,14 +43,30 @@ void TakeAnswer(void* arg, int status, int, unsigned char* answer, int length) {
   if (replies != nullptr) ares_free_data(replies);
 }
 
+// The number of DNS servers of the system's resolver configuration, at least one.
+int SystemServerCount() {
+  ares_channel probe = nullptr;
+  if (ares_init(&probe) != ARES_SUCCESS) return 1;
+  int count = 0;
+  ares_addr_node* servers = nullptr;
+  if (ares_get_servers(probe, &servers) == ARES_SUCCESS) {
+    for (const ares_addr_node* s = servers; s != nullptr; s = s->next) ++count;
+  }
+  if (servers != nullptr) ares_free_data(servers);
+  ares_destroy(probe);
+  return std::max(count, 1);
+}
+
 // Owns one resolver channel; destroying it ends what is still under way.
 class TChannel {
  public:
   TChannel(std::chrono::milliseconds wait, const TDnsServer& server) {
     ares_options options{};
-    // One try per server, each waiting up to the whole bound; the loop's own deadline covers
-    // whatever c-ares would still do after it (the TCP fallback included).
-    options.timeout = static_cast<int>(std::max<long long>(1, wait.count()));
+    // One try per server; the servers share the bound, so that a silent first one leaves the
+    // next its turn. The loop's own deadline covers whatever c-ares would still do after it
+    // (the TCP fallback included).
+    const int servers = server.address.empty() ? SystemServerCount() : 1;
+    options.timeout = static_cast<int>(std::max<long long>(1, wait.count() / servers));
     options.tries = 1;
     options.flags = 0;  // recursion desired; a truncated answer is asked again over TCP
     const int status = ares_init_options(&channel_, &options,
