@@ -89,7 +89,7 @@ TStatementValue<bool> StillDue(TActionStatement& statement, const std::string& m
                                const std::string& conference) {
   const TStatementStatus status =
       statement.Run("SELECT memberID FROM [conferenceMembers] WHERE memberID=" + member +
-                        " AND conferenceID=" + conference + " AND sms=false",
+                        " AND conferenceID=" + conference + " AND sms=false AND email=true",
                     true);
   if (!status) return status;
   const bool due = !statement.Rows().Eof();
