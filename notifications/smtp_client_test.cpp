@@ -48,7 +48,8 @@ std::pair<std::string, Clock::duration> Send(const TSmtpTransaction& t) {
 }
 
 TEST(SmtpLimits, ConnectLimitEndsAtTheGreetingNotAtEhlo) {
-  TMailPeers peers({"--smtp", "slow:slow-ehlo=1.5", "--smtp", "mute:silent"});
+  TMailPeers peers(
+      {"--smtp", "slow:slow-ehlo=1.5", "--smtp", "mute:silent", "--smtp", "full:full-queue"});
   const TSmtpLimits limits{.connect = milliseconds(1000),
                            .reply = milliseconds(4000),
                            .end_of_data_reply = milliseconds(4000),
@@ -64,6 +65,12 @@ TEST(SmtpLimits, ConnectLimitEndsAtTheGreetingNotAtEhlo) {
   EXPECT_NE(mute_error.find("no greeting within 1000 ms"), std::string::npos) << mute_error;
   EXPECT_GE(mute_took, milliseconds(1000));
   EXPECT_LT(mute_took, Scaled(milliseconds(2800)));
+
+  // A connect that never completes: the same limit.
+  const auto [full_error, full_took] = Send(To(peers.ip.at("full"), limits));
+  EXPECT_NE(full_error.find("no greeting within 1000 ms"), std::string::npos) << full_error;
+  EXPECT_LT(full_took, Scaled(milliseconds(2800)));
+  EXPECT_TRUE(peers.Events("CONNECT", peers.ip.at("full")).empty());
 }
 
 TEST(SmtpLimits, EhloReplyHasTheReplyLimit) {

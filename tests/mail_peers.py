@@ -9,7 +9,8 @@ BEHAVIOUR: ok, reject-rcpt (554 to RCPT), quit-fail (drops the connection at QUI
 (502 to EHLO), refuse (nothing listens on the address), silent (accepts and never greets),
 stall-after-data (takes the message and never answers its final "."), slow-ehlo=SECONDS (greets
 at once, answers EHLO after SECONDS), late-data-reply=SECONDS (answers the final "." after
-SECONDS), dribble (from MAIL on, every reply goes out one byte a second). Each NAME gets its own
+SECONDS), dribble (from MAIL on, every reply goes out one byte a second), full-queue (listens,
+accepts nothing, and its queue is full: a connect never completes). Each NAME gets its own
 free 127.0.0.x address; an MX entry names a server by NAME.
 DNS-BEHAVIOUR: ok (the default: answers from the MX table over UDP), truncate-stall (answers UDP
 with the truncation bit and no records; takes TCP connections on the same port and never
@@ -290,11 +291,22 @@ def main():
     loop = asyncio.new_event_loop()
     used = set()
     addresses = {}
+    held = []
     for entry in args.smtp:
         name, behaviour = entry.split(":", 1)
         ip, sock = bind_free_address(used, behaviour != "refuse")
         addresses[name] = ip
-        if sock is not None:
+        if behaviour == "full-queue":
+            # Nothing is ever accepted and the queue is full: the kernel drops new SYNs, so a
+            # client's connect never completes.
+            sock.listen(0)
+            for _ in range(4):
+                filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                filler.setblocking(False)
+                filler.connect_ex((ip, 25))
+                held.append(filler)
+            time.sleep(0.2)
+        elif sock is not None:
             handler = (lambda b, i: lambda r, w: smtp_session(r, w, i, b))(behaviour, ip)
             loop.run_until_complete(asyncio.start_server(handler, sock=sock))
 
