@@ -219,22 +219,28 @@ void Recurrence_UpdateAt(pugi::xml_document& request, pugi::xml_document& respon
       result = CreateResultXML(-1, error, "");
       return;
     }
-    const TSeriesLock held = LockSeries();
-    // Checked under the lock: of two updates of one series only the first finds it.
-    const TStatementValue<bool> exists = SeriesExists(old_id);
-    if (!exists || !*exists) {
-      const std::string missing = exists ? NoSeriesError(old_id) : exists.message();
-      MainSession().LogError(missing);
-      result = CreateResultXML(-1, missing, "");
-      return;
+    // Made before the lock and run after it: the cancellations of the old conferences hold no
+    // other series request.
+    TSeriesConferenceDeletions old_conferences;
+    {
+      const TSeriesLock held = LockSeries();
+      // Checked under the lock: of two updates of one series only the first finds it.
+      const TStatementValue<bool> exists = SeriesExists(old_id);
+      if (!exists || !*exists) {
+        const std::string missing = exists ? NoSeriesError(old_id) : exists.message();
+        MainSession().LogError(missing);
+        result = CreateResultXML(-1, missing, "");
+        return;
+      }
+      // The old series goes only once the changed one is stored.
+      if (const TStatementStatus stored = InsertSeries(request); !stored) {
+        result = CreateResultXML(-1, stored.message(), "");
+        return;
+      }
+      old_conferences = DeleteRecurrence(held, old_id);
+      HandleRecurrencesLocked(held, Field(request, "TakeOver"), now);
     }
-    // The old series goes only once the changed one is stored.
-    if (const TStatementStatus stored = InsertSeries(request); !stored) {
-      result = CreateResultXML(-1, stored.message(), "");
-      return;
-    }
-    DeleteRecurrence(held, old_id);
-    HandleRecurrencesLocked(held, Field(request, "TakeOver"), now);
+    old_conferences.Run();
     result = CreateResultXML(0, "Serienkonferenz erfolgreich aktualisiert", "");
   } catch (const std::exception& e) {
     MainSession().LogException(e, "Recurrence_Update");
@@ -259,9 +265,14 @@ void Recurrence_DeleteAt(pugi::xml_document& request, pugi::xml_document& respon
       result = CreateResultXML(-1, error, "");
       return;
     }
-    const TSeriesLock held = LockSeries();
-    DeleteRecurrence(held, id);
-    HandleRecurrencesLocked(held, "", now);
+    // Made before the lock and run after it: the cancellations hold no other series request.
+    TSeriesConferenceDeletions conferences;
+    {
+      const TSeriesLock held = LockSeries();
+      conferences = DeleteRecurrence(held, id);
+      HandleRecurrencesLocked(held, "", now);
+    }
+    conferences.Run();
     result = CreateResultXML(0, "Serientermin erfolgreich gelöscht.", "");
   } catch (const std::exception& e) {
     MainSession().LogException(e, "Recurrence_Delete");

@@ -4,7 +4,8 @@
 // at once, in the request's thread, before the answer goes back.
 //
 // Thread safety: the handlers may run in several threads at once; the three that change series
-// hold the process-wide series lock (recurrence_scan.h) for their whole work.
+// hold the process-wide series lock (recurrence_scan.h) for their work, except the deletion of a
+// deleted series' conferences (with their cancellation mails), which comes after it.
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "conferences/recurrence_scan.h"
 
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -25,6 +26,18 @@ using logging::TLgMethodScope;
 std::mutex& SeriesMutex() {
   static std::mutex mutex;
   return mutex;
+}
+
+// Conferences taken by a series deletion and not deleted yet. Taken under the series lock,
+// given back without it (after the conference is gone), hence a lock of its own.
+struct TTakenConferences {
+  std::mutex lock;
+  std::set<std::string> ids;
+};
+
+TTakenConferences& TakenConferences() {
+  static TTakenConferences taken;
+  return taken;
 }
 
 ColumnText RowReader(TADOQuery& rows) {
@@ -235,7 +248,9 @@ void AddRecurrence_None(const TSeriesLock& held, const TRecurrence& series,
                            " not stored, kept for the next scan: " + result);
     return;
   }
-  DeleteRecurrence(held, series.Id);
+  // The conference of a one-off element belongs to no series: the element has none to delete,
+  // and nothing is mailed under the lock.
+  DeleteRecurrence(held, series.Id).Run();
   if (take_over.empty()) return;
   MainSession().LogMessage("TakeOver members");
   const std::string invite =
@@ -261,12 +276,55 @@ void AddRecurrence_Monthly(const TSeriesLock& held, const TRecurrence& series, T
   CreateConferences(series, PlanMonthly(series, RunOf(series, now)));
 }
 
-void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
+TSeriesConferenceDeletions::~TSeriesConferenceDeletions() {
+  try {
+    Run();
+  } catch (const std::exception& e) {
+    MainSession().LogException(e, "Recurrence::DeleteRecurrence");
+  }
+}
+
+TSeriesConferenceDeletions::TSeriesConferenceDeletions(TSeriesConferenceDeletions&& other) noexcept
+    : ids_(std::exchange(other.ids_, {})) {}
+
+TSeriesConferenceDeletions& TSeriesConferenceDeletions::operator=(
+    TSeriesConferenceDeletions&& other) {
+  if (this != &other) {
+    Run();
+    ids_ = std::exchange(other.ids_, {});
+  }
+  return *this;
+}
+
+void TSeriesConferenceDeletions::Run() {
+  if (ids_.empty()) return;
+  MainSession().LogMessage("3. Delete all conferences");
+  TTakenConferences& taken = TakenConferences();
+  while (!ids_.empty()) {
+    const std::string conference_id = ids_.front();
+    ids_.erase(ids_.begin());
+    try {
+      MainSession().LogMessage("Delete conference id " + conference_id);
+      MainSession().LogString(
+          TLgLevel::Debug, "DeleteKonferenz",
+          RunActionRequest(&DeleteKonferenz, DeleteConferenceRequestText(conference_id)));
+    } catch (...) {
+      std::lock_guard lock(taken.lock);
+      taken.ids.erase(conference_id);
+      throw;
+    }
+    std::lock_guard lock(taken.lock);
+    taken.ids.erase(conference_id);
+  }
+}
+
+TSeriesConferenceDeletions DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
   TLgMethodScope scope(MainSession(), "Recurrence::DeleteRecurrence");
+  TSeriesConferenceDeletions deletions;
   // Single conferences carry -1: an identifier below 1 must never select them.
   if (recurrence_id < 1) {
     MainSession().LogError("No series has the identifier " + std::to_string(recurrence_id));
-    return;
+    return deletions;
   }
   const std::string id = std::to_string(recurrence_id);
   MainSession().LogMessage("1. Get all conference ids");
@@ -277,7 +335,7 @@ void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
             query.Run("SELECT * FROM conferences WHERE RecurrenceId = " + id, true);
         !selected) {
       MainSession().LogError(selected.message());
-      return;
+      return deletions;
     }
     for (TADOQuery& rows = query.Rows(); !rows.Eof(); rows.Next()) {
       ids.push_back(rows.FieldByName("ID").AsString());
@@ -292,13 +350,16 @@ void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id) {
       MainSession().LogString(TLgLevel::Debug, "Delete recurrence", deleted.message());
     }
   }
-  MainSession().LogMessage("3. Delete all conferences");
-  for (const std::string& conference_id : ids) {
-    MainSession().LogMessage("Delete conference id " + conference_id);
-    MainSession().LogString(
-        TLgLevel::Debug, "DeleteKonferenz",
-        RunActionRequest(&DeleteKonferenz, DeleteConferenceRequestText(conference_id)));
+  TTakenConferences& taken = TakenConferences();
+  std::lock_guard lock(taken.lock);
+  for (std::string& conference_id : ids) {
+    if (taken.ids.insert(conference_id).second) {
+      deletions.ids_.push_back(std::move(conference_id));
+    } else {
+      MainSession().LogMessage("Conference id " + conference_id + " is being deleted already");
+    }
   }
+  return deletions;
 }
 
 }  // namespace parlevo

@@ -4,7 +4,9 @@
 //
 // One process-wide series lock serialises every scan and every change of a series by the series
 // actions, so that two runs never add the same dates. The routines that take the lock as an
-// argument expect the caller to hold it; the others take it themselves.
+// argument expect the caller to hold it; the others take it themselves. No mail is sent under
+// the lock: the conferences of a deleted series, whose members get cancellations, are deleted
+// after it is released (TSeriesConferenceDeletions).
 //
 // Thread safety: every routine may be called from any thread; the lock orders them.
 #pragma once
@@ -14,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "conferences/recurrence.h"
 #include "platform/datetime.h"
@@ -50,8 +53,34 @@ void AddRecurrence_Daily(const TSeriesLock& held, const TRecurrence& series, TDa
 void AddRecurrence_Weekly(const TSeriesLock& held, const TRecurrence& series, TDateTime now);
 void AddRecurrence_Monthly(const TSeriesLock& held, const TRecurrence& series, TDateTime now);
 
-// Removes the series row and every conference of the series (each through DeleteKonferenz, so
-// that its members get their cancellations). A failing first query leaves everything in place.
-void DeleteRecurrence(const TSeriesLock& held, int32_t recurrence_id);
+// The conferences of deleted series, taken under the series lock and deleted after it, each
+// through DeleteKonferenz so that its members get their cancellations: a mail server that keeps
+// one deletion waiting holds neither the other series requests nor the scan. A conference stays
+// taken until it is deleted, so that a second deletion of the same series leaves it alone (it
+// would cancel the same memberships again). What Run has not deleted, the destructor deletes.
+class TSeriesConferenceDeletions {
+ public:
+  TSeriesConferenceDeletions() = default;
+  ~TSeriesConferenceDeletions();
+  TSeriesConferenceDeletions(TSeriesConferenceDeletions&& other) noexcept;
+  TSeriesConferenceDeletions& operator=(TSeriesConferenceDeletions&& other);
+  TSeriesConferenceDeletions(const TSeriesConferenceDeletions&) = delete;
+  TSeriesConferenceDeletions& operator=(const TSeriesConferenceDeletions&) = delete;
+
+  // Deletes the taken conferences in the order they were taken. Call it without the lock.
+  void Run();
+  // The conferences taken and not deleted yet, by ID.
+  const std::vector<std::string>& ids() const { return ids_; }
+
+ private:
+  friend TSeriesConferenceDeletions DeleteRecurrence(const TSeriesLock&, int32_t);
+  std::vector<std::string> ids_;
+};
+
+// Removes the series row and takes every conference of the series that no other deletion has
+// taken, for deletion once the lock is released. A failing first query leaves everything in
+// place (and takes nothing).
+[[nodiscard]] TSeriesConferenceDeletions DeleteRecurrence(const TSeriesLock& held,
+                                                          int32_t recurrence_id);
 
 }  // namespace parlevo

@@ -202,10 +202,20 @@ TEST_F(RecurrenceScan, DeleteRecurrenceRemovesSeriesAndConferencesThroughTheActi
   const std::string first = Rows("SELECT ID FROM conferences WHERE RecurrenceId = " + id)[0][0];
   AddMembership(first, "Alpha", "ger", false);
 
+  TSeriesConferenceDeletions deletions;
   {
     const TSeriesLock held = LockSeries();
-    DeleteRecurrence(held, std::stoi(id));
+    deletions = DeleteRecurrence(held, std::stoi(id));
+    // A second deletion of the series meanwhile leaves them to the first: their members would
+    // get a second cancellation.
+    EXPECT_THAT(DeleteRecurrence(held, std::stoi(id)).ids(), IsEmpty());
   }
+  // Under the lock only the series row went; the conferences go once it is released.
+  EXPECT_EQ(SeriesCount(), 1);
+  EXPECT_EQ(deletions.ids().size(), 10u);
+  EXPECT_EQ(SeriesDays(id).size(), 10u);
+  deletions.Run();
+  EXPECT_THAT(deletions.ids(), IsEmpty());
   EXPECT_THAT(SeriesDays(id), IsEmpty());
   EXPECT_EQ(SeriesDays(other).size(), 10u);
   EXPECT_EQ(SeriesCount(), 1);
@@ -215,7 +225,7 @@ TEST_F(RecurrenceScan, DeleteRecurrenceRemovesSeriesAndConferencesThroughTheActi
 
   // A series that does not exist: nothing happens.
   const TSeriesLock held = LockSeries();
-  DeleteRecurrence(held, 999);
+  EXPECT_THAT(DeleteRecurrence(held, 999).ids(), IsEmpty());
   EXPECT_EQ(SeriesCount(), 1);
 }
 

@@ -24,12 +24,8 @@ using logging::TLgMethodScope;
 
 namespace {
 
+// The whole MX lookup, every attempt and the TCP fallback of a truncated answer included.
 constexpr std::chrono::milliseconds kDnsWait{5000};
-constexpr std::chrono::milliseconds kConnectTimeout{5000};
-// A request that sends mail waits for it: each server reply and each server's whole transaction
-// are bounded so that a silent server fails the send in time for the administration front.
-constexpr std::chrono::milliseconds kReplyTimeout{30000};
-constexpr std::chrono::milliseconds kTransactionTimeout{60000};
 constexpr std::string_view kCalendarClass = "Content-class: urn:content-classes:calendarmessage";
 
 std::string ReadFileBytes(const fs::path& path) {
@@ -109,8 +105,8 @@ namespace {
 // SendEMailExt call on the calling thread.
 class TEMailSend {
  public:
-  TEMailSend(const TEMailModuleOptions& options, TSmtpCancel& cancel)
-      : options_(options), cancel_(cancel) {}
+  TEMailSend(const TEMailModuleOptions& options, TMailCancel& cancel, const TSmtpLimits& limits)
+      : options_(options), cancel_(cancel), limits_(limits) {}
 
   bool SendEMailExt(const std::vector<std::string>& settings_list);
 
@@ -132,7 +128,8 @@ class TEMailSend {
   TMimeMessage CurrentMessage() const;
 
   const TEMailModuleOptions& options_;
-  TSmtpCancel& cancel_;
+  TMailCancel& cancel_;
+  const TSmtpLimits limits_;
 
   bool support_retry_ = false;
   bool result_ = false;
@@ -154,8 +151,9 @@ class TEMailSend {
 
 TEMailDataModule::TEMailDataModule(TEMailModuleOptions options) : options_(std::move(options)) {}
 
-bool TEMailDataModule::SendEMailExt(const std::vector<std::string>& settings_list) {
-  TEMailSend send(options_, cancel_);
+bool TEMailDataModule::SendEMailExt(const std::vector<std::string>& settings_list,
+                                    const TSmtpLimits& limits) {
+  TEMailSend send(options_, cancel_, limits);
   return send.SendEMailExt(settings_list);
 }
 
@@ -494,7 +492,7 @@ bool TEMailSend::GetMailServerList(const std::string& address) {
   const size_t at = address.find('@');
   if (at == std::string::npos) return false;
   try {
-    const auto records = LookupMx(address.substr(at + 1), options_.dns_server, kDnsWait);
+    const auto records = LookupMx(address.substr(at + 1), options_.dns_server, kDnsWait, &cancel_);
     mx_server_list_.clear();
     for (const auto& record : records) {
       if (!record.exchange.empty()) {
@@ -537,9 +535,7 @@ bool TEMailSend::PutMail() {
       transaction.sender = settings_.MailSenderAdress;
       transaction.recipient = current_recipient_;
       transaction.message = message;
-      transaction.connect_timeout = kConnectTimeout;
-      transaction.reply_timeout = kReplyTimeout;
-      transaction.transaction_timeout = kTransactionTimeout;
+      transaction.limits = limits_;
       transaction.cancel = &cancel_;
 
       log.LogMessage("TEMailDataModule.SendEMail.PutMail: Sending mail to " + current_recipient_);

@@ -58,16 +58,17 @@ class TEMailDataModule {
   // Replaces the settings list by settings_list and sends: true when the message was delivered
   // to the last recipient handled. Control characters in the lines become blanks. Throws when a
   // registry read, the attendee read, a template file or an alarm value fails; the caller reports
-  // such a send as failed.
-  bool SendEMailExt(const std::vector<std::string>& settings_list);
+  // such a send as failed. limits bound each SMTP transaction.
+  bool SendEMailExt(const std::vector<std::string>& settings_list,
+                    const TSmtpLimits& limits = kRequestSmtpLimits);
 
-  // The program is stopping: every transaction under way ends as failed at once, and every later
-  // one fails before it connects.
+  // The program is stopping: every MX lookup and transaction under way ends as failed at once,
+  // and every later one fails before it begins.
   void CancelSends();
 
  private:
   const TEMailModuleOptions options_;
-  TSmtpCancel cancel_;
+  TMailCancel cancel_;
 };
 
 }  // namespace parlevo

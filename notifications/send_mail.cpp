@@ -263,6 +263,10 @@ std::vector<std::string> BuildMailRequest(const TSendMail& mail,
 }
 
 bool SendMail(const TSendMail& settings) {
+  return SendMail(settings, kRequestSmtpLimits);
+}
+
+bool SendMail(const TSendMail& settings, const TSmtpLimits& limits) {
   auto& log = MainSession();
   TLgMethodScope scope(log, kLog);
   bool result = false;
@@ -290,7 +294,7 @@ bool SendMail(const TSendMail& settings) {
     const auto module = EMailDataModule();
     if (!module) throw std::runtime_error("the e-mail module has not been created");
     log.LogMessage(LogTitle("Call mail server"));
-    result = module->SendEMailExt(lines);
+    result = module->SendEMailExt(lines, limits);
     if (result) {
       log.LogMessage(LogTitle("-> OK"));
     } else {

@@ -15,6 +15,8 @@
 
 #include <pugixml.hpp>
 
+#include "notifications/smtp_client.h"
+
 namespace parlevo {
 
 // One member of the conference, as the message lists him. Kept as fields rather than as one
@@ -99,7 +101,9 @@ struct TDateTimeWords {
 TDateTimeWords SplitDateTimeText(std::string_view text);
 
 // Sends one message: true when the e-mail module reports it delivered; false on a delivery
-// failure and on any error while building (the error is logged).
+// failure and on any error while building (the error is logged). Without limits, those of a
+// request (kRequestSmtpLimits).
 bool SendMail(const TSendMail& settings);
+bool SendMail(const TSendMail& settings, const TSmtpLimits& limits);
 
 }  // namespace parlevo

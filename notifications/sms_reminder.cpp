@@ -6,6 +6,7 @@
 
 #include "logging/lg_auto.h"
 #include "notifications/mail_path.h"
+#include "notifications/membership_claims.h"
 #include "notifications/send_mail_module.h"
 #include "platform/ascii_text.h"
 #include "platform/registry.h"
@@ -79,6 +80,19 @@ TStatementValue<std::vector<TDueReminder>> LoadDueReminders(TActionStatement& st
     r.conference_id = rows.FieldByName("conferenceID").AsString();
     due.push_back(std::move(r));
   }
+  statement.Release();
+  return due;
+}
+
+// Whether the membership still waits for its reminder.
+TStatementValue<bool> StillDue(TActionStatement& statement, const std::string& member,
+                               const std::string& conference) {
+  const TStatementStatus status =
+      statement.Run("SELECT memberID FROM [conferenceMembers] WHERE memberID=" + member +
+                        " AND conferenceID=" + conference + " AND sms=false AND email=true",
+                    true);
+  if (!status) return status;
+  const bool due = !statement.Rows().Eof();
   statement.Release();
   return due;
 }
@@ -222,7 +236,22 @@ bool TSMSReminder::Remind(TActionStatement& statement, const TDueReminder& remin
 
   const TSendMail mail = ComposeReminder(reminder, *host);
   bool sent = false;
+  // Held until the mark is written: nobody else reminds this member meanwhile.
+  TMembershipClaims::TClaim claim;
   if (sms_activate_) {
+    claim = MembershipClaims().Claim(*member, *conference, TMessageKind::Reminder);
+    if (!claim) {
+      log.LogMessage(PassTitle("SMS on its way already: " + reminder.firstname + " " +
+                               reminder.name + ", " + reminder.mobile));
+      return true;
+    }
+    // The list was read before the claim: another sender may have reminded him since.
+    const auto due = StillDue(statement, *member, *conference);
+    if (!due) {
+      log.LogError(PassTitle(due.message()));
+      return false;
+    }
+    if (!*due) return true;
     log.LogMessage(PassTitle("Trying to send SMS to: " + reminder.firstname + " " + reminder.name +
                              ", " + reminder.mobile));
     sent = SendMail(mail);
@@ -258,7 +287,8 @@ bool TSMSReminder::SendMail(const TSendMail& mail) {
     TraceField("durchwahl", mail.DirectDial);
     TraceField("sendoutlookinvitation", mail.Outlook_Invitation_Enabled ? "True" : "False");
     TraceField("invite", mail.Invite ? "True" : "False");
-    return Deliver(options_.send, mail);
+    // The thread waits for the gateway as long as SMTP allows, unlike a request.
+    return options_.send ? options_.send(mail) : parlevo::SendMail(mail, kBackgroundSmtpLimits);
   } catch (const std::exception& e) {
     WriteDebugLog(std::string("[SMSReminder][SendMail] Exception: ") + e.what());
     return false;

@@ -43,7 +43,8 @@ class TActionStatement;
 struct TSMSReminderOptions {
   // The local date-time of a pass. Empty: the system clock.
   std::function<TDateTime()> clock;
-  // The send step. Empty: SendMail.
+  // The send step. Empty: SendMail with kBackgroundSmtpLimits (the end of the message data may
+  // take its gateway 10 minutes; a stop ends the wait).
   std::function<bool(const TSendMail&)> send;
   // Told after every pass the thread ran (not after passes called directly). Empty: nothing.
   std::function<void()> after_pass;

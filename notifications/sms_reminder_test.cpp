@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "notifications/membership_claims.h"
 #include "tests/deadline.h"
 #include "tests/notify_test_support.h"
 
@@ -154,6 +155,35 @@ TEST_F(SmsReminder, FailedOrDisabledSendsStayDue) {
   EXPECT_FALSE(disabled.SMSActivate());
   EXPECT_EQ(sent_.size(), 1u);
   EXPECT_EQ(Reminded(anna), "Falsch");
+}
+
+TEST_F(SmsReminder, AReminderOnItsWayOrSentMeanwhileIsNotSentAgain) {
+  const int anna = AddMember("Frau", "", "0170111", At(30), At(90));
+  const int otto = AddMember("Herr", "", "0170222", At(30), At(90));
+  {
+    // Another sender holds Anna's reminder: this pass leaves her to it.
+    const auto held = MembershipClaims().Claim(std::to_string(anna), "1", TMessageKind::Reminder);
+    ASSERT_TRUE(held);
+    TSMSReminder reminder(Options(), false);
+    reminder.TimerExecute();
+    ASSERT_EQ(sent_.size(), 1u);
+    EXPECT_EQ(sent_[0].EMail, "0170222");
+    EXPECT_EQ(Reminded(anna), "Falsch");
+    EXPECT_EQ(Reminded(otto), "Wahr");
+  }
+  // Read as due, then reminded by another sender before this pass reaches him: not sent again.
+  const int ida = AddMember("Frau", "", "0170333", At(30), At(90));
+  TSMSReminderOptions options = Options();
+  options.send = [&](const TSendMail& mail) {
+    sent_.push_back(mail);
+    install_.Exec("UPDATE [conferenceMembers] SET sms=true WHERE memberID=" + std::to_string(ida));
+    return true;
+  };
+  TSMSReminder reminder(options, false);
+  reminder.TimerExecute();
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(sent_[1].EMail, "0170111");
+  EXPECT_EQ(Reminded(anna), "Wahr");
 }
 
 TEST_F(SmsReminder, MidnightStartHasAMidnightTime) {

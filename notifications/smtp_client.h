@@ -8,38 +8,35 @@
 
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "notifications/mail_cancel.h"
 
 namespace parlevo {
 
-// Lets another thread end the transactions that use it: their sockets are shut down, which wakes
-// a client waiting on a silent server at once, and later transactions fail before they connect.
-// Once cancelled it stays cancelled (the program is stopping).
-//
-// Thread safety: every method may be called from any thread.
-class TSmtpCancel {
- public:
-  TSmtpCancel() = default;
-  TSmtpCancel(const TSmtpCancel&) = delete;
-  TSmtpCancel& operator=(const TSmtpCancel&) = delete;
-
-  void Cancel();
-  bool Cancelled() const;
-
-  // For the client: registers a new socket; false (socket not registered) when cancelled.
-  bool Watch(int fd);
-  // For the client: forgets the socket and closes it, so Cancel never reaches a reused number.
-  void ForgetAndClose(int fd);
-
- private:
-  mutable std::mutex lock_;
-  bool cancelled_ = false;
-  std::vector<int> sockets_;
+// The time limits of one transaction. A reply is awaited from the moment its command went out
+// (the greeting from the start of the connection, the reply to the end of the message data from
+// the server's 354), however its bytes come: a server that dribbles a reply cannot stretch it.
+struct TSmtpLimits {
+  // The connection up to the server's greeting.
+  std::chrono::milliseconds connect{5000};
+  // Each later reply (EHLO, HELO, MAIL, RCPT, DATA, QUIT).
+  std::chrono::milliseconds reply{30000};
+  // The reply to the end of the message data (RFC 5321 allows a server 10 minutes).
+  std::chrono::milliseconds end_of_data_reply{30000};
+  // The whole transaction, QUIT included.
+  std::chrono::milliseconds transaction{60000};
 };
+
+// A request that sends mail waits for it: every reply and the whole transaction are bounded so
+// that a slow server fails the send in time for the administration front.
+inline constexpr TSmtpLimits kRequestSmtpLimits{};
+// A thread of the service's own (the SMS reminder) can wait for the end of the message data as
+// long as RFC 5321 section 4.5.3.2 allows; its other replies keep their limits.
+inline constexpr TSmtpLimits kBackgroundSmtpLimits{.end_of_data_reply = std::chrono::minutes(10),
+                                                   .transaction = std::chrono::minutes(15)};
 
 struct TSmtpTransaction {
   std::string host;           // host name or IPv4 address; port 25
@@ -47,15 +44,9 @@ struct TSmtpTransaction {
   std::string sender;         // envelope sender, a bare address
   std::string recipient;      // envelope recipient, a bare address
   std::string message;        // the whole message, lines ending in CR LF
-  // The connection up to the server's greeting.
-  std::chrono::milliseconds connect_timeout{5000};
-  // Each reply of the server; rounded up to whole seconds.
-  std::chrono::milliseconds reply_timeout{30000};
-  // Bound on the whole transaction, so that a server that answers slowly cannot hold the sending
-  // request for ever.
-  std::chrono::milliseconds transaction_timeout{60000};
+  TSmtpLimits limits;
   // When set, cancelling it ends the transaction as failed; it must outlive the call.
-  TSmtpCancel* cancel = nullptr;
+  TMailCancel* cancel = nullptr;
 };
 
 class TSmtpError : public std::runtime_error {
@@ -67,10 +58,11 @@ class TSmtpError : public std::runtime_error {
 // printable ASCII only, no blank and no angle brackets.
 bool IsValidEnvelopeAddress(std::string_view address);
 
-// Sends the message. Returns when the server accepted it at the end of DATA (a failing QUIT
-// afterwards does not matter: the message is delivered). Throws TSmtpError with the client's
-// description otherwise; the envelope addresses are checked before any connection is made.
-// status receives the client's own status lines (resolving, connecting, closing and so on).
+// Sends the message. Returns when the server accepted it at the end of DATA (a failing or late
+// QUIT afterwards does not matter: the message is delivered). Throws TSmtpError with the client's
+// description otherwise (a limit of transaction.limits that was passed is named); the envelope
+// addresses are checked before any connection is made. status receives the client's own status
+// lines (resolving, connecting, closing and so on).
 void SendSmtpMessage(const TSmtpTransaction& transaction,
                      const std::function<void(std::string_view)>& status);
 

@@ -7,6 +7,7 @@
 
 #include "logging/lg_auto.h"
 #include "notifications/mail_path.h"
+#include "notifications/membership_claims.h"
 #include "notifications/send_mail.h"
 #include "notifications/send_mail_module.h"
 #include "platform/registry.h"
@@ -26,6 +27,8 @@ using logging::TLgMethodScope;
 namespace {
 
 constexpr std::string_view kLog = "Teilnehmer::SendMailHelper";
+// The answer of a request that finds the invitation being sent by another one: it sent nothing.
+constexpr std::string_view kInvitationUnderWay = "Einladung wird bereits versendet";
 
 std::string Title(std::string_view text) {
   return std::string(kLog) + ": " + std::string(text);
@@ -266,6 +269,13 @@ bool SendMailHelper(std::string_view conference_id, std::string_view participant
   if (!conference || !participant) {
     return Reject(response, !conference ? SqlIntError("ConferenceID", conference_id)
                                         : SqlIntError("ParticipantID", participant_id));
+  }
+  // Claimed before "not mailed yet" is read and kept until the mark is written, so that no other
+  // request sends this invitation meanwhile.
+  TMembershipClaims::TClaim claim;
+  if (invite) {
+    claim = MembershipClaims().Claim(*participant, *conference, TMessageKind::Invitation);
+    if (!claim) return Reject(response, std::string(kInvitationUnderWay));
   }
   TActionStatement statement = Statement(UseConnectionString());
   const auto host = LoadHost(statement, *conference);

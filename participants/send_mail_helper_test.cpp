@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "participants/invitations.h"
 #include "participants/invitations_test_fixture.h"
+#include "tests/deadline.h"
 
 namespace parlevo {
 namespace {
@@ -135,6 +140,65 @@ TEST_F(SendMailHelperTest, InjectedSendSeesTheComposedMessageAndDecidesTheMark) 
   EXPECT_EQ(seen[3].EMail, "0170111");
   EXPECT_FALSE(seen[3].Invite);
   EXPECT_TRUE(peers_.Messages().empty());
+}
+
+TEST_F(SendMailHelperTest, AnInvitationOnItsWayIsSentOnceAndAFailedOneCanBeSentAgain) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int sends = 0;
+  bool release = false;
+  // The first send waits until the test lets it go; the others go at once.
+  const TMailSend send = [&](const TSendMail&) {
+    std::unique_lock lock(mutex);
+    if (++sends == 1) {
+      changed.notify_all();
+      changed.wait(lock, [&] { return release; });
+    }
+    return true;
+  };
+  bool first_result = false;
+  std::thread first([&] {
+    pugi::xml_document response;
+    response.append_child("RESPONSE");
+    first_result = SendMailHelper("1", std::to_string(anna_), true, response, send);
+  });
+  {
+    testing_support::TWatchdog dog("the first send");
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return sends == 1; });
+  }
+  // Meanwhile a second request for the same invitation sends nothing and says why.
+  pugi::xml_document response;
+  response.append_child("RESPONSE");
+  EXPECT_FALSE(SendMailHelper("1", std::to_string(anna_), true, response, send));
+  EXPECT_EQ(NodeText(FindXMLNode(response.document_element(), "result", false)),
+            "Einladung wird bereits versendet");
+  // Another member's invitation is not held up by it.
+  EXPECT_TRUE(SendMailHelper("1", std::to_string(bob_), true, response, send));
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(sends, 2);
+    release = true;
+  }
+  changed.notify_all();
+  testing_support::JoinWithin(first, "the first send");
+  EXPECT_TRUE(first_result);
+  EXPECT_EQ(Mailed(anna_), "Wahr");
+  // Once marked, it is not due any more.
+  pugi::xml_document after;
+  after.append_child("RESPONSE");
+  EXPECT_FALSE(SendMailHelper("1", std::to_string(anna_), true, after, send));
+  EXPECT_EQ(NodeText(FindXMLNode(after.document_element(), "result", false)),
+            "Keine Teilnehmer gefunden");
+  EXPECT_EQ(sends, 2);
+
+  // A failed send gives its claim back: the next request sends it.
+  const TMailSend refuse = [](const TSendMail&) { return false; };
+  EXPECT_FALSE(SendMailHelper("1", std::to_string(host_), true, after, refuse));
+  EXPECT_EQ(Mailed(host_), "Falsch");
+  EXPECT_TRUE(SendMailHelper("1", std::to_string(host_), true, after, send));
+  EXPECT_EQ(Mailed(host_), "Wahr");
+  EXPECT_EQ(sends, 3);
 }
 
 }  // namespace
