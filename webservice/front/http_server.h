@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,8 +38,12 @@ struct THttpLimits {
   size_t body_bytes_per_second = 256 * 1024;
   // Larger bodies get 413 before any of their bytes are read.
   size_t max_body_bytes = 8 * 1024 * 1024;
+  // The bodies of all requests held at once, from their head until their handler is done; a
+  // body beyond what is left gets 503 before its bytes are read (a chunked one chunk by chunk).
+  uint64_t max_bodies_bytes = 64 * 1024 * 1024;
   // The request line and the header fields together; beyond it, or beyond max_header_fields
-  // fields, the answer is 431.
+  // fields, the answer is 431. A connection's read buffer holds at most this plus 16 KiB, which
+  // bounds a chunk-size line with its extensions and the trailer fields as well.
   size_t max_head_bytes = 64 * 1024;
   size_t max_header_fields = 100;
   // Threads running handlers; fewer are used when the system refuses more.
@@ -73,18 +78,23 @@ struct THttpResponse {
   int status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // When set, the answer's body is this file instead, read in pieces while it is written; its
+  // length is taken when it is opened (after the handler returns), and a file that cannot be
+  // opened answers 500.
+  std::filesystem::path body_file;
 
   // Replaces every field of that name.
   void set_header(std::string_view name, std::string value);
   std::string get_header_value(std::string_view name) const;
   void set_content(std::string content, std::string content_type);
+  void set_file(std::filesystem::path file, std::string content_type);
 };
 
 using THttpHandler = std::function<void(const THttpRequest&, THttpResponse&)>;
 
 class THttpServer {
  public:
-  // handler is called for every whole request; an exception from it answers 500.
+  // handler is called for every whole request; an exception from it answers 500 (and is logged).
   THttpServer(THttpLimits limits, THttpHandler handler);
   // Stops listening, closes every connection and waits for the handlers that still run.
   ~THttpServer();

@@ -211,6 +211,41 @@ TEST_F(HttpServerTest, TheWholeHeadMustArriveInTimeNotEachByte) {
   EXPECT_EQ(handled_.load(), 1);
 }
 
+// A head that completes in the same turn of the I/O loop as its deadline either runs its handler
+// and gets the answer, or runs nothing: many clients finish their heads around a short deadline.
+TEST_F(HttpServerTest, EveryHandledRequestIsAnsweredWhenItsHeadMeetsTheDeadline) {
+  THttpLimits limits = TestLimits();
+  limits.head_timeout = 20ms;
+  limits.worker_threads = 8;
+  Start(limits);
+  constexpr int kRounds = 40;
+  constexpr int kClients = 50;
+  int answered_total = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const int handled_before = handled_.load();
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+      // Heads finish from 19 to 21 ms after the connection, in steps of 0.1 ms.
+      const auto delay = 19ms + std::chrono::microseconds((i * 41 + round * 7) % 21 * 100);
+      clients.emplace_back([this, delay, &answered] {
+        RawClient c(port_);
+        if (!c.connected()) return;
+        std::this_thread::sleep_until(Clock::now() + delay);
+        if (!c.Send("GET /edge HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n")) return;
+        if (c.ReadAll(2000ms).find("GET /edge|") != std::string::npos) ++answered;
+      });
+    }
+    for (auto& t : clients) t.join();
+    const int handled = handled_.load() - handled_before;
+    ASSERT_EQ(handled, answered.load()) << "round " << round;
+    answered_total += answered;
+  }
+  // Both outcomes occur, or the test did not meet the deadline at all.
+  EXPECT_GT(answered_total, 0);
+  EXPECT_LT(answered_total, kRounds * kClients);
+}
+
 TEST_F(HttpServerTest, OversizedOrEncodedRequestsAreRefusedUnread) {
   Start();
   {
@@ -268,43 +303,75 @@ TEST_F(HttpServerTest, OversizedOrEncodedRequestsAreRefusedUnread) {
   }
 }
 
-TEST_F(HttpServerTest, ConnectionsAreBoundedPerAddressAndInTotal) {
+// Waits until the server has taken the connection in: a request through it is answered.
+void ExpectServed(RawClient& c, const std::string& path) {
+  ASSERT_TRUE(c.Send("GET " + path + " HTTP/1.1\r\nHost: h\r\n\r\n"));
+  EXPECT_NE(c.ReadAnswer().find("GET " + path + "|"), std::string::npos) << path;
+}
+
+// Whether the server closed the connection: the read ends without an answer.
+bool ClosedByServer(RawClient& c) {
+  const std::string answer = c.ReadAll(2000ms);
+  return c.closed() && answer.empty();
+}
+
+TEST_F(HttpServerTest, AtTheBoundTheLongestWaitingHeadMakesRoom) {
   THttpLimits limits = TestLimits();
   limits.head_timeout = 30s;
   limits.max_connections = 8;
   limits.max_connections_per_address = 4;
-  Start(limits);
+  limits.worker_threads = 8;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> holding{0};
+  server_ = std::make_unique<THttpServer>(
+      limits, [&](const THttpRequest& request, THttpResponse& response) {
+        if (request.path == "/hold") {
+          ++holding;
+          released.wait_for(10s);
+        }
+        response.set_content(request.method + " " + request.path + "|", "text/plain");
+      });
+  port_ = server_->Listen("127.0.0.1", 0);
   EXPECT_EQ(server_->ConnectionBound(), 8u);
   EXPECT_EQ(server_->AddressShare(), 4u);
 
-  std::vector<std::unique_ptr<RawClient>> held;
-  for (int i = 0; i < 4; ++i) held.push_back(std::make_unique<RawClient>(port_, "127.0.0.1"));
-  // The accepts happen in the server's own time; a request through a held connection proves
-  // that all four are in.
-  ASSERT_TRUE(held.back()->Send("GET /in HTTP/1.1\r\nHost: h\r\n\r\n"));
-  ASSERT_NE(held.back()->ReadAnswer().find("GET /in|"), std::string::npos);
+  // Four connections of one address wait for their heads, the oldest first; one of them had an
+  // answer already and idles, which is waiting for a head too.
+  std::vector<std::unique_ptr<RawClient>> first;
+  for (int i = 0; i < 4; ++i) {
+    first.push_back(std::make_unique<RawClient>(port_, "127.0.0.1"));
+    if (i == 0) ExpectServed(*first[0], "/idle");
+    std::this_thread::sleep_for(20ms);
+  }
+  RawClient fresh(port_, "127.0.0.1");
+  ExpectServed(fresh, "/fresh");
+  EXPECT_TRUE(ClosedByServer(*first[0]));  // the share is full: its longest waiting gave way
+  // The newcomer's slot was the displaced one's: the others still hold theirs.
+  ExpectServed(*first[3], "/still");
 
-  RawClient over(port_, "127.0.0.1");
+  // Four connections of another address are being answered: none of them gives way, so a fifth
+  // from there is refused.
+  std::vector<std::unique_ptr<RawClient>> busy;
+  for (int i = 0; i < 4; ++i) {
+    busy.push_back(std::make_unique<RawClient>(port_, "127.0.0.2"));
+    ASSERT_TRUE(busy.back()->Send("GET /hold HTTP/1.1\r\nHost: h\r\n\r\n"));
+  }
+  for (int i = 0; i < 500 && holding < 4; ++i) std::this_thread::sleep_for(2ms);
+  ASSERT_EQ(holding.load(), 4);
+  RawClient over(port_, "127.0.0.2");
   EXPECT_EQ(StatusLine(over.ReadAll()), "HTTP/1.1 503 Service Unavailable");
   EXPECT_TRUE(over.closed());
 
-  // Another host still gets its share, up to the total bound.
-  for (int i = 0; i < 4; ++i) held.push_back(std::make_unique<RawClient>(port_, "127.0.0.2"));
-  ASSERT_TRUE(held.back()->Send("GET /other HTTP/1.1\r\nHost: h\r\n\r\n"));
-  ASSERT_NE(held.back()->ReadAnswer().find("GET /other|"), std::string::npos);
+  // The bound is reached (four waiting, two of them idle after an answer, and four answered): a
+  // third address takes the place of the longest waiting connection of any address.
   RawClient third(port_, "127.0.0.3");
-  EXPECT_EQ(StatusLine(third.ReadAll()), "HTTP/1.1 503 Service Unavailable");
+  ExpectServed(third, "/third");
+  EXPECT_TRUE(ClosedByServer(*first[1]));
 
-  // A slot that frees up is given again.
-  held.front().reset();
-  std::string answer;
-  for (int attempt = 0; attempt < 50 && answer.find("GET /again|") == std::string::npos;
-       ++attempt) {
-    RawClient again(port_, "127.0.0.1");
-    again.Send("GET /again HTTP/1.1\r\nHost: h\r\n\r\n");
-    answer = again.ReadAnswer(1000ms);
-  }
-  EXPECT_NE(answer.find("GET /again|"), std::string::npos);
+  release.set_value();
+  for (auto& c : busy) EXPECT_NE(c->ReadAnswer().find("GET /hold|"), std::string::npos);
+  server_.reset();
 }
 
 TEST_F(HttpServerTest, TheBoundFollowsTheDescriptorLimit) {
