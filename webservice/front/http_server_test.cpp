@@ -374,6 +374,7 @@ TEST_F(HttpServerTest, ChunkLinesTrailersAndHeldBodiesAreBounded) {
   limits.head_timeout = 5s;
   limits.body_timeout = 5s;
   limits.max_bodies_bytes = 2048;
+  limits.uncounted_body_bytes = 16;
   Start(limits);
   const std::string chunked = "POST /c HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
   for (const std::string endless : {"5;", "0\r\nX-Trailer: "}) {
@@ -410,6 +411,14 @@ TEST_F(HttpServerTest, ChunkLinesTrailersAndHeldBodiesAreBounded) {
   RawClient next(port_);
   ASSERT_TRUE(next.Send(head + std::string(1024, 'z')));
   EXPECT_NE(next.ReadAnswer().find("POST /held|zzz"), std::string::npos);
+  // Small bodies are never refused for want of budget.
+  RawClient third(port_);
+  ASSERT_TRUE(third.Send(head + std::string(512, 'x')));
+  std::this_thread::sleep_for(100ms);
+  RawClient small(port_);
+  ASSERT_TRUE(small.Send("POST /small HTTP/1.1\r\nHost: h\r\nContent-Length: 16\r\n\r\n" +
+                         std::string(16, 's')));
+  EXPECT_NE(small.ReadAnswer().find("POST /small|ssss"), std::string::npos);
 }
 
 // A file answer is read from the file as it is written; one that cannot be opened answers 500.

@@ -226,7 +226,8 @@ void THttpSession::OnHead(beast::error_code ec) {
   const auto declared = parser_->content_length();
   if (declared && *declared > core_.limits.max_body_bytes)
     return Refuse(http::status::payload_too_large);
-  if (declared && !TakeBodyBytes(*declared)) return Refuse(http::status::service_unavailable);
+  if (declared && *declared > core_.limits.uncounted_body_bytes && !TakeBodyBytes(*declared))
+    return Refuse(http::status::service_unavailable);
   if (parser_->is_done()) return Dispatch();
 
   const auto expect = req.find(http::field::expect);
