@@ -216,11 +216,13 @@ TEST_F(HttpServerTest, TheWholeHeadMustArriveInTimeNotEachByte) {
   EXPECT_EQ(handled_.load(), 1);
 }
 
-// A head that completes in the same turn of the I/O loop as its deadline either runs its handler
-// and gets the answer, or runs nothing: many clients finish their heads around a short deadline.
+// A head or body that completes in the same turn of the I/O loop as its deadline either runs its
+// handler and gets the answer, or runs nothing: many clients finish their heads (or, every other
+// one, their bodies) around a short deadline.
 TEST_F(HttpServerTest, EveryHandledRequestIsAnsweredWhenItsHeadMeetsTheDeadline) {
   THttpLimits limits = TestLimits();
   limits.head_timeout = 20ms;
+  limits.body_timeout = 20ms;
   limits.worker_threads = 8;
   Start(limits);
   constexpr int kRounds = 40;
@@ -233,12 +235,18 @@ TEST_F(HttpServerTest, EveryHandledRequestIsAnsweredWhenItsHeadMeetsTheDeadline)
     for (int i = 0; i < kClients; ++i) {
       // Heads finish from 19 to 21 ms after the connection, in steps of 0.1 ms.
       const auto delay = 19ms + std::chrono::microseconds((i * 41 + round * 7) % 21 * 100);
-      clients.emplace_back([this, delay, &answered] {
+      const bool late_body = i % 2 == 1;
+      clients.emplace_back([this, delay, late_body, &answered] {
         RawClient c(port_);
         if (!c.connected()) return;
+        if (late_body && !c.Send("POST /edge HTTP/1.1\r\nHost: h\r\nConnection: close\r\n"
+                                 "Content-Length: 3\r\n\r\n"))
+          return;
         std::this_thread::sleep_until(Clock::now() + delay);
-        if (!c.Send("GET /edge HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n")) return;
-        if (c.ReadAll(2000ms).find("GET /edge|") != std::string::npos) ++answered;
+        if (!c.Send(late_body ? "abc"
+                              : "GET /edge HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"))
+          return;
+        if (c.ReadAll(2000ms).find(" /edge|") != std::string::npos) ++answered;
       });
     }
     for (auto& t : clients) t.join();

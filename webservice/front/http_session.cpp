@@ -123,11 +123,12 @@ void THttpSession::Start() {
 void THttpSession::Close() noexcept {
   if (closed_) return;
   closed_ = true;
+  // The slot is free before the client can see the close, so that it may come straight back.
+  core_.Forget(shared_from_this());
+  ReleaseBodyBytes();
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
   stream_.close();
-  ReleaseBodyBytes();
-  core_.Forget(shared_from_this());
 }
 
 template <typename Fn>
@@ -135,7 +136,11 @@ void THttpSession::Step(Fn&& fn) noexcept {
   try {
     fn();
   } catch (...) {
-    logging::MainSession().LogException("HTTP connection of " + address_);
+    try {
+      logging::MainSession().LogException("HTTP connection of " + address_);
+    } catch (...) {
+      // No memory even for the title: the close below is what matters.
+    }
     Close();
   }
 }
@@ -321,11 +326,12 @@ void THttpSession::Dispatch() {
   request.remote_address = address_;
   // The body's bytes count against the budget until the worker is done with the request.
   auto lease = std::make_shared<THttpBodyLease>(core_.body_budget, std::exchange(body_bytes_, 0));
-  core_.workers.Post([self = shared_from_this(), request = std::move(request),
-                      lease = std::move(lease)] { self->Handle(request); });
+  core_.workers.Post(
+      [self = shared_from_this(), request = std::move(request),
+       lease = std::move(lease)]() mutable { self->Handle(std::move(request), std::move(lease)); });
 }
 
-void THttpSession::Handle(const THttpRequest& request) {
+void THttpSession::Handle(THttpRequest request, std::shared_ptr<THttpBodyLease> lease) {
   THttpResponse response;
   std::shared_ptr<FileBody::value_type> file;
   try {
@@ -342,6 +348,8 @@ void THttpSession::Handle(const THttpRequest& request) {
     response.status = 500;
     file.reset();
   }
+  request = THttpRequest{};
+  lease.reset();
   asio::post(Executor(), [self = shared_from_this(), response = std::move(response),
                           file = std::move(file)]() mutable {
     self->Step([&] { self->Answer(std::move(response), std::move(file)); });
@@ -373,6 +381,10 @@ void THttpSession::Refuse(http::status status) {
   refused_ = true;
   keep_alive_ = false;
   head_request_ = false;
+  // Whatever of the request was read is dropped now, not after the lingering.
+  parser_.reset();
+  buffer_.consume(buffer_.size());
+  buffer_.shrink_to_fit();
   ReleaseBodyBytes();
   THttpResponse response;
   response.status = static_cast<int>(status);
