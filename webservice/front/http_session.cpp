@@ -229,6 +229,8 @@ void THttpSession::OnHead(beast::error_code ec) {
   keep_alive_ = req.keep_alive();
   if (const auto refusal = Screen(req)) return Refuse(*refusal);
   const auto declared = parser_->content_length();
+  // A chunked body has the time of the largest one allowed.
+  expected_body_bytes_ = declared ? *declared : core_.limits.max_body_bytes;
   if (declared && *declared > core_.limits.max_body_bytes)
     return Refuse(http::status::payload_too_large);
   if (declared && *declared > core_.limits.uncounted_body_bytes && !TakeBodyBytes(*declared))
@@ -283,9 +285,7 @@ std::optional<http::status> THttpSession::Screen(const http::request_header<>& h
 }
 
 void THttpSession::ReadBody() {
-  const auto declared = parser_->content_length();
-  stream_.expires_after(
-      Allowance(core_.limits, declared ? *declared : core_.limits.max_body_bytes));
+  stream_.expires_after(Allowance(core_.limits, expected_body_bytes_));
   http::async_read(stream_, buffer_, *parser_,
                    [self = shared_from_this()](beast::error_code ec, size_t) {
                      self->Step([&] { self->OnBody(ec); });

@@ -94,6 +94,8 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   RegistryPlace place_;
   // Bytes of the body budget this connection holds while it reads a body.
   uint64_t body_bytes_ = 0;
+  // The length the body's deadline allows for.
+  uint64_t expected_body_bytes_ = 0;
   unsigned version_ = 11;
   bool closed_ = false;
   bool keep_alive_ = false;
