@@ -48,7 +48,6 @@ class THttpBodyBudget {
     return true;
   }
   void Give(uint64_t bytes) { held_ -= bytes; }
-  uint64_t Held() const { return held_; }
 
  private:
   const uint64_t total_;
