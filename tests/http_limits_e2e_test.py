@@ -248,6 +248,46 @@ class SlowClients(Limits):
         self.assertEqual(self.service.stop(bound=5), 0)
 
 
+class Deadlines(Limits):
+    def test_requests_arriving_at_the_keep_alive_limit_run_only_with_their_answer(self):
+        self.service = Service()
+        raise_own_descriptor_limit(2048)
+        # One at a time, so that each answer's time is known well.
+        clients = []
+        answered_at = []
+        for _ in range(300):
+            sock = connect(self.service.port)
+            sock.sendall(b"GET /warm HTTP/1.1\r\nHost: h\r\n\r\n")
+            self.assertTrue(sock.recv(4096).startswith(b"HTTP/1.1 200"))
+            answered_at.append(time.monotonic())
+            clients.append(sock)
+        # Each next request reaches the service from 2 ms before to 2 ms after the 5 s that an
+        # idle keep-alive connection is given.
+        plan = sorted((answered_at[i] + 5.0 + (i % 81 - 40) / 20000, i) for i in range(300))
+        for when, i in plan:
+            time.sleep(max(0.0, when - time.monotonic()))
+            try:
+                clients[i].sendall(b"GET /probe-%d.html HTTP/1.1\r\nHost: h\r\n\r\n" % i)
+            except OSError:
+                pass  # closed in time: the request never runs
+        answered = set()
+        for i, sock in enumerate(clients):
+            sock.settimeout(2)
+            try:
+                if sock.recv(4096).startswith(b"HTTP/1.1 200"):
+                    answered.add(i)
+            except OSError:
+                pass
+            sock.close()
+        time.sleep(0.5)
+        log = self.service.debug_log()
+        handled = {i for i in range(300) if "Document requested: /probe-%d.html\n" % i in log}
+        print("at the keep-alive limit: %d handled, %d answered" % (len(handled), len(answered)),
+              file=sys.stderr)
+        self.assertEqual(handled, answered)
+        self.assertEqual(self.service.stop(bound=5), 0)
+
+
 class Framing(Limits):
     def test_doubtful_transfer_encodings_run_no_second_request(self):
         self.service = Service()
