@@ -1,8 +1,8 @@
 #include "webservice/front/frontend_files.h"
 
 #include <array>
+#include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -168,13 +168,11 @@ void HTTPServerCommandGet(const THttpRequest& request, THttpResponse& response) 
     return;
   }
 
-  std::ifstream in(*file, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot open " + file->string());
-  std::string bytes{std::istreambuf_iterator<char>(in), {}};
-  if (in.bad()) throw std::runtime_error("Cannot read " + file->string());
+  // The server reads the file in pieces as the client takes them: a large document costs no
+  // memory per request, however many clients fetch it or however slowly they read.
+  const uintmax_t sent = fs::file_size(*file);
   response.set_header("Content-Disposition", ContentDisposition(document));
-  const size_t sent = bytes.size();
-  response.set_content(std::move(bytes), FrontendMimeType(document));
+  response.set_file(*file, FrontendMimeType(document));
   WriteDebugLog(std::string(kTrace) + "ByteSend: " + std::to_string(sent));
 }
 

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "logging/lg_auto.h"
 #include "platform/ascii_text.h"
 #include "webservice/front/http_server_core.h"
 #include "webservice/front/http_session.h"
@@ -35,12 +36,14 @@ void THttpServer::Core::StartIoThreads() {
   try {
     for (auto& ioc : iocs) {
       io_threads.emplace_back([&ctx = *ioc] {
-        // A failure inside one connection's step must not end the others.
+        // A failure outside the connections' own steps (which end their connection) must not
+        // end the others either.
         for (;;) {
           try {
             ctx.run();
             return;
           } catch (...) {
+            logging::MainSession().LogException("HTTP I/O thread");
           }
         }
       });
@@ -71,13 +74,15 @@ void THttpServer::Core::Accept() {
           if (ec) return RetryAcceptLater();
           try {
             Admit(std::move(socket));
-          } catch (const std::exception&) {
+          } catch (...) {
             // No memory for this connection: it is closed with the socket; the next may fare
             // better.
+            logging::MainSession().LogException("HTTP connection not admitted");
           }
           Accept();
         });
-  } catch (const std::exception&) {
+  } catch (...) {
+    logging::MainSession().LogException("HTTP listener");
     RetryAcceptLater();
   }
 }
@@ -91,23 +96,45 @@ void THttpServer::Core::RetryAcceptLater() {
   });
 }
 
+// When the bound or the address's share is reached, the connection that has waited longest
+// for its request head makes room: slow or idle clients cannot keep fresh ones out, and a request
+// whose head is in is never given up for a newcomer. Only when no connection of the kind waits
+// is the newcomer refused.
 void THttpServer::Core::Admit(tcp::socket socket) {
   beast::error_code ec;
   const tcp::endpoint peer = socket.remote_endpoint(ec);
   if (ec) return;  // gone already
   std::string address = peer.address().to_string();
   std::shared_ptr<THttpSession> session;
+  std::shared_ptr<THttpSession> displaced;
   {
     std::lock_guard lock(registry_mutex);
-    auto held = per_address.find(address);
-    const size_t of_address = held == per_address.end() ? 0 : held->second;
-    if (sessions.size() < bound && of_address < share) {
+    AddressSlots& slots = per_address[address];
+    bool room = true;
+    if (slots.held >= share) {
+      displaced = DisplaceLocked(slots.waiting);
+      room = displaced != nullptr;
+    } else if (sessions.size() >= bound) {
+      displaced = DisplaceLocked(waiting);
+      room = displaced != nullptr;
+    }
+    if (room) {
       socket.set_option(tcp::no_delay(true), ec);
       session = std::make_shared<THttpSession>(*this, std::move(socket), address);
       sessions.insert(session);
-      ++per_address[address];
+      session->place_.registered = true;
+      ++slots.held;
+      EnterWaitingLocked(*session, slots);
+    } else if (slots.held == 0) {
+      per_address.erase(address);
+    }
+    if (displaced && displaced->Address() != address) {
+      auto of_displaced = per_address.find(displaced->Address());
+      if (of_displaced != per_address.end() && of_displaced->second.held == 0)
+        per_address.erase(of_displaced);
     }
   }
+  if (displaced) asio::post(displaced->Executor(), [displaced] { displaced->Close(); });
   if (!session) {
     // One try without waiting: a client that does not read gets the close alone.
     static constexpr std::string_view kBusy =
@@ -119,12 +146,58 @@ void THttpServer::Core::Admit(tcp::socket socket) {
   asio::post(session->Executor(), [session] { session->Start(); });
 }
 
-void THttpServer::Core::Forget(const std::shared_ptr<THttpSession>& session,
-                               const std::string& address) {
+// Takes the longest waiting connection of the list out of the registry; its close is the
+// caller's to post. Null when none waits.
+std::shared_ptr<THttpSession> THttpServer::Core::DisplaceLocked(std::list<THttpSession*>& from) {
+  if (from.empty()) return nullptr;
+  THttpSession& oldest = *from.front();
+  UnlistLocked(oldest);
+  oldest.place_.registered = false;
+  std::shared_ptr<THttpSession> victim = oldest.shared_from_this();
+  sessions.erase(victim);
+  auto slots = per_address.find(oldest.Address());
+  if (slots != per_address.end()) --slots->second.held;
+  return victim;
+}
+
+void THttpServer::Core::EnterWaitingLocked(THttpSession& session, AddressSlots& slots) {
+  auto& place = session.place_;
+  if (place.listed || !place.registered) return;
+  place.in_all = waiting.insert(waiting.end(), &session);
+  place.in_address = slots.waiting.insert(slots.waiting.end(), &session);
+  place.listed = true;
+}
+
+void THttpServer::Core::UnlistLocked(THttpSession& session) {
+  auto& place = session.place_;
+  if (!place.listed) return;
+  waiting.erase(place.in_all);
+  auto slots = per_address.find(session.Address());
+  if (slots != per_address.end()) slots->second.waiting.erase(place.in_address);
+  place.listed = false;
+}
+
+void THttpServer::Core::EnterWaiting(THttpSession& session) {
   std::lock_guard lock(registry_mutex);
+  auto slots = per_address.find(session.Address());
+  if (slots == per_address.end()) return;  // gone already
+  EnterWaitingLocked(session, slots->second);
+}
+
+bool THttpServer::Core::LeaveWaiting(THttpSession& session) noexcept {
+  std::lock_guard lock(registry_mutex);
+  if (!session.place_.registered) return false;
+  UnlistLocked(session);
+  return true;
+}
+
+void THttpServer::Core::Forget(const std::shared_ptr<THttpSession>& session) noexcept {
+  std::lock_guard lock(registry_mutex);
+  UnlistLocked(*session);
+  session->place_.registered = false;
   if (sessions.erase(session) == 0) return;
-  auto it = per_address.find(address);
-  if (it != per_address.end() && --it->second == 0) per_address.erase(it);
+  auto slots = per_address.find(session->Address());
+  if (slots != per_address.end() && --slots->second.held == 0) per_address.erase(slots);
 }
 
 // Each connection is closed on its own thread; returns when all are. A request being answered
@@ -193,6 +266,12 @@ std::string THttpResponse::get_header_value(std::string_view name) const {
 
 void THttpResponse::set_content(std::string content, std::string content_type) {
   body = std::move(content);
+  set_header("Content-Type", std::move(content_type));
+}
+
+void THttpResponse::set_file(std::filesystem::path file, std::string content_type) {
+  body.clear();
+  body_file = std::move(file);
   set_header("Content-Type", std::move(content_type));
 }
 

@@ -2,8 +2,10 @@
 // however slow, idle or hostile other clients are. A few I/O threads hold every connection; the
 // request handlers, which block on the database, run on a fixed set of worker threads, so an idle
 // connection costs a descriptor and a little memory, never a thread. Connections are bounded in
-// total and per client address, a request head must arrive whole within a deadline, bodies are
-// limited in size before they are read, and Stop closes every connection at once.
+// total and per client address (at the bound, the connection that has waited longest for its
+// request head makes room for a newcomer), a request head must arrive whole within a deadline,
+// bodies are limited in size, each and all together, before they are read, and Stop closes every
+// connection at once.
 //
 // Thread safety: Listen, Stop and the destructor are called from one owning thread. The handler
 // runs on the worker threads, many requests at once, and must be safe for that.
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,10 +25,13 @@
 namespace parlevo {
 
 struct THttpLimits {
-  // Connections held at once; lowered to what the descriptor limit leaves (see Listen).
+  // Connections held at once; lowered to what the descriptor limit leaves (see Listen). A
+  // newcomer beyond it displaces the connection that has waited longest for a request head, and
+  // is refused (503) only when none waits.
   size_t max_connections = 8192;
   // Connections of one client address; at most half of the effective bound, so that one host
-  // never takes every slot from the others.
+  // never takes every slot from the others. A newcomer beyond it displaces the longest waiting
+  // of its own address.
   size_t max_connections_per_address = 1024;
   // The whole request head (request line and header fields) must arrive within this time after
   // the connection opens or the previous answer went out; an idle keep-alive connection is
@@ -37,8 +43,16 @@ struct THttpLimits {
   size_t body_bytes_per_second = 256 * 1024;
   // Larger bodies get 413 before any of their bytes are read.
   size_t max_body_bytes = 8 * 1024 * 1024;
+  // The bodies of all requests held at once, from their head until their handler is done; a
+  // body beyond what is left gets 503 before its bytes are read (a chunked one chunk by chunk).
+  uint64_t max_bodies_bytes = 64 * 1024 * 1024;
+  // A body of at most this declared length is not counted: it costs no more than the read
+  // buffer every connection may fill anyway, and so held large bodies never refuse the PBX's
+  // small lookups.
+  size_t uncounted_body_bytes = 16 * 1024;
   // The request line and the header fields together; beyond it, or beyond max_header_fields
-  // fields, the answer is 431.
+  // fields, the answer is 431. A connection's read buffer holds at most this plus 16 KiB, which
+  // bounds a chunk-size line with its extensions and the trailer fields as well.
   size_t max_head_bytes = 64 * 1024;
   size_t max_header_fields = 100;
   // Threads running handlers; fewer are used when the system refuses more.
@@ -73,18 +87,23 @@ struct THttpResponse {
   int status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  // When set, the answer's body is this file instead, read in pieces while it is written; its
+  // length is taken when it is opened (after the handler returns), and a file that cannot be
+  // opened answers 500.
+  std::filesystem::path body_file;
 
   // Replaces every field of that name.
   void set_header(std::string_view name, std::string value);
   std::string get_header_value(std::string_view name) const;
   void set_content(std::string content, std::string content_type);
+  void set_file(std::filesystem::path file, std::string content_type);
 };
 
 using THttpHandler = std::function<void(const THttpRequest&, THttpResponse&)>;
 
 class THttpServer {
  public:
-  // handler is called for every whole request; an exception from it answers 500.
+  // handler is called for every whole request; an exception from it answers 500 (and is logged).
   THttpServer(THttpLimits limits, THttpHandler handler);
   // Stops listening, closes every connection and waits for the handlers that still run.
   ~THttpServer();

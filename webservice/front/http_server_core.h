@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <future>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,42 @@
 namespace parlevo {
 
 class THttpSession;
+
+// The bytes of request bodies held at once, across all connections: a connection takes its body's
+// length (a chunked body chunk by chunk) before it reads it, and gives it back once the request
+// is done with.
+//
+// Thread safety: every member may be called from any thread.
+class THttpBodyBudget {
+ public:
+  explicit THttpBodyBudget(uint64_t total) : total_(total) {}
+  // False, taking nothing, when fewer than bytes are left.
+  bool TryTake(uint64_t bytes) {
+    uint64_t held = held_.load();
+    do {
+      if (bytes > total_ || held > total_ - bytes) return false;
+    } while (!held_.compare_exchange_weak(held, held + bytes));
+    return true;
+  }
+  void Give(uint64_t bytes) { held_ -= bytes; }
+
+ private:
+  const uint64_t total_;
+  std::atomic<uint64_t> held_{0};
+};
+
+// Body bytes that a request carries to its worker; given back when the request is dropped.
+class THttpBodyLease {
+ public:
+  THttpBodyLease(THttpBodyBudget& budget, uint64_t bytes) : budget_(budget), bytes_(bytes) {}
+  ~THttpBodyLease() { budget_.Give(bytes_); }
+  THttpBodyLease(const THttpBodyLease&) = delete;
+  THttpBodyLease& operator=(const THttpBodyLease&) = delete;
+
+ private:
+  THttpBodyBudget& budget_;
+  const uint64_t bytes_;
+};
 
 // One I/O thread per io_context; a connection stays on the context it was accepted into, so its
 // steps never run at the same time. The listener has the first context to itself, so that a burst
@@ -55,7 +92,12 @@ struct THttpServer::Core {
   void Accept();
   void RetryAcceptLater();
   void Admit(boost::asio::ip::tcp::socket socket);
-  void Forget(const std::shared_ptr<THttpSession>& session, const std::string& address);
+  void Forget(const std::shared_ptr<THttpSession>& session) noexcept;
+  // A connection waiting for a request head may be displaced by a newcomer when the bound or
+  // its address's share is reached; once its head is in, it may not. Leave returns false when it
+  // was displaced already (its close is on the way).
+  void EnterWaiting(THttpSession& session);
+  bool LeaveWaiting(THttpSession& session) noexcept;
   // Closes every connection; one whose request is being answered gets up to `grace` first.
   void CloseAll(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
 
@@ -70,6 +112,8 @@ struct THttpServer::Core {
 
   const THttpLimits limits;
   const THttpHandler handler;
+  // Before the contexts: sessions that their destruction frees give their bytes back here.
+  THttpBodyBudget body_budget{limits.max_bodies_bytes};
   // Declared first: sockets and timers below need them until they are gone.
   std::vector<std::unique_ptr<boost::asio::io_context>> iocs;
   std::vector<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> work;
@@ -82,10 +126,18 @@ struct THttpServer::Core {
   uint64_t generation = 0;
   size_t next_context = 0;
 
-  // Touched from every I/O thread.
+  // Touched from every I/O thread, under registry_mutex.
+  struct AddressSlots {
+    size_t held = 0;
+    std::list<THttpSession*> waiting;  // the longest waiting first
+  };
+  void EnterWaitingLocked(THttpSession& session, AddressSlots& slots);
+  void UnlistLocked(THttpSession& session);
+  std::shared_ptr<THttpSession> DisplaceLocked(std::list<THttpSession*>& waiting);
   std::mutex registry_mutex;
   std::set<std::shared_ptr<THttpSession>> sessions;
-  std::map<std::string, size_t> per_address;
+  std::map<std::string, AddressSlots> per_address;
+  std::list<THttpSession*> waiting;  // the longest waiting first
   std::atomic<size_t> bound{0};
   std::atomic<bool> stopping{false};
   std::atomic<size_t> share{0};

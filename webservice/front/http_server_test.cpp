@@ -11,11 +11,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "logging/lg_auto.h"
 
 namespace parlevo {
 namespace {
@@ -211,6 +216,49 @@ TEST_F(HttpServerTest, TheWholeHeadMustArriveInTimeNotEachByte) {
   EXPECT_EQ(handled_.load(), 1);
 }
 
+// A head or body that completes in the same turn of the I/O loop as its deadline either runs its
+// handler and gets the answer, or runs nothing: many clients finish their heads (or, every other
+// one, their bodies) around a short deadline.
+TEST_F(HttpServerTest, EveryHandledRequestIsAnsweredWhenItsHeadMeetsTheDeadline) {
+  THttpLimits limits = TestLimits();
+  limits.head_timeout = 20ms;
+  limits.body_timeout = 20ms;
+  limits.worker_threads = 8;
+  Start(limits);
+  constexpr int kRounds = 40;
+  constexpr int kClients = 50;
+  int answered_total = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const int handled_before = handled_.load();
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+      // Heads finish from 19 to 21 ms after the connection, in steps of 0.1 ms.
+      const auto delay = 19ms + std::chrono::microseconds((i * 41 + round * 7) % 21 * 100);
+      const bool late_body = i % 2 == 1;
+      clients.emplace_back([this, delay, late_body, &answered] {
+        RawClient c(port_);
+        if (!c.connected()) return;
+        if (late_body && !c.Send("POST /edge HTTP/1.1\r\nHost: h\r\nConnection: close\r\n"
+                                 "Content-Length: 3\r\n\r\n"))
+          return;
+        std::this_thread::sleep_until(Clock::now() + delay);
+        if (!c.Send(late_body ? "abc"
+                              : "GET /edge HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n"))
+          return;
+        if (c.ReadAll(2000ms).find(" /edge|") != std::string::npos) ++answered;
+      });
+    }
+    for (auto& t : clients) t.join();
+    const int handled = handled_.load() - handled_before;
+    ASSERT_EQ(handled, answered.load()) << "round " << round;
+    answered_total += answered;
+  }
+  // Both outcomes occur, or the test did not meet the deadline at all.
+  EXPECT_GT(answered_total, 0);
+  EXPECT_LT(answered_total, kRounds * kClients);
+}
+
 TEST_F(HttpServerTest, OversizedOrEncodedRequestsAreRefusedUnread) {
   Start();
   {
@@ -268,43 +316,261 @@ TEST_F(HttpServerTest, OversizedOrEncodedRequestsAreRefusedUnread) {
   }
 }
 
-TEST_F(HttpServerTest, ConnectionsAreBoundedPerAddressAndInTotal) {
+// Waits until the server has taken the connection in: a request through it is answered.
+void ExpectServed(RawClient& c, const std::string& path) {
+  ASSERT_TRUE(c.Send("GET " + path + " HTTP/1.1\r\nHost: h\r\n\r\n"));
+  EXPECT_NE(c.ReadAnswer().find("GET " + path + "|"), std::string::npos) << path;
+}
+
+// Whether the server closed the connection: the read ends without an answer.
+bool ClosedByServer(RawClient& c) {
+  const std::string answer = c.ReadAll(2000ms);
+  return c.closed() && answer.empty();
+}
+
+// A body whose end a proxy in front might find elsewhere is never read: only a lone final
+// "chunked" frames a body, and the bytes after a refused head never run as a request of their own.
+TEST_F(HttpServerTest, AmbiguousFramingAndMissingHostsAreRefused) {
+  Start();
+  const std::string smuggled = "GET /second HTTP/1.1\r\nHost: h\r\n\r\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"Transfer-Encoding: identity\r\n", "400"},
+      {"Transfer-Encoding: chunked, identity\r\n", "400"},
+      {"Transfer-Encoding: gzip\r\n", "400"},
+      {"Transfer-Encoding: xchunked\r\n", "400"},
+      {"Transfer-Encoding: gzip\r\nContent-Length: 5\r\n", "400"},
+      {"Content-Length: 5\r\nTransfer-Encoding: chunked\r\n", "400"},
+      {"Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n", "400"},
+      {"Transfer-Encoding: gzip, chunked\r\n", "501"},
+      {"Transfer-Encoding: x-unknown\r\nTransfer-Encoding: chunked\r\n", "501"},
+  };
+  for (const auto& [fields, status] : cases) {
+    RawClient c(port_);
+    ASSERT_TRUE(c.Send("POST /first HTTP/1.1\r\nHost: h\r\n" + fields + "\r\n" + smuggled));
+    const std::string answer = c.ReadAll();
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 " + status) << fields << answer;
+    EXPECT_EQ(answer.find("/second"), std::string::npos) << fields;
+    EXPECT_TRUE(c.closed()) << fields;
+  }
+  {
+    RawClient c(port_);
+    ASSERT_TRUE(c.Send("POST /old HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"));
+    EXPECT_EQ(StatusLine(c.ReadAll()), "HTTP/1.0 400 Bad Request");
+  }
+  for (const std::string fields : {"", "Host: a\r\nHost: b\r\n"}) {
+    RawClient c(port_);
+    ASSERT_TRUE(c.Send("GET /hosts HTTP/1.1\r\n" + fields + "\r\n"));
+    EXPECT_EQ(StatusLine(c.ReadAll()), "HTTP/1.1 400 Bad Request") << fields;
+  }
+  EXPECT_EQ(handled_.load(), 0);
+
+  // What is allowed still works: a chunked body in any letter case, HTTP/1.0 without a host.
+  RawClient c(port_);
+  ASSERT_TRUE(
+      c.Send("POST /chunked HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: Chunked\r\n\r\n"
+             "3;ext=1\r\nabc\r\n0\r\nX-Trailer: 1\r\n\r\n"));
+  EXPECT_NE(c.ReadAnswer().find("POST /chunked|abc"), std::string::npos);
+  RawClient old(port_);
+  ASSERT_TRUE(old.Send("GET /old HTTP/1.0\r\n\r\n"));
+  EXPECT_NE(old.ReadAll().find("GET /old|"), std::string::npos);
+}
+
+// Chunk-size lines and trailers are bounded by the read buffer as the head is; bodies held at
+// once by the budget, which a request gives back when it is done.
+TEST_F(HttpServerTest, ChunkLinesTrailersAndHeldBodiesAreBounded) {
+  THttpLimits limits = TestLimits();
+  limits.head_timeout = 5s;
+  limits.body_timeout = 5s;
+  limits.max_bodies_bytes = 2048;
+  limits.uncounted_body_bytes = 16;
+  Start(limits);
+  const std::string chunked = "POST /c HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (const std::string endless : {"5;", "0\r\nX-Trailer: "}) {
+    RawClient c(port_);
+    ASSERT_TRUE(c.Send(chunked + endless));
+    const std::string filler(4096, 'a');
+    // Far beyond the read buffer (the head limit and 16 KiB); the answer comes long before.
+    for (int i = 0; i < 64 && c.Send(filler); ++i) {
+    }
+    EXPECT_EQ(StatusLine(c.ReadAll()), "HTTP/1.1 413 Payload Too Large") << endless;
+  }
+
+  // Two bodies of 1 KiB take the whole budget while they arrive.
+  const std::string head = "POST /held HTTP/1.1\r\nHost: h\r\nContent-Length: 1024\r\n\r\n";
+  RawClient first(port_);
+  RawClient second(port_);
+  ASSERT_TRUE(first.Send(head + std::string(512, 'x')));
+  ASSERT_TRUE(second.Send(head + std::string(512, 'y')));
+  std::this_thread::sleep_for(100ms);
+  {
+    RawClient over(port_);
+    ASSERT_TRUE(over.Send(head));
+    EXPECT_EQ(StatusLine(over.ReadAll()), "HTTP/1.1 503 Service Unavailable");
+  }
+  {
+    RawClient over(port_);
+    ASSERT_TRUE(over.Send(chunked + "10\r\n"));
+    EXPECT_EQ(StatusLine(over.ReadAll()), "HTTP/1.1 503 Service Unavailable");
+  }
+  EXPECT_EQ(handled_.load(), 0);
+  // Once a request is answered, its bytes are free for the next one.
+  ASSERT_TRUE(first.Send(std::string(512, 'x')));
+  EXPECT_NE(first.ReadAnswer().find("POST /held|xxx"), std::string::npos);
+  RawClient next(port_);
+  ASSERT_TRUE(next.Send(head + std::string(1024, 'z')));
+  EXPECT_NE(next.ReadAnswer().find("POST /held|zzz"), std::string::npos);
+  // Small bodies are never refused for want of budget.
+  RawClient third(port_);
+  ASSERT_TRUE(third.Send(head + std::string(512, 'x')));
+  std::this_thread::sleep_for(100ms);
+  RawClient small(port_);
+  ASSERT_TRUE(small.Send("POST /small HTTP/1.1\r\nHost: h\r\nContent-Length: 16\r\n\r\n" +
+                         std::string(16, 's')));
+  EXPECT_NE(small.ReadAnswer().find("POST /small|ssss"), std::string::npos);
+}
+
+// A file answer is read from the file as it is written; one that cannot be opened answers 500.
+TEST_F(HttpServerTest, FileAnswersAreSentFromTheFile) {
+  const auto file = std::filesystem::temp_directory_path() /
+                    ("parlevo-http-file-" + std::to_string(::getpid()) + ".bin");
+  std::string content(300 * 1024, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 26);
+  {
+    std::ofstream out(file, std::ios::binary);
+    out << content;
+  }
+  server_ = std::make_unique<THttpServer>(
+      TestLimits(), [&](const THttpRequest& request, THttpResponse& response) {
+        response.set_file(request.path == "/missing" ? file.string() + ".none" : file.string(),
+                          "application/octet-stream");
+      });
+  port_ = server_->Listen("127.0.0.1", 0);
+  RawClient c(port_);
+  ASSERT_TRUE(
+      c.Send("GET /file HTTP/1.1\r\nHost: h\r\n\r\nHEAD /file HTTP/1.1\r\nHost: h\r\n\r\n"));
+  std::string answer = c.ReadAnswer();
+  EXPECT_NE(answer.find("Content-Length: 307200\r\n"), std::string::npos);
+  EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), content);
+  answer = c.ReadAll(300ms);
+  EXPECT_NE(answer.find("Content-Length: 307200\r\n"), std::string::npos) << answer;
+  EXPECT_EQ(answer.size(), answer.find("\r\n\r\n") + 4);
+  ASSERT_TRUE(c.Send("GET /missing HTTP/1.1\r\nHost: h\r\n\r\n"));
+  EXPECT_EQ(StatusLine(c.ReadAnswer()), "HTTP/1.1 500 Internal Server Error");
+  std::filesystem::remove(file);
+}
+
+// A connection step that throws (here: a field name beyond what a header can hold, met while
+// the answer is built) is logged, and its connection closed and released, slot and all.
+TEST_F(HttpServerTest, AConnectionWhoseStepThrowsIsLoggedAndReleased) {
+  THttpLimits limits = TestLimits();
+  limits.max_connections = 8;
+  limits.max_connections_per_address = 4;
+  limits.worker_threads = 8;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> holding{0};
+  server_ = std::make_unique<THttpServer>(
+      limits, [&](const THttpRequest& request, THttpResponse& response) {
+        if (request.path == "/unsendable") response.set_header(std::string(70000, 'X'), "1");
+        if (request.path == "/hold") {
+          ++holding;
+          released.wait_for(10s);
+        }
+      });
+  port_ = server_->Listen("127.0.0.1", 0);
+
+  std::mutex logged_mutex;
+  std::vector<std::string> logged;
+  logging::TLogCenter& center = logging::GlobalLogCenter();
+  center.SetOnLogEntry([&](logging::TLogCenter&, const logging::TLgLogEntry& entry) {
+    std::lock_guard lock(logged_mutex);
+    logged.push_back(entry.Title());
+  });
+  center.Enable();
+  for (int i = 0; i < 4; ++i) {
+    RawClient c(port_, "127.0.0.5");
+    ASSERT_TRUE(c.Send("GET /unsendable HTTP/1.1\r\nHost: h\r\n\r\n"));
+    EXPECT_TRUE(ClosedByServer(c));
+  }
+  center.Disable();
+  center.SetOnLogEntry(nullptr);
+  {
+    std::lock_guard lock(logged_mutex);
+    ASSERT_GE(logged.size(), 4u);
+    EXPECT_NE(logged[0].find("HTTP connection of 127.0.0.5"), std::string::npos) << logged[0];
+    EXPECT_NE(logged[0].find("field name too large"), std::string::npos) << logged[0];
+  }
+
+  // The address has its whole share again: four requests of it are in the handler at once (a
+  // connection being answered gives way to nobody, so a leaked slot would refuse the fourth).
+  std::vector<std::unique_ptr<RawClient>> held;
+  for (int i = 0; i < 4; ++i) {
+    held.push_back(std::make_unique<RawClient>(port_, "127.0.0.5"));
+    ASSERT_TRUE(held.back()->Send("GET /hold HTTP/1.1\r\nHost: h\r\n\r\n"));
+  }
+  for (int i = 0; i < 1000 && holding < 4; ++i) std::this_thread::sleep_for(2ms);
+  EXPECT_EQ(holding.load(), 4);
+  release.set_value();
+  for (auto& c : held) EXPECT_EQ(StatusLine(c->ReadAnswer()), "HTTP/1.1 200 OK");
+}
+
+TEST_F(HttpServerTest, AtTheBoundTheLongestWaitingHeadMakesRoom) {
   THttpLimits limits = TestLimits();
   limits.head_timeout = 30s;
   limits.max_connections = 8;
   limits.max_connections_per_address = 4;
-  Start(limits);
+  limits.worker_threads = 8;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> holding{0};
+  server_ = std::make_unique<THttpServer>(
+      limits, [&](const THttpRequest& request, THttpResponse& response) {
+        if (request.path == "/hold") {
+          ++holding;
+          released.wait_for(10s);
+        }
+        response.set_content(request.method + " " + request.path + "|", "text/plain");
+      });
+  port_ = server_->Listen("127.0.0.1", 0);
   EXPECT_EQ(server_->ConnectionBound(), 8u);
   EXPECT_EQ(server_->AddressShare(), 4u);
 
-  std::vector<std::unique_ptr<RawClient>> held;
-  for (int i = 0; i < 4; ++i) held.push_back(std::make_unique<RawClient>(port_, "127.0.0.1"));
-  // The accepts happen in the server's own time; a request through a held connection proves
-  // that all four are in.
-  ASSERT_TRUE(held.back()->Send("GET /in HTTP/1.1\r\nHost: h\r\n\r\n"));
-  ASSERT_NE(held.back()->ReadAnswer().find("GET /in|"), std::string::npos);
+  // Four connections of one address wait for their heads, the oldest first; one of them had an
+  // answer already and idles, which is waiting for a head too.
+  std::vector<std::unique_ptr<RawClient>> first;
+  for (int i = 0; i < 4; ++i) {
+    first.push_back(std::make_unique<RawClient>(port_, "127.0.0.1"));
+    if (i == 0) ExpectServed(*first[0], "/idle");
+    std::this_thread::sleep_for(20ms);
+  }
+  RawClient fresh(port_, "127.0.0.1");
+  ExpectServed(fresh, "/fresh");
+  EXPECT_TRUE(ClosedByServer(*first[0]));  // the share is full: its longest waiting gave way
+  // The newcomer's slot was the displaced one's: the others still hold theirs.
+  ExpectServed(*first[3], "/still");
 
-  RawClient over(port_, "127.0.0.1");
+  // Four connections of another address are being answered: none of them gives way, so a fifth
+  // from there is refused.
+  std::vector<std::unique_ptr<RawClient>> busy;
+  for (int i = 0; i < 4; ++i) {
+    busy.push_back(std::make_unique<RawClient>(port_, "127.0.0.2"));
+    ASSERT_TRUE(busy.back()->Send("GET /hold HTTP/1.1\r\nHost: h\r\n\r\n"));
+  }
+  for (int i = 0; i < 500 && holding < 4; ++i) std::this_thread::sleep_for(2ms);
+  ASSERT_EQ(holding.load(), 4);
+  RawClient over(port_, "127.0.0.2");
   EXPECT_EQ(StatusLine(over.ReadAll()), "HTTP/1.1 503 Service Unavailable");
   EXPECT_TRUE(over.closed());
 
-  // Another host still gets its share, up to the total bound.
-  for (int i = 0; i < 4; ++i) held.push_back(std::make_unique<RawClient>(port_, "127.0.0.2"));
-  ASSERT_TRUE(held.back()->Send("GET /other HTTP/1.1\r\nHost: h\r\n\r\n"));
-  ASSERT_NE(held.back()->ReadAnswer().find("GET /other|"), std::string::npos);
+  // The bound is reached (four waiting, two of them idle after an answer, and four answered): a
+  // third address takes the place of the longest waiting connection of any address.
   RawClient third(port_, "127.0.0.3");
-  EXPECT_EQ(StatusLine(third.ReadAll()), "HTTP/1.1 503 Service Unavailable");
+  ExpectServed(third, "/third");
+  EXPECT_TRUE(ClosedByServer(*first[1]));
 
-  // A slot that frees up is given again.
-  held.front().reset();
-  std::string answer;
-  for (int attempt = 0; attempt < 50 && answer.find("GET /again|") == std::string::npos;
-       ++attempt) {
-    RawClient again(port_, "127.0.0.1");
-    again.Send("GET /again HTTP/1.1\r\nHost: h\r\n\r\n");
-    answer = again.ReadAnswer(1000ms);
-  }
-  EXPECT_NE(answer.find("GET /again|"), std::string::npos);
+  release.set_value();
+  for (auto& c : busy) EXPECT_NE(c->ReadAnswer().find("GET /hold|"), std::string::npos);
+  server_.reset();
 }
 
 TEST_F(HttpServerTest, TheBoundFollowsTheDescriptorLimit) {
