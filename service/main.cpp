@@ -4,6 +4,7 @@
 #include "conferences/recurrence_handler.h"
 #include "notifications/send_mail_module.h"
 #include "notifications/sms_reminder.h"
+#include "platform/db.h"
 #include "platform/registry.h"
 #include "platform/service_app.h"
 #include "service/database.h"
@@ -35,6 +36,7 @@ TZyntParlevoParts ServiceParts() {
   parts.make_recurrence_handler = [] { return std::make_unique<TRecurrenceHandler>(); };
   parts.interrupt_outgoing = [] {
     if (auto module = EMailDataModule()) module->CancelSends();
+    db::SetLockWaitsInterrupted(true);
   };
   return parts;
 }

@@ -196,13 +196,14 @@ void THttpResponse::set_content(std::string content, std::string content_type) {
   set_header("Content-Type", std::move(content_type));
 }
 
-THttpServer::THttpServer(THttpLimits limits, THttpHandler handler)
-    : core_(std::make_unique<Core>(limits, std::move(handler))) {}
+THttpServer::THttpServer(THttpLimits limits, THttpHandler handler, THttpLaneOf lane_of)
+    : core_(std::make_unique<Core>(limits, std::move(handler), std::move(lane_of))) {}
 
 THttpServer::~THttpServer() {
   Stop();
   // Handlers still running finish first; their answers go to closed connections.
   core_->workers.StopAndJoin();
+  core_->lookup_workers.StopAndJoin();
   core_->StopIoThreads();
 }
 
@@ -210,7 +211,8 @@ uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
   if (listening_) throw std::runtime_error("The HTTP server listens already");
   Core& core = *core_;
   core.StartIoThreads();
-  if (core.workers.Grow(std::max(core.limits.worker_threads, 1u)) == 0) {
+  if (core.workers.Grow(std::max(core.limits.worker_threads, 1u)) == 0 ||
+      (core.lane_of && core.lookup_workers.Grow(std::max(core.limits.lookup_threads, 1u)) == 0)) {
     throw std::runtime_error("The HTTP server cannot start a thread for its requests");
   }
 

@@ -41,8 +41,10 @@ struct THttpLimits {
   // fields, the answer is 431.
   size_t max_head_bytes = 64 * 1024;
   size_t max_header_fields = 100;
-  // Threads running handlers; fewer are used when the system refuses more.
+  // Threads running handlers of the general lane; fewer are used when the system refuses more.
   unsigned worker_threads = 32;
+  // Threads of the lookup lane (see THttpLane), besides them.
+  unsigned lookup_threads = 16;
   // Threads holding the connections (each connection stays on one), besides the listener's.
   unsigned io_threads = 4;
   // Descriptors kept free for the handlers' own files and database when the bound is derived
@@ -82,10 +84,18 @@ struct THttpResponse {
 
 using THttpHandler = std::function<void(const THttpRequest&, THttpResponse&)>;
 
+// Which workers run a request. The lookup lane has threads of its own, so that short calls that
+// must answer at once (the PBX's PIN lookup) never queue behind long ones that wait on a mail
+// server, another process's database lock or a slow disk.
+enum class THttpLane { kGeneral, kLookup };
+// Called on an I/O thread for every whole request: must be quick and safe on many threads.
+using THttpLaneOf = std::function<THttpLane(const THttpRequest&)>;
+
 class THttpServer {
  public:
-  // handler is called for every whole request; an exception from it answers 500.
-  THttpServer(THttpLimits limits, THttpHandler handler);
+  // handler is called for every whole request; an exception from it answers 500. lane_of picks
+  // the lane of each request; without it every request runs on the general lane.
+  THttpServer(THttpLimits limits, THttpHandler handler, THttpLaneOf lane_of = {});
   // Stops listening, closes every connection and waits for the handlers that still run.
   ~THttpServer();
   THttpServer(const THttpServer&) = delete;

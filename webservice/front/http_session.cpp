@@ -207,7 +207,8 @@ void THttpSession::Dispatch() {
   }
   request.body = std::move(message.body());
   request.remote_address = address_;
-  core_.workers.Post([self = shared_from_this(), request = std::move(request)]() mutable {
+  THttpWorkerPool& workers = core_.WorkersFor(request);
+  workers.Post([self = shared_from_this(), request = std::move(request)]() mutable {
     THttpResponse response;
     try {
       self->core_.handler(request, response);
