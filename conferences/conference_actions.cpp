@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -142,15 +143,27 @@ void CancelMemberships(const std::string& id, const std::string& connect_str,
   }
 }
 
-void DeleteOneConference(const std::string& id, const std::string& connect_str) {
+// Deletes the memberships and the row of one conference in one transaction. A statement that
+// fails with the database's message rolls both back, so that no conference stays without its
+// members while the front end counts it as deleted; one that changed no row (a conference without
+// members, an ID without a row) only leaves its trace.
+TStatementStatus DeleteOneConference(const std::string& id, const std::string& connect_str) {
   const std::string_view action = "DeleteKonferenz";
   TActionStatement statement = Statement(action, connect_str);
+  if (TStatementStatus begun = statement.BeginTransaction(); !begun) {
+    TraceNotConnected(action, begun.message());
+    return begun;
+  }
   for (const std::string& sql : {"Delete FROM [conferenceMembers] WHERE conferenceID=" + id,
                                  "Delete FROM [conferences] WHERE ID=" + id}) {
-    if (const TStatementStatus deleted = statement.Run(sql, false); !deleted) {
+    if (const TStatementStatus deleted = statement.RunOnSameConnection(sql, false); !deleted) {
       TraceNotConnected(action, deleted.message());
+      if (!deleted.message().empty()) return deleted;  // rolled back as the query goes
     }
   }
+  const TStatementStatus committed = statement.Commit();
+  if (!committed) TraceNotConnected(action, committed.message());
+  return committed;
 }
 
 // A date-time text the database stores as sent, within the years a conference can have.
@@ -187,6 +200,10 @@ std::optional<TDateTime> RequestDateTimeToLocal(std::string_view text, TDateTime
   // Far outside the years of any conference: a typing error or a hostile value, never a plan.
   if (*local < EncodeDate(1900, 1, 1) || *local >= EncodeDate(2101, 1, 1)) return std::nullopt;
   return local;
+}
+
+bool IsStorableRequestDateTime(std::string_view text, TDateTime now) {
+  return RequestDateTimeToLocal(text, now).has_value() || IsDatedRequestText(text);
 }
 
 // ---- Conferences -------------------------------------------------------------------------
@@ -277,7 +294,7 @@ void Conferences_Update(pugi::xml_document& request, pugi::xml_document& respons
     // value would leave the conference without a day and hide it from every list. The forms the
     // database takes as sent (ISO, XML Schema, "dd.mm.yyyy" as the lists show it) stay welcome.
     for (const char* name : {"Datum", "Startzeit", "Endzeit"}) {
-      if (!IsDatedRequestText(Field(request, name))) {
+      if (!IsStorableRequestDateTime(Field(request, name), Now())) {
         return fail(std::string("Ungültiges Datum: ") + name);
       }
     }
@@ -363,6 +380,7 @@ void DeleteKonferenzWith(pugi::xml_document& request, pugi::xml_document& respon
   TLgMethodScope scope(MainSession(), "DeleteKonferenz");
   try {
     const std::string connect_str = UseConnectionString();
+    std::optional<std::string> failure;  // the message of the first conference not deleted
     for (const std::string& konferenz_id : RepeatedFields(request, "KonferenzID")) {
       const auto id = SqlInt(konferenz_id);
       if (!id) {
@@ -371,9 +389,13 @@ void DeleteKonferenzWith(pugi::xml_document& request, pugi::xml_document& respon
         continue;
       }
       CancelMemberships(*id, connect_str, response, send_mail_helper);
-      DeleteOneConference(*id, connect_str);
+      if (const TStatementStatus deleted = DeleteOneConference(*id, connect_str);
+          !deleted && !failure) {
+        failure = deleted.message();
+      }
     }
-    result = CreateResultXML(0, "Konferenz gelöscht", "");
+    result =
+        failure ? CreateResultXML(-1, *failure, "") : CreateResultXML(0, "Konferenz gelöscht", "");
   } catch (const std::exception& e) {
     TraceException(action, e.what());
     result = CreateResultXML(-1, e.what(), "");

@@ -21,6 +21,9 @@ namespace parlevo {
 // DeleteKonferenz cancels each membership through a TSendMailHelper (participants/teilnehmer.h),
 // SendMailHelper unless one is given; on failure it may write its reason into the answer
 // document's "result" element.
+// It then deletes each conference with its memberships in a transaction of its own; a conference
+// whose delete fails keeps its rows, and the answer is -1 with the first such message, while the
+// other conferences of the request are still handled.
 
 void AddKonferenz(pugi::xml_document& request, pugi::xml_document& response, std::string& result);
 void Conferences_Update(pugi::xml_document& request, pugi::xml_document& response,
@@ -48,5 +51,11 @@ std::optional<TDateTime> XMLTimeToLocalDateTime(std::string_view text, TDateTime
 // XMLTimeToLocalDateTime for the date-times of requests, which must also fall within the years
 // 1900 to 2100; nullopt otherwise.
 std::optional<TDateTime> RequestDateTimeToLocal(std::string_view text, TDateTime now);
+
+// Whether a date-time text of a request that is stored as sent (UpdateKonferenz, the series
+// actions) names a day: every form RequestDateTimeToLocal takes, and the default date-time text
+// that the lists and getRecurrence answer ("dd.mm.yyyy", optionally followed by " hh:nn:ss" and
+// ".zzz"), so that what a front end read can be sent back. Within the years 1900 to 2100.
+bool IsStorableRequestDateTime(std::string_view text, TDateTime now);
 
 }  // namespace parlevo

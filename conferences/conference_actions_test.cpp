@@ -2,12 +2,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <string>
 #include <vector>
 
 #include "conferences/conference_test_support.h"
 #include "participants/invitations_test_fixture.h"
+#include "platform/db.h"
 #include "webservice/base64.h"
 
 namespace parlevo {
@@ -272,6 +274,11 @@ TEST_F(ConferenceActions, UpdateTakesDatesAsListedAndRefusesNonDates) {
             Envelope(0, "Konferenz erfolgreich geändert"));
   EXPECT_EQ(Scalar("SELECT starttime FROM [conferences] WHERE ID=" + id),
             "21.05.2009 14:00:00.000");
+  // With the milliseconds of the lists, and in the XML Schema form addKonferenz takes.
+  EXPECT_EQ(update("21.05.2009", "21.05.2009 14:00:00.000"),
+            Envelope(0, "Konferenz erfolgreich geändert"));
+  EXPECT_EQ(update("2009-05-21", "2009-05-21T14:00:00"),
+            Envelope(0, "Konferenz erfolgreich geändert"));
   // Empty, blank, a bare day number or a time alone would leave the conference without a day.
   EXPECT_EQ(update("", "21.05.2009 14:00:00"), Envelope(-1, "Ungültiges Datum: Datum"));
   EXPECT_EQ(update("21.05.2009", "\r\n"), Envelope(-1, "Ungültiges Datum: Startzeit"));
@@ -364,6 +371,34 @@ TEST_F(DeleteConference, UnknownAndHostileIdsDeleteNothing) {
   EXPECT_TRUE(mails_.empty());
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM [conferences]"), "1");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM [conferenceMembers]"), "1");
+}
+
+TEST_F(DeleteConference, ARefusedDeleteKeepsThatConferenceWholeAndTheOthersGo) {
+  const std::string refused = NewConference();
+  const std::string deleted = NewConference();
+  AddMember(refused, "11");
+  AddMember(deleted, "12");
+  // The memberships go first; a rule of the file refuses the conference row after them.
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(db::DataSourceOf(connect_str_).c_str(), &raw), SQLITE_OK);
+  const std::string trigger =
+      "CREATE TRIGGER keep_conference BEFORE DELETE ON conferences WHEN "
+      "OLD.ID = " +
+      refused + " BEGIN SELECT RAISE(ABORT, 'conference is kept'); END";
+  const int rc = sqlite3_exec(raw, trigger.c_str(), nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+  ASSERT_EQ(rc, SQLITE_OK);
+
+  const std::string answer = Delete("<KonferenzID>" + refused + "</KonferenzID><KonferenzID>" +
+                                    deleted + "</KonferenzID><KonferenzID>99999</KonferenzID>");
+  EXPECT_THAT(answer, HasSubstr("<code>-1</code>"));
+  EXPECT_THAT(answer, HasSubstr("conference is kept"));
+  // The cancellations went out before the deletes, for both.
+  ASSERT_EQ(mails_.size(), 2u);
+  EXPECT_EQ(Rows("SELECT ID FROM [conferences]"),
+            (std::vector<std::vector<std::string>>{{refused}}));
+  EXPECT_EQ(Rows("SELECT memberID FROM [conferenceMembers]"),
+            (std::vector<std::vector<std::string>>{{"11"}}));
 }
 
 // The cancellations go out through the participant mail routine to real mail peers.

@@ -115,65 +115,56 @@ TStatementStatus ListRooms(pugi::xml_node root, TDateTime now) {
   return TStatementStatus::Ok();
 }
 
-// Deletes one room with its conferences, their memberships and attendance logs, all in one
-// transaction: a failure part-way keeps the room with everything held in it. The statements share
-// the query of the transaction, which the runner cannot hold open before its first statement.
+// Deletes one room with its conferences, their memberships and attendance logs in one
+// transaction. A statement that fails with the database's message leaves the deletion in doubt:
+// all of it is rolled back and the room keeps everything held in it. A statement that changed no
+// row is no such failure; a room delete that finds no room row still ends the action with -1, yet
+// keeps what was deleted before it, so that conferences left without their room can be removed.
 TStatementStatus DeleteOneRoom(const std::string& directdial) {
   const std::string_view action = "DeleteRaum";
   const std::string room_literal = SqlText(directdial);
-  TADOQuery query;
-  const auto fail = [&](const std::string& message) {
-    TraceNotConnected(action, message);
-    return TStatementStatus::Failed(message);
+  TActionStatement statement = Statement(action, UseConnectionString());
+  const auto fail = [&](const TStatementStatus& failed) {
+    TraceNotConnected(action, failed.message());
+    return failed;  // the transaction is rolled back when the statement's query goes
   };
-  try {
-    query.Connection().Open(UseConnectionString());
-    query.Connection().BeginTrans();
-  } catch (const std::exception& e) {
-    return fail(e.what());
-  }
-  // A statement that fails with a message has left the transaction in doubt: nothing stays. One
-  // that changed no row only leaves its trace. RunOnQuery sets the message only on a failure.
-  std::string message;
-  bool ran = false;
-  const auto in_doubt = [&](const std::string& sql, bool is_select, std::string_view none) {
-    TraceQuery(action, sql);
-    ran = RunOnQuery(query, sql, is_select, message);
-    if (!ran) Trace(action, none);
-    return !ran && !message.empty();
+  // True when the statement failed with a message; one that changed no row leaves its trace.
+  const auto in_doubt = [&](const std::string& sql, bool is_select, std::string_view none,
+                            TStatementStatus& status) {
+    status = statement.RunOnSameConnection(sql, is_select);
+    if (!status) Trace(action, none);
+    return !status && !status.message().empty();
   };
+  if (TStatementStatus begun = statement.BeginTransaction(); !begun) return fail(begun);
 
+  TStatementStatus status = TStatementStatus::Ok();
   std::vector<std::string> ids;
   if (in_doubt("Select * FROM [conferences] WHERE room=" + room_literal, true,
-               "No conferences to delete")) {
-    return fail(message);
+               "No conferences to delete", status)) {
+    return fail(status);
   }
-  for (; ran && !query.Eof(); query.Next()) {
+  for (TADOQuery* rows = status ? &statement.Rows() : nullptr; rows && !rows->Eof(); rows->Next()) {
     // The key comes from the table, yet it goes through the integer slot like any other ID.
-    if (const auto id = SqlInt(query.FieldByName("ID").AsString())) ids.push_back(*id);
+    if (const auto id = SqlInt(rows->FieldByName("ID").AsString())) ids.push_back(*id);
   }
   for (const std::string& id : ids) {
     if (in_doubt("Delete FROM [conferenceMembers] WHERE conferenceID=" + id, false,
-                 "No participants to delete") ||
+                 "No participants to delete", status) ||
         in_doubt("Delete FROM [conferenceMemberLog] WHERE conferenceID=" + id, false,
-                 "No logs to delete")) {
-      return fail(message);
+                 "No logs to delete", status)) {
+      return fail(status);
     }
   }
   if (in_doubt("Delete FROM [conferences] WHERE room=" + room_literal, false,
-               "No conferences to delete")) {
-    return fail(message);
+               "No conferences to delete", status)) {
+    return fail(status);
   }
 
-  const std::string room_sql = "Delete FROM [rooms] WHERE directdial=" + room_literal;
-  TraceQuery(action, room_sql);
-  std::string error;
-  if (!RunOnQuery(query, room_sql, false, error)) return fail(error);  // rolled back on scope exit
-  try {
-    query.Connection().CommitTrans();
-  } catch (const std::exception& e) {
-    return fail(e.what());
-  }
+  const TStatementStatus room =
+      statement.RunOnSameConnection("Delete FROM [rooms] WHERE directdial=" + room_literal, false);
+  if (!room && !room.message().empty()) return fail(room);
+  if (TStatementStatus committed = statement.Commit(); !committed) return fail(committed);
+  if (!room) return fail(room);  // no room row: -1 with the empty message, the rest stays done
   return TStatementStatus::Ok();
 }
 

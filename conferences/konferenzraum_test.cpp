@@ -182,6 +182,29 @@ TEST_F(RoomActions, DeleteRemovesRoomsWithConferencesMembersAndLogs) {
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM [conferences]"), "1");
 }
 
+// Conferences whose room row is gone can still be removed; the answer stays -1, and a room
+// named after them in the same request is not reached.
+TEST_F(RoomActions, DeleteOfADirectDialWithoutRoomKeepsWhatItDeleted) {
+  AddRoom("B", "200", "2");
+  for (const char* room : {"100", "100", "200"}) {
+    AddConference(room, "k", "2009-05-12", "2009-05-12 11:00:00", "2009-05-12 12:00:00");
+    const std::string id = LastConferenceId();
+    Exec("INSERT INTO [conferenceMembers] (memberID, conferenceID) VALUES (1, " + id + ")");
+    Exec("INSERT INTO [conferenceMemberLog] (conferenceID, memberID) VALUES (" + id + ", 1)");
+  }
+  const std::string kept = LastConferenceId();
+  EXPECT_EQ(Call(DeleteRaum, Request("DeleteRaum",
+                                     "<Durchwahl>100</Durchwahl>"
+                                     "<Durchwahl>200</Durchwahl>")),
+            Envelope(-1, ""));
+  EXPECT_EQ(Rows("SELECT ID FROM [conferences]"), (std::vector<std::vector<std::string>>{{kept}}));
+  EXPECT_EQ(Rows("SELECT conferenceID FROM [conferenceMembers]"),
+            (std::vector<std::vector<std::string>>{{kept}}));
+  EXPECT_EQ(Rows("SELECT conferenceID FROM [conferenceMemberLog]"),
+            (std::vector<std::vector<std::string>>{{kept}}));
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM [rooms]"), "1");
+}
+
 TEST_F(RoomActions, DebugLogCarriesTheStatements) {
   AddRoom("A", "100", "1");
   Call(DeleteRaum, Request("DeleteRaum", "<Durchwahl>100</Durchwahl>"));

@@ -76,11 +76,12 @@ TStatementValue<std::string> SeriesInsertStatement(pugi::xml_document& request) 
   return sql;
 }
 
-// The dates of a series request must be dates as addKonferenz takes them; the front end sends
-// the start date as end date for a series without end. Empty when they are.
+// The dates of a series request must name days, in any form addKonferenz takes or as
+// getRecurrence answered them (a front end reads a series and sends it back changed); the front
+// end sends the start date as end date for a series without end. Empty when they do.
 std::string SeriesDateError(pugi::xml_document& request, TDateTime now) {
   for (const char* name : {"Datum", "EndDatum", "Startzeit", "Endzeit"}) {
-    if (!RequestDateTimeToLocal(Field(request, name), now)) {
+    if (!IsStorableRequestDateTime(Field(request, name), now)) {
       return std::string("Ungültiges Datum: ") + name;
     }
   }

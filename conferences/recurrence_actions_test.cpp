@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <pugixml.hpp>
+
 #include "conferences/recurrence_test_support.h"
 #include "webservice/base64.h"
 
@@ -152,6 +154,40 @@ TEST_F(RecurrenceActions, UpdateReplacesSeriesAndConferences) {
   // The old conferences went through the conference action, memberships included.
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM conferenceMembers WHERE conferenceID = " + first), "0");
   EXPECT_EQ(Scalar("SELECT name FROM conferenceRecurrences"), "Neu");
+}
+
+// A front end reads a series and sends its texts back to change it.
+TEST_F(RecurrenceActions, UpdateTakesTheTextsGetAnswered) {
+  Add(DailyFields());
+  const std::string old_id = LastSeries();
+  pugi::xml_document got;
+  ASSERT_TRUE(got.load_string(Get(old_id).c_str()));
+  const auto text = [&](const char* name) {
+    return std::string(got.document_element().child(name).text().get());
+  };
+  ASSERT_EQ(text("starttime"), "07.03.2026 10:00:00.000");
+  std::string fields = DailyFields("Neu", "3");
+  const auto put = [&](const std::string& element, const std::string& value) {
+    const size_t begin = fields.find("<" + element + ">") + element.size() + 2;
+    fields.replace(begin, fields.find("</" + element + ">") - begin, value);
+  };
+  put("Datum", text("startdate"));
+  put("EndDatum", text("enddate"));
+  put("Startzeit", text("starttime"));
+  put("Endzeit", text("endtime"));
+  EXPECT_EQ(Update(old_id, fields),
+            CreateResultXML(0, "Serienkonferenz erfolgreich aktualisiert", ""));
+  const std::string new_id = LastSeries();
+  EXPECT_NE(new_id, old_id);
+  EXPECT_EQ(SeriesDays(new_id).size(), 10u);
+  EXPECT_EQ(SeriesDays(new_id)[1], "10.03.2026");
+  EXPECT_THAT(Rows("SELECT startdate, enddate, starttime, endtime FROM conferenceRecurrences")[0],
+              ElementsAre("07.03.2026", "07.03.2026", "07.03.2026 10:00:00.000",
+                          "07.03.2026 11:00:00.000"));
+  // What names no day is still refused, in the listed form too.
+  put("Datum", "32.03.2026");
+  EXPECT_EQ(Update(new_id, fields), CreateResultXML(-1, "Ungültiges Datum: Datum", ""));
+  EXPECT_EQ(LastSeries(), new_id);
 }
 
 TEST_F(RecurrenceActions, FailedUpdateKeepsTheOldSeries) {

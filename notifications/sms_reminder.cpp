@@ -155,13 +155,26 @@ void TSMSReminder::Execute(std::stop_token stop) {
         WriteDebugLog("[SMSReminder][Execute] CleanUp and terminate...");
         break;
       }
-      TimerExecute();
+      // Whatever a pass throws ends that pass only: the members it left are due again at the next.
+      try {
+        TimerExecute();
+      } catch (const std::exception& e) {
+        MainSession().LogException(e, "SMSReminder::TimerExecute");
+        WriteDebugLog(std::string("[SMSReminder][Execute] Exception in a pass: ") + e.what());
+      } catch (...) {
+        MainSession().LogException("SMSReminder::TimerExecute");
+        WriteDebugLog("[SMSReminder][Execute] Exception in a pass: not a standard exception");
+      }
       if (options_.after_pass) options_.after_pass();
     }
   } catch (const std::exception& e) {
     // A setting that cannot be read ends the reminders until the service is started again.
     MainSession().LogException(e, "SMSReminder::Execute");
     WriteDebugLog(std::string("[SMSReminder][Execute] Exception: ") + e.what());
+  } catch (...) {
+    // Escaping the thread would end the process.
+    MainSession().LogException("SMSReminder::Execute");
+    WriteDebugLog("[SMSReminder][Execute] Exception: not a standard exception");
   }
   WriteDebugLog("[SMSReminder][Execute] ...OK");
 }

@@ -229,6 +229,40 @@ TEST_F(SmsReminder, ThreadRunsPassesAndStopsOnRequest) {
   EXPECT_EQ(sent_.size(), 1u);
 }
 
+TEST_F(SmsReminder, APassThatThrowsAnythingIsLoggedAndTheNextPassRuns) {
+  AddMember("Frau", "", "0170111", At(30), At(90));
+  install_.SetInteger("ReminderInterval", 0);  // one second
+  struct NotAStandardException {};
+  std::mutex mutex;
+  std::condition_variable passed;
+  int passes = 0;
+  int clock_reads = 0;
+  TSMSReminderOptions options = Options();
+  // The first pass fails at its first step with something no handler for std::exception catches.
+  options.clock = [&] {
+    if (++clock_reads == 1) throw NotAStandardException{};
+    return kNow;
+  };
+  options.after_pass = [&] {
+    std::lock_guard lock(mutex);
+    ++passes;
+    passed.notify_all();
+  };
+  {
+    TWatchdog dog("stopping the reminder thread after a failed pass");
+    TSMSReminder reminder(options, true);
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(passed.wait_for(lock, kWaitLimit, [&] { return passes >= 2; }))
+        << "no pass ran after the one that threw";
+  }
+  EXPECT_EQ(sent_.size(), 1u);
+  std::ifstream log(install_.path() / "debug" / "log.txt");
+  const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(
+      Contains(text, "[SMSReminder][Execute] Exception in a pass: not a standard exception"));
+  EXPECT_TRUE(Contains(text, "[SMSReminder][Execute] ...OK"));
+}
+
 TEST_F(SmsReminder, MissingSwitchEndsTheThread) {
   install_.DeleteValue("SMSActivate");
   install_.SetInteger("ReminderInterval", 0);

@@ -73,6 +73,49 @@ TDateTime CombineDayNumber(int64_t day, double time_fraction) {
   return static_cast<double>(day) - time_fraction;
 }
 
+// Milliseconds since 1970-01-01 of a day number (clamped to the calendar's years). Computed in
+// 64-bit integers: the years 1 to 9999 lie far outside what the system clock's nanoseconds hold.
+int64_t UnixMillisOf(TDateTime value) {
+  int64_t day = 0;
+  int64_t msec = 0;
+  SplitDayNumber(value, day, msec);
+  return (day - kUnixEpochDay) * 86400000 + msec;
+}
+
+TDateTime DayNumberOfUnixMillis(int64_t ms) {
+  // Floor division so that times before 1970 land on the right day.
+  int64_t days = ms / 86400000;
+  int64_t rem = ms % 86400000;
+  if (rem < 0) {
+    rem += 86400000;
+    --days;
+  }
+  return CombineDayNumber(days + kUnixEpochDay, static_cast<double>(rem) / kMSecsPerDay);
+}
+
+// Offset of local time from UTC, in milliseconds, at the given milliseconds since 1970.
+int64_t LocalOffsetMillisAt(int64_t unix_ms) {
+  const std::time_t secs =
+      static_cast<std::time_t>(unix_ms >= 0 ? unix_ms / 1000 : (unix_ms - 999) / 1000);
+  std::tm tm{};
+  if (!localtime_r(&secs, &tm)) return 0;
+  return static_cast<int64_t>(tm.tm_gmtoff) * 1000;
+}
+
+// Seconds since 1970 of a local date-time, the zone rules in force at that date applied.
+std::time_t LocalSecondsOf(TDateTime local) {
+  const CivilDateTime c = DecodeDateTime(local);
+  std::tm tm{};
+  tm.tm_year = c.year - 1900;
+  tm.tm_mon = c.month - 1;
+  tm.tm_mday = c.day;
+  tm.tm_hour = c.hour;
+  tm.tm_min = c.minute;
+  tm.tm_sec = c.second;
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
 std::mutex g_formats_mutex;
 FormatSettings& MutableProcessFormats() {
   static FormatSettings formats;
@@ -347,26 +390,14 @@ TDateTime IncMonth(TDateTime value, int months) {
 }
 
 TDateTime ToUtcDateTime(std::chrono::system_clock::time_point tp) {
-  const int64_t ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(tp.time_since_epoch()).count();
-  // Floor division so that times before 1970 land on the right day.
-  int64_t days = ms / 86400000;
-  int64_t rem = ms % 86400000;
-  if (rem < 0) {
-    rem += 86400000;
-    --days;
-  }
-  return CombineDayNumber(days + kUnixEpochDay, static_cast<double>(rem) / kMSecsPerDay);
+  return DayNumberOfUnixMillis(
+      std::chrono::duration_cast<std::chrono::milliseconds>(tp.time_since_epoch()).count());
 }
 
 TDateTime ToLocalDateTime(std::chrono::system_clock::time_point tp) {
   const int64_t ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(tp.time_since_epoch()).count();
-  std::time_t secs = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
-  std::tm tm{};
-  localtime_r(&secs, &tm);
-  const int64_t offset = tm.tm_gmtoff;
-  return ToUtcDateTime(tp + std::chrono::seconds(offset));
+  return DayNumberOfUnixMillis(ms + LocalOffsetMillisAt(ms));
 }
 
 TDateTime Now() {
@@ -377,36 +408,31 @@ TDateTime NowUtc() {
 }
 
 std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local) {
-  const CivilDateTime c = DecodeDateTime(local);
-  std::tm tm{};
-  tm.tm_year = c.year - 1900;
-  tm.tm_mon = c.month - 1;
-  tm.tm_mday = c.day;
-  tm.tm_hour = c.hour;
-  tm.tm_min = c.minute;
-  tm.tm_sec = c.second;
-  tm.tm_isdst = -1;
-  std::time_t secs = mktime(&tm);
-  return std::chrono::system_clock::from_time_t(secs) + std::chrono::milliseconds(c.millisecond);
+  return std::chrono::system_clock::from_time_t(LocalSecondsOf(local)) +
+         std::chrono::milliseconds(DecodeDateTime(local).millisecond);
 }
 
 int LocalUtcOffsetMinutes(TDateTime local) {
-  auto tp = FromLocalDateTime(local);
-  std::time_t secs = std::chrono::system_clock::to_time_t(tp);
-  std::tm tm{};
-  localtime_r(&secs, &tm);
-  return static_cast<int>(tm.tm_gmtoff / 60);
+  return static_cast<int>(LocalOffsetMillisAt(int64_t{LocalSecondsOf(local)} * 1000) / 60000);
 }
 
 TDateTime LocalToUtc(TDateTime local) {
-  return ToUtcDateTime(FromLocalDateTime(local));
+  const int64_t ms = int64_t{LocalSecondsOf(local)} * 1000 + DecodeDateTime(local).millisecond;
+  return DayNumberOfUnixMillis(ms);
 }
+
 TDateTime UtcToLocal(TDateTime utc) {
-  const CivilDateTime c = DecodeDateTime(utc);
-  const int64_t days = static_cast<int64_t>(DateOf(utc)) - kUnixEpochDay;
-  const int64_t ms =
-      days * 86400000 + ((c.hour * 60 + c.minute) * 60 + c.second) * 1000LL + c.millisecond;
-  return ToLocalDateTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)));
+  if (!IsDayNumberInRange(utc)) return utc;
+  const int64_t ms = UnixMillisOf(utc);
+  return DayNumberOfUnixMillis(ms + LocalOffsetMillisAt(ms));
+}
+
+std::optional<TDateTime> ZonedToLocal(TDateTime written, int offset_minutes) {
+  if (!IsDayNumberInRange(written)) return std::nullopt;
+  const int64_t utc_ms = UnixMillisOf(written) - int64_t{offset_minutes} * 60000;
+  const TDateTime local = DayNumberOfUnixMillis(utc_ms + LocalOffsetMillisAt(utc_ms));
+  if (!IsDayNumberInRange(local)) return std::nullopt;
+  return local;
 }
 
 std::string FormatDateTime(std::string_view pattern, TDateTime value, const FormatSettings& fs) {

@@ -73,12 +73,18 @@ TDateTime Now();     // local time
 TDateTime NowUtc();  // coordinated universal time
 TDateTime ToLocalDateTime(std::chrono::system_clock::time_point tp);
 TDateTime ToUtcDateTime(std::chrono::system_clock::time_point tp);
-// Interprets a local date-time (the zone rules in force at that date) as a point in time.
+// Interprets a local date-time (the zone rules in force at that date) as a point in time. The
+// system clock holds about the years 1678 to 2262 only; the functions below hold every year.
 std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local);
 // Offset of local time from UTC, in minutes, in force at the given local date-time.
 int LocalUtcOffsetMinutes(TDateTime local);
 TDateTime LocalToUtc(TDateTime local);
+// A value outside the years 1 to 9999 is no date and comes back as it is; the result of one
+// inside may lie a few hours beyond them (see IsDayNumberInRange).
 TDateTime UtcToLocal(TDateTime utc);
+// The local date-time of a date-time written with its offset from UTC in minutes ("Z" is 0);
+// nullopt when the written or the local one lies outside the years 1 to 9999.
+std::optional<TDateTime> ZonedToLocal(TDateTime written, int offset_minutes);
 
 // Formats with a pattern of the house's date/time pattern language: d dd ddd dddd ddddd dddddd,
 // m mm mmm mmmm (minutes right after an hour), yy yyyy, h hh, n nn, s ss, z zzz, t tt, c,

@@ -70,6 +70,41 @@ TEST(DateTime, LocalAndUtcAgreeWithTheZone) {
   tzset();
 }
 
+TEST(DateTime, ZonedTimesOfTheFirstAndLastYearsKeepTheirDay) {
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  const TDateTime first = EncodeDate(1, 1, 1);
+  const TDateTime last = EncodeDate(9999, 12, 31) + EncodeTime(23, 59, 59, 0);
+  // Before 1893 Berlin kept its mean solar time, 53 minutes and 28 seconds ahead of UTC.
+  const auto morning = ZonedToLocal(first, 0);
+  ASSERT_TRUE(morning.has_value());
+  EXPECT_EQ(FormatISODateTime(*morning), "0001-01-01 00:53:28");
+  EXPECT_EQ(FormatISODateTime(UtcToLocal(first)), "0001-01-01 00:53:28");
+  // Local time of the last UTC second lies in the year 10000: no date, never another day.
+  EXPECT_FALSE(ZonedToLocal(last, 0).has_value());
+  EXPECT_FALSE(ZonedToLocal(first, 120).has_value());  // 31 Dec of the year 0, 22:53 local
+  const auto evening = ZonedToLocal(last, 120);
+  ASSERT_TRUE(evening.has_value());
+  EXPECT_EQ(FormatISODateTime(*evening), "9999-12-31 22:59:59");
+  EXPECT_EQ(FormatISODateTime(LocalToUtc(*evening)), "9999-12-31 21:59:59");
+  EXPECT_EQ(LocalUtcOffsetMinutes(last), 60);
+  EXPECT_FALSE(ZonedToLocal(1e300, 0).has_value());
+  // Before 1899-12-30 the fraction counts forward: an offset must move the day, not the sign.
+  const auto before_epoch = ZonedToLocal(EncodeDateTime({1850, 6, 1, 6, 0, 0, 0}), -60);
+  ASSERT_TRUE(before_epoch.has_value());
+  EXPECT_EQ(FormatISODateTime(*before_epoch), "1850-06-01 07:53:28");
+
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(ZonedToLocal(first, 0), first);
+  EXPECT_EQ(ZonedToLocal(last, 0), last);
+  EXPECT_EQ(UtcToLocal(last), last);
+  EXPECT_FALSE(ZonedToLocal(first, 60).has_value());
+  EXPECT_FALSE(ZonedToLocal(last, -60).has_value());
+  unsetenv("TZ");
+  tzset();
+}
+
 TEST(DateTime, DayNumberTextHasNoExponent) {
   EXPECT_EQ(DayNumberToText(46088.0), "46088");
   EXPECT_EQ(DayNumberToText(46088.5), "46088.5");

@@ -5,6 +5,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/db_handle_pool.h"
+#include "platform/db_text_sizes.h"
 
 namespace parlevo::db {
 namespace {
@@ -199,13 +200,17 @@ struct TADOConnection::Impl {
     return tr.ChangesRows() ? sqlite3_changes64(db) : 0;
   }
 
-  // Runs the statements of a definition; several run as one.
+  // Runs the statements of a definition; several run as one, and so do the statements of a
+  // table with the size triggers that follow its columns.
   void RunDefinition(const Translation& tr) {
     sqlite3* db = Db();
-    const bool several = tr.statements.size() > 1;
+    const bool table = !tr.table.empty();
+    const bool several = tr.statements.size() > 1 || table;
     const bool outer = !sqlite3_get_autocommit(db);
     if (several) Control(outer ? "SAVEPOINT jet_definition" : "BEGIN IMMEDIATE");
     try {
+      // A trigger naming a column keeps the column from being dropped.
+      if (table && tr.kind == StatementKind::Alter) DropTextSizeChecks(db, tr.table);
       for (const std::string& sql : tr.statements) {
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) !=
@@ -225,6 +230,7 @@ struct TADOConnection::Impl {
         sqlite3_finalize(stmt);
         if (rc != SQLITE_DONE) throw DbError(msg);
       }
+      if (table) UpdateTextSizeChecks(db, tr.table);
       if (several) Control(outer ? "RELEASE jet_definition" : "COMMIT");
     } catch (...) {
       if (several && !sqlite3_get_autocommit(db)) {

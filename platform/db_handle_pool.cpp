@@ -9,6 +9,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/db.h"
+#include "platform/db_text_sizes.h"
 #include "platform/jet_tokens.h"
 
 namespace parlevo::db {
@@ -155,6 +156,7 @@ std::unique_ptr<Handle> FileState::Checkout() {
   }
   std::unique_ptr<Handle> handle;
   bool set_wal = false;
+  bool check_sizes = false;
   uint64_t generation;
   {
     std::lock_guard lock(mu_);
@@ -164,6 +166,7 @@ std::unique_ptr<Handle> FileState::Checkout() {
       dev_ = st.st_dev;
       ino_ = st.st_ino;
       wal_ready_ = false;
+      size_checks_ready_ = false;
       BumpLocked();
     }
     while (!idle_.empty()) {
@@ -177,16 +180,17 @@ std::unique_ptr<Handle> FileState::Checkout() {
     }
     generation = generation_;
     set_wal = !wal_ready_;
+    check_sizes = !size_checks_ready_;
   }
   if (handle) {
     sqlite3_set_last_insert_rowid(handle->db, 0);
     handle->lock_deadline = {};
     return handle;
   }
-  return OpenHandle(generation, set_wal);
+  return OpenHandle(generation, set_wal, check_sizes);
 }
 
-std::unique_ptr<Handle> FileState::OpenHandle(uint64_t generation, bool set_wal) {
+std::unique_ptr<Handle> FileState::OpenHandle(uint64_t generation, bool set_wal, bool check_sizes) {
   auto handle = std::make_unique<Handle>();
   handle->generation = generation;
   ConfigureEngineOnce();
@@ -207,6 +211,11 @@ std::unique_ptr<Handle> FileState::OpenHandle(uint64_t generation, bool set_wal)
   if (set_wal && SwitchToWal(handle->db)) {
     std::lock_guard lock(mu_);
     wal_ready_ = true;
+  }
+  // A file made before texts were held to their column sizes gets the rule on first use.
+  if (check_sizes && EnsureTextSizeChecks(handle->db)) {
+    std::lock_guard lock(mu_);
+    size_checks_ready_ = true;
   }
   return handle;
 }

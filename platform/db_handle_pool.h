@@ -122,7 +122,7 @@ class FileState {
   uint64_t LastUsed();
 
  private:
-  std::unique_ptr<Handle> OpenHandle(uint64_t generation, bool set_wal);
+  std::unique_ptr<Handle> OpenHandle(uint64_t generation, bool set_wal, bool check_sizes);
   void BumpLocked();
   void CloseIdleLocked();
 
@@ -132,6 +132,7 @@ class FileState {
   ino_t ino_ = 0;
   uint64_t generation_ = 1;
   bool wal_ready_ = false;
+  bool size_checks_ready_ = false;
   uint64_t last_used_ = 0;
   std::vector<std::unique_ptr<Handle>> idle_;
   std::unordered_map<std::string, std::shared_ptr<const TableInfo>> tables_;

@@ -9,7 +9,8 @@
 // [bracketed] and `backquoted` names, reserved words used as names, @@IDENTITY, IIF, IsNull(x),
 // DELETE * FROM, SELECT TOP n, &, MOD, COUNTER PRIMARY KEY, flags as NOT NULL DEFAULT 0, text
 // columns compared without regard to case, ALTER TABLE with several columns, ALTER COLUMN (a
-// check that the column exists; the engine keeps no column sizes) and DROP COLUMN. LIKE uses the
+// check that the column exists; the engine keeps no column sizes, platform/db_text_sizes.h holds
+// texts to them) and DROP COLUMN. LIKE uses the
 // wildcards "%" and "_" with "\" as escape character. Anything it cannot translate faithfully
 // fails with DbError; it never runs something else silently.
 //
@@ -44,6 +45,8 @@ struct Translation {
   // together in one transaction.
   std::vector<std::string> statements;
   std::vector<Parameter> parameters;  // of the single statement of a data statement
+  // The table a CREATE TABLE or ALTER TABLE defines, as named there; empty for other statements.
+  std::string table;
 
   bool ChangesSchema() const {
     return kind == StatementKind::Create || kind == StatementKind::Alter ||

@@ -116,9 +116,9 @@ FieldKind ClassifyDeclaredType(std::string_view t) {
 std::optional<TDateTime> ParseStoredDateTime(std::string_view text) {
   auto parsed = ParseDateTimeText(text);
   if (!parsed) return std::nullopt;
-  if (parsed->offset) {
-    return UtcToLocal(parsed->value - static_cast<double>(*parsed->offset) / 1440.0);
-  }
+  // A zone moves the time to local time, which near the first or last day of the calendar may
+  // leave it: no date then, rather than another day.
+  if (parsed->offset) return ZonedToLocal(parsed->value, *parsed->offset);
   return parsed->value;
 }
 

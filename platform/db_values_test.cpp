@@ -52,13 +52,21 @@ TEST_F(DbValues, DatesAreStoredAsLocalDayNumbers) {
             DbValue::Of(day + EncodeTime(10, 30, 0, 0)));
   EXPECT_EQ(CoerceForColumn(text("2026-03-07T10:30:00+01:00"), FieldKind::DateTime),
             DbValue::Of(day + EncodeTime(10, 30, 0, 0)));
+  // At the ends of the calendar a zone keeps the day or refuses the value; Berlin's mean solar
+  // time before 1893 was 53:28 ahead of UTC, which takes the last UTC second into the year 10000.
+  EXPECT_EQ(CoerceForColumn(text("0001-01-01T00:00:00Z"), FieldKind::DateTime),
+            DbValue::Of(EncodeDateTime({1, 1, 1, 0, 53, 28, 0})));
+  EXPECT_EQ(CoerceForColumn(text("9999-12-31T23:00:00+01:00"), FieldKind::DateTime),
+            DbValue::Of(EncodeDateTime({9999, 12, 31, 23, 0, 0, 0})));
+  EXPECT_EQ(CoerceForColumn(text("9999-12-31T23:59:59"), FieldKind::DateTime),
+            DbValue::Of(EncodeDateTime({9999, 12, 31, 23, 59, 59, 0})));
   EXPECT_EQ(CoerceForColumn(text("46088.5"), FieldKind::DateTime), DbValue::Of(46088.5));
   EXPECT_EQ(CoerceForColumn(DbValue::Of(int64_t{46088}), FieldKind::DateTime),
             DbValue::Of(46088.0));
   EXPECT_TRUE(CoerceForColumn(DbValue::Null(), FieldKind::DateTime).IsNull());
   // Blank texts are refused like any other non-date, never stored as "no date".
-  for (const char* bad :
-       {"", "  ", "\r\n", "tomorrow", "31.02.2026", "2026-03-07 25:00", "07.03.26"}) {
+  for (const char* bad : {"", "  ", "\r\n", "tomorrow", "31.02.2026", "2026-03-07 25:00",
+                          "07.03.26", "9999-12-31T23:59:59Z", "0001-01-01T00:00:00+02:00"}) {
     try {
       CoerceForColumn(text(bad), FieldKind::DateTime);
       ADD_FAILURE() << bad;

@@ -166,6 +166,7 @@ Translation TranslateCreate(const std::vector<Token>& t) {
     sql += ")";
     if (close + 1 < t.size()) Fail("text after the column list");
     result.statements.push_back(std::move(sql));
+    result.table = t[2].text;
     return result;
   }
   result.statements.push_back(TranslateDefinitionRange(t, 0, t.size()));
@@ -179,6 +180,7 @@ Translation TranslateAlter(const std::vector<Token>& t) {
     Fail("ALTER other than ALTER TABLE");
   }
   const std::string table = QuoteName(t[2].text);
+  result.table = t[2].text;
   const Token& action = t[3];
   const auto strip_column = [&](size_t b) {
     return b < t.size() && IsWord(t[b], "COLUMN") ? b + 1 : b;

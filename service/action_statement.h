@@ -69,9 +69,15 @@ class TActionStatement {
   // Traces and runs sql on a fresh connection; the query of an earlier statement is released
   // first. A statement other than a select succeeds only when it changed a row.
   TStatementStatus Run(std::string_view sql, bool is_select);
-  // Traces and runs sql on the connection of the statement before (its transaction included);
-  // requires an earlier successful Run.
+  // Traces and runs sql on the connection of the statement before (its transaction included),
+  // logged as ConnectToADODB logs; requires an earlier successful Run or BeginTransaction. A
+  // failure keeps the connection and its transaction.
   TStatementStatus RunOnSameConnection(std::string_view sql, bool is_select);
+  // Begins a transaction on the connection of the statement before, or on a fresh one when none
+  // is held; the statements that follow share it through RunOnSameConnection. Whatever is not
+  // committed is rolled back when the query is released (Release, a fresh Run, the scope's end).
+  TStatementStatus BeginTransaction();
+  TStatementStatus Commit();
   // The key of the insert just run on this connection.
   TStatementValue<int> AutoWert();
 

@@ -62,6 +62,42 @@ TEST_F(ActionStatement, FurtherStatementsShareTheFirstOnesConnection) {
   EXPECT_EQ(traced_.size(), 3u);  // the refused statement is not traced
 }
 
+TEST_F(ActionStatement, ATransactionKeepsOnlyWhatIsCommitted) {
+  const auto count = [this] {
+    TActionStatement fresh(connstr_);
+    EXPECT_TRUE(fresh.Run("SELECT COUNT(*) AS n FROM [members]", true));
+    return fresh.Rows().FieldByName("n").AsString();
+  };
+  {
+    // Begun on a fresh connection; a failing statement keeps the transaction open for the
+    // caller to decide, and releasing the query rolls back.
+    TActionStatement statement(connstr_);
+    ASSERT_TRUE(statement.BeginTransaction());
+    ASSERT_TRUE(
+        statement.RunOnSameConnection("INSERT INTO [members] (name) VALUES (\"A\")", false));
+    const TStatementStatus broken = statement.RunOnSameConnection("SELECT FROM WHERE", true);
+    EXPECT_FALSE(broken);
+    EXPECT_NE(broken.message(), "");
+    EXPECT_TRUE(statement.HasRows());
+    EXPECT_TRUE(statement.Rows().Connection().InTransaction());
+  }
+  EXPECT_EQ(count(), "0");
+  {
+    // Begun on the connection of a select; committed work stays.
+    TActionStatement statement(connstr_);
+    ASSERT_TRUE(statement.Run("SELECT * FROM [members]", true));
+    ASSERT_TRUE(statement.BeginTransaction());
+    ASSERT_TRUE(
+        statement.RunOnSameConnection("INSERT INTO [members] (name) VALUES (\"B\")", false));
+    ASSERT_TRUE(statement.Commit());
+  }
+  EXPECT_EQ(count(), "1");
+  TActionStatement unopened("");
+  EXPECT_NE(unopened.BeginTransaction().message(), "");
+  EXPECT_FALSE(unopened.HasRows());
+  EXPECT_EQ(unopened.Commit().message(), "Not connected to database");
+}
+
 TEST_F(ActionStatement, NoConnectionTextFailsWithAMessage) {
   TActionStatement statement("");
   const TStatementStatus status = statement.Run("SELECT * FROM [members]", true);

@@ -26,6 +26,25 @@ void LogFailure(std::string_view routine, const std::string& message) {
   log.LogException(db::DbError(message), routine);
 }
 
+// The four inputs of ConnectToADODB as variable values.
+void LogConnectInputs(const std::string& connect_str, std::string_view sql, bool is_select_stat,
+                      const std::string& error_msg) {
+  auto& log = MainSession();
+  log.LogString(TLgLevel::Debug, "ConnectStr", connect_str);
+  log.LogSql(TLgLevel::Debug, "SQL", sql);
+  log.LogBoolean(TLgLevel::Debug, "IsSelectStat", is_select_stat);
+  log.LogString(TLgLevel::Debug, "ErrorMsg", error_msg);
+}
+
+// A select succeeds when it opens; any other statement only when it changed a row. Throws.
+bool RunStatement(TADOQuery& query, std::string_view sql, bool is_select_stat) {
+  if (is_select_stat) {
+    query.Open(sql);
+    return query.Connection().Connected();
+  }
+  return query.ExecSQL(sql) > 0;
+}
+
 }  // namespace
 
 std::string DatabasePath(std::string_view install_path) {
@@ -79,11 +98,7 @@ bool RunOnQuery(TADOQuery& query, std::string_view sql, bool is_select_stat,
                 std::string& error_msg) {
   MainSession().LogSql(TLgLevel::Debug, "SQL", sql);
   try {
-    if (is_select_stat) {
-      query.Open(sql);
-      return query.Connection().Connected();
-    }
-    return query.ExecSQL(sql) > 0;
+    return RunStatement(query, sql, is_select_stat);
   } catch (const std::exception& e) {
     error_msg = e.what();
   } catch (...) {
@@ -96,34 +111,41 @@ bool RunOnQuery(TADOQuery& query, std::string_view sql, bool is_select_stat,
 bool ConnectToADODB(std::unique_ptr<TADOQuery>& query, const std::string& connect_str,
                     std::string_view sql, bool is_select_stat, std::string& error_msg) {
   TLgMethodScope scope(MainSession(), "helpersConfEx::ConnectToADODB");
-  auto& log = MainSession();
-  log.LogString(TLgLevel::Debug, "ConnectStr", connect_str);
-  log.LogSql(TLgLevel::Debug, "SQL", sql);
-  log.LogBoolean(TLgLevel::Debug, "IsSelectStat", is_select_stat);
-  log.LogString(TLgLevel::Debug, "ErrorMsg", error_msg);
+  LogConnectInputs(connect_str, sql, is_select_stat, error_msg);
   bool result = false;
   try {
     FreeADOQuery(query);
     query = std::make_unique<TADOQuery>();
     query->Connection().Open(connect_str);
-    if (is_select_stat) {
-      query->Open(sql);
-      result = query->Connection().Connected();
-    } else {
-      result = query->ExecSQL(sql) > 0;
-    }
+    result = RunStatement(*query, sql, is_select_stat);
   } catch (const std::exception& e) {
     error_msg = e.what();
     LogFailure("helpersConfEx::ConnectToADODB", error_msg);
     FreeADOQuery(query);
-    result = false;
   } catch (...) {
     error_msg = "Unknown error";
     LogFailure("helpersConfEx::ConnectToADODB", error_msg);
     FreeADOQuery(query);
-    result = false;
   }
-  log.LogBoolean(TLgLevel::Debug, "Result", result);
+  MainSession().LogBoolean(TLgLevel::Debug, "Result", result);
+  return result;
+}
+
+bool ConnectToADODB(TADOQuery& query, const std::string& connect_str, std::string_view sql,
+                    bool is_select_stat, std::string& error_msg) {
+  TLgMethodScope scope(MainSession(), "helpersConfEx::ConnectToADODB");
+  LogConnectInputs(connect_str, sql, is_select_stat, error_msg);
+  bool result = false;
+  try {
+    result = RunStatement(query, sql, is_select_stat);
+  } catch (const std::exception& e) {
+    error_msg = e.what();
+    LogFailure("helpersConfEx::ConnectToADODB", error_msg);
+  } catch (...) {
+    error_msg = "Unknown error";
+    LogFailure("helpersConfEx::ConnectToADODB", error_msg);
+  }
+  MainSession().LogBoolean(TLgLevel::Debug, "Result", result);
   return result;
 }
 

@@ -57,4 +57,11 @@ bool TableExistsADO(const std::string& connect_str, std::string_view table_name)
 bool RunOnQuery(TADOQuery& query, std::string_view sql, bool is_select_stat,
                 std::string& error_msg);
 
+// ConnectToADODB on the connection an action holds open (its transaction included) instead of a
+// fresh one: the same log entries as ConnectToADODB, so that an action whose statements share a
+// transaction is traced as every other. connect_str is the text the connection was opened with,
+// logged as given. The query is kept on failure; rolling back is the caller's choice.
+bool ConnectToADODB(TADOQuery& query, const std::string& connect_str, std::string_view sql,
+                    bool is_select_stat, std::string& error_msg);
+
 }  // namespace parlevo

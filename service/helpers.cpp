@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <mutex>
@@ -29,6 +30,24 @@ std::string RunningExecutableFolder() {
   return folder;
 }
 
+// Appends the message to the line begun with its time stamp, cut so that the line with its
+// CR LF stays within kDebugLogLineLimit.
+void AppendCutToLine(std::string& line, std::string_view message) {
+  constexpr size_t kLineEnd = 2;
+  if (line.size() + message.size() + kLineEnd <= kDebugLogLineLimit) {
+    line.append(message);
+    return;
+  }
+  const std::string mark = std::string(kDebugLogCutMark) + std::to_string(message.size()) + "]";
+  const size_t room =
+      kDebugLogLineLimit - std::min(kDebugLogLineLimit, line.size() + mark.size() + kLineEnd);
+  size_t keep = std::min(room, message.size());
+  // Never half a character: back up over UTF-8 continuation bytes to a character's start.
+  while (keep > 0 && (static_cast<unsigned char>(message[keep]) & 0xC0) == 0x80) --keep;
+  line.append(message.substr(0, keep));
+  line.append(mark);
+}
+
 }  // namespace
 
 std::string ExeFolder() {
@@ -51,7 +70,7 @@ void WriteDebugLog(std::string_view message) {
 
     FormatSettings fs;  // fixed English names, independent of the process-wide formats
     std::string line = FormatDateTime("ddd d. mmm. yyyy, hh:mm:ss: ", Now(), fs);
-    line.append(message);
+    AppendCutToLine(line, message);
     line.append("\r\n");
 
     constexpr int kFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;

@@ -6,6 +6,7 @@
 // line with a single write). SetExeFolder is called once at start-up before other threads run.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,7 +19,13 @@ void SetExeFolder(std::string folder);
 
 // Appends "<ddd d. mmm. yyyy, hh:mm:ss>: <message>" and CR LF to debug/log.txt in ExeFolder(),
 // creating the folder and file on first use. Never raises: a full disk or a missing permission
-// must not break the request that only wanted to leave a trace.
+// must not break the request that only wanted to leave a trace. A line longer than
+// kDebugLogLineLimit bytes is cut to that length (at a character's start) and ends with
+// kDebugLogCutMark and the message's full length in bytes: lines carry request values and stored
+// rows, and no request may multiply what it sends into the file. The file is opened for each
+// line, so it can be moved away at any time; the next line makes a new one.
+inline constexpr size_t kDebugLogLineLimit = 4096;
+inline constexpr std::string_view kDebugLogCutMark = " [cut, bytes in all: ";
 void WriteDebugLog(std::string_view message);
 
 // Four dot-separated numbers: major.minor.release.build.

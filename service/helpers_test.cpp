@@ -74,6 +74,41 @@ TEST_F(DebugLogTest, ConcurrentWritersKeepLinesWhole) {
   EXPECT_EQ(count, 1600);
 }
 
+TEST_F(DebugLogTest, LongLinesAreCutAndMarked) {
+  const std::string huge(6 * 1024 * 1024, 'x');
+  WriteDebugLog(huge);
+  // Two-byte characters: the cut falls on a character's start whatever the stamp's length.
+  std::string umlauts;
+  for (int i = 0; i < 3000; ++i) umlauts += "ä";
+  WriteDebugLog(umlauts);
+  WriteDebugLog("short");
+  const std::string log = ReadLog();
+  std::vector<std::string> lines;
+  for (size_t begin = 0; begin < log.size();) {
+    const size_t end = log.find("\r\n", begin);
+    ASSERT_NE(end, std::string::npos);
+    lines.push_back(log.substr(begin, end + 2 - begin));
+    begin = end + 2;
+  }
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].size(), kDebugLogLineLimit);
+  EXPECT_TRUE(lines[0].ends_with("xx" + std::string(kDebugLogCutMark) + "6291456]\r\n"))
+      << lines[0].substr(lines[0].size() - 60);
+  EXPECT_LE(lines[1].size(), kDebugLogLineLimit);
+  EXPECT_GE(lines[1].size(), kDebugLogLineLimit - 1);
+  EXPECT_TRUE(lines[1].ends_with("ä" + std::string(kDebugLogCutMark) + "6000]\r\n"));
+  EXPECT_TRUE(lines[2].ends_with(": short\r\n"));
+
+  // A message that fits exactly is written whole.
+  fs::remove(home_ / "debug" / "log.txt");
+  const size_t stamp = lines[2].size() - std::string("short\r\n").size();
+  const std::string fits(kDebugLogLineLimit - stamp - 2, 'y');
+  WriteDebugLog(fits);
+  const std::string whole = ReadLog();
+  EXPECT_EQ(whole.size(), kDebugLogLineLimit);
+  EXPECT_EQ(whole.find(kDebugLogCutMark), std::string::npos);
+}
+
 TEST_F(DebugLogTest, UnwritableFolderDoesNotRaise) {
   fs::create_directories(home_ / "debug");
   fs::create_directories(home_ / "debug" / "log.txt");  // a folder where the file should be

@@ -1,4 +1,5 @@
 // Program entry of the conference service: install, uninstall, or run in the foreground.
+#include <chrono>
 #include <memory>
 
 #include "conferences/recurrence_handler.h"
@@ -7,6 +8,7 @@
 #include "platform/db.h"
 #include "platform/registry.h"
 #include "platform/service_app.h"
+#include "service/check_registry.h"
 #include "service/database.h"
 #include "service/helpers.h"
 #include "service/schema.h"
@@ -34,6 +36,11 @@ TZyntParlevoParts ServiceParts() {
   parts.update_db = [] { UpdateDB(GetConnectionString()); };
   parts.make_sms_reminder = [] { return std::make_unique<TSMSReminderWorker>(); };
   parts.make_recurrence_handler = [] { return std::make_unique<TRecurrenceHandler>(); };
+  parts.sms_reminder_period = []() -> std::chrono::steady_clock::duration {
+    TRegistry registry;
+    registry.OpenKey(kParlevoRegistryKey, true);
+    return std::chrono::seconds(ReminderWaitSeconds(registry.ReadInteger("ReminderInterval")));
+  };
   parts.interrupt_outgoing = [] {
     if (auto module = EMailDataModule()) module->CancelSends();
     db::SetLockWaitsInterrupted(true);

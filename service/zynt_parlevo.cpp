@@ -1,5 +1,6 @@
 #include "service/zynt_parlevo.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
@@ -114,22 +115,63 @@ void TZyntParlevo::ServiceExecute(TServiceThread& thread) {
   SetServerActive(true);
   session.LogMessage("TZyntParlevo::ServiceExecute: -> activated");
 
-  if (parts_.make_sms_reminder) sms_reminder_ = parts_.make_sms_reminder();
+  using Clock = std::chrono::steady_clock;
+  StartWorker("SMS reminder", parts_.make_sms_reminder, sms_reminder_);
+  Clock::time_point sms_retry{};
+  if (parts_.make_sms_reminder && !sms_reminder_) sms_retry = Clock::now() + SmsReminderPeriod();
 
   // Waits on the control requests instead of polling, and starts a recurrence thread once per
   // period; the previous one is finished and joined first, so two never overlap.
-  auto deadline = std::chrono::steady_clock::now() + parts_.recurrence_period;
+  auto deadline = Clock::now() + parts_.recurrence_period;
   while (!thread.Terminated()) {
-    thread.ProcessRequestsUntil(deadline);
+    const bool sms_missing = parts_.make_sms_reminder && !sms_reminder_;
+    thread.ProcessRequestsUntil(sms_missing ? std::min(deadline, sms_retry) : deadline);
     if (thread.Terminated()) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
+    const auto now = Clock::now();
+    if (sms_missing && now >= sms_retry) {
+      StartWorker("SMS reminder", parts_.make_sms_reminder, sms_reminder_);
+      sms_retry = now + SmsReminderPeriod();
+    }
+    if (now >= deadline) {
       deadline += parts_.recurrence_period;
       if (parts_.make_recurrence_handler) {
         recurrence_handler_.reset();
         session.LogMessage("TZyntParlevo::ServiceExecute: Start recurrence handler");
-        recurrence_handler_ = parts_.make_recurrence_handler();
+        StartWorker("recurrence handler", parts_.make_recurrence_handler, recurrence_handler_);
       }
     }
+  }
+}
+
+void TZyntParlevo::StartWorker(std::string_view what,
+                               const std::function<std::unique_ptr<IServiceWorker>()>& make,
+                               std::unique_ptr<IServiceWorker>& slot) {
+  if (!make) return;
+  auto& session = MainSession();
+  const std::string title = "TZyntParlevo::ServiceExecute: Start " + std::string(what);
+  try {
+    slot = make();
+    return;
+  } catch (const std::exception& e) {
+    session.LogException(e, title);
+    WriteDebugLog("[Main][ServiceExecute] Cannot start the " + std::string(what) + ": " + e.what() +
+                  "; tried again after its period");
+  } catch (...) {
+    session.LogException(title);
+    WriteDebugLog("[Main][ServiceExecute] Cannot start the " + std::string(what) +
+                  "; tried again after its period");
+  }
+  slot.reset();
+}
+
+std::chrono::steady_clock::duration TZyntParlevo::SmsReminderPeriod() const {
+  constexpr auto kDefault = std::chrono::minutes(1);
+  if (!parts_.sms_reminder_period) return kDefault;
+  try {
+    return parts_.sms_reminder_period();
+  } catch (const std::exception& e) {
+    MainSession().LogException(e, "TZyntParlevo::ServiceExecute");
+    return kDefault;
   }
 }
 

@@ -1,6 +1,7 @@
 // The service object: what happens at create, start, execute, pause, continue, stop, shutdown
 // and destroy, the port it listens on, and the worker threads its loop starts (the SMS reminder
-// at once, the recurrence handler every 24 hours).
+// at once, the recurrence handler every 24 hours; a thread that cannot be started is tried again
+// one period later, while the service goes on answering).
 //
 // Thread safety: the framework calls create and destroy on the main thread and the other events
 // on the service thread, one at a time; the object's fields are touched by those calls only.
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/service_app.h"
 
@@ -47,6 +49,9 @@ struct TZyntParlevoParts {
   std::function<void()> update_db;
   // Between two recurrence threads (the first starts one period after execution began).
   std::chrono::steady_clock::duration recurrence_period = std::chrono::hours(24);
+  // The SMS reminder's own period, after which a reminder whose thread could not be started is
+  // tried again. Empty, or when it throws: a minute.
+  std::function<std::chrono::steady_clock::duration()> sms_reminder_period;
 };
 
 class TZyntParlevo : public TService {
@@ -74,6 +79,12 @@ class TZyntParlevo : public TService {
  private:
   void SetServerActive(bool active);
   void InterruptOutgoing();
+  // Starts a worker thread; when it cannot be started (the system may refuse a thread, as under
+  // a task limit) the failure is logged and the slot stays empty, and the service goes on.
+  void StartWorker(std::string_view what,
+                   const std::function<std::unique_ptr<IServiceWorker>()>& make,
+                   std::unique_ptr<IServiceWorker>& slot);
+  std::chrono::steady_clock::duration SmsReminderPeriod() const;
 
   TZyntParlevoParts parts_;
   std::unique_ptr<IServiceHttpServer> http_server_;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -223,6 +225,55 @@ TEST_F(ServiceObjectTest, RecurrenceThreadsFollowThePeriodOneAtATime) {
   EXPECT_EQ(events[n - 1], "free server");
   EXPECT_EQ(events[n - 2], "free sms");
   EXPECT_EQ(events[n - 3].rfind("free recurrence", 0), 0u);
+}
+
+TEST_F(ServiceObjectTest, WorkersTheSystemRefusesAreTriedAgainAfterTheirPeriod) {
+  using namespace std::chrono_literals;
+  TZyntParlevoParts parts = Parts(30ms);
+  // As under a used-up task limit: the system refuses the first threads.
+  int sms_attempts = 0;
+  parts.make_sms_reminder = [&]() -> std::unique_ptr<IServiceWorker> {
+    if (++sms_attempts < 3) {
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                              "thread");
+    }
+    return std::make_unique<RecordingWorker>(journal_, "sms");
+  };
+  parts.sms_reminder_period = [] { return 10ms; };
+  int recurrence_attempts = 0;
+  parts.make_recurrence_handler = [&]() -> std::unique_ptr<IServiceWorker> {
+    if (++recurrence_attempts == 1) throw 42;  // not even a standard exception
+    return std::make_unique<RecordingWorker>(journal_,
+                                             "recurrence " + std::to_string(recurrence_attempts));
+  };
+  TZyntParlevo service(std::move(parts));
+  service.ServiceCreate();
+  bool started = false;
+  service.ServiceStart(started);
+  TServiceThread thread(service);
+  std::thread runner([&] { service.ServiceExecute(thread); });
+  EXPECT_TRUE(journal_.WaitFor("start sms")) << "the SMS reminder was not tried again";
+  EXPECT_TRUE(journal_.WaitFor("start recurrence 2")) << "the recurrence handler was not tried "
+                                                         "again";
+  // The service still obeys its control requests.
+  thread.PostRequest(TServiceRequest::kPause);
+  EXPECT_TRUE(journal_.WaitFor("inactive"));
+  thread.PostRequest(TServiceRequest::kStop);
+  JoinWithin(runner, "the service loop after its stop request");
+  service.ServiceDestroy();
+  EXPECT_EQ(sms_attempts, 3);
+  const auto events = journal_.Snapshot();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "start sms"), 1);
+  EXPECT_EQ(events.back(), "free server");
+
+  std::ifstream log(home_ / "debug" / "log.txt");
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_NE(text.str().find("[Main][ServiceExecute] Cannot start the SMS reminder: thread: "
+                            "Resource temporarily unavailable; tried again after its period"),
+            std::string::npos)
+      << text.str();
+  EXPECT_NE(text.str().find("Cannot start the recurrence handler; tried again"), std::string::npos);
 }
 
 }  // namespace

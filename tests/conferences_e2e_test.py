@@ -11,6 +11,8 @@ import base64
 import datetime
 import os
 import re
+import shutil
+import signal
 import sqlite3
 import sys
 import time
@@ -193,6 +195,26 @@ class Rooms(ServiceTest):
         for table in tables:
             self.assertEqual(self.service.rows("SELECT COUNT(*) FROM %s" % table), [(0,)], table)
 
+    def test_a_direct_dial_without_room_loses_its_conferences(self):
+        # Conferences whose room row is gone: steps before the room's own delete stay done, and
+        # the answer is still -1 with no text for the missing room.
+        kept = int(self.add_conference("500", "anderer Raum", datetime.datetime(2030, 5, 1, 8),
+                                       datetime.datetime(2030, 5, 1, 9)))
+        orphans = [int(self.add_conference("400", name, datetime.datetime(2030, 5, day, 8),
+                                           datetime.datetime(2030, 5, day, 9)))
+                   for name, day in (("A", 2), ("B", 3))]
+        for conference in orphans + [kept]:
+            self.service.execute("INSERT INTO conferenceMembers (memberID, conferenceID) VALUES "
+                                 "(1, ?), (2, ?)", (conference, conference))
+            self.service.execute("INSERT INTO conferenceMemberLog (conferenceID, memberID) "
+                                 "VALUES (?, 1)", (conference,))
+        self.assertEqual(self.result("DeleteRaum", "<Durchwahl>400</Durchwahl>"), (-1, ""))
+        self.assertEqual(self.service.rows("SELECT ID FROM conferences"), [(kept,)])
+        self.assertEqual(self.service.rows("SELECT DISTINCT conferenceID FROM conferenceMembers"),
+                         [(kept,)])
+        self.assertEqual(self.service.rows("SELECT conferenceID FROM conferenceMemberLog"),
+                         [(kept,)])
+
 
 class Conferences(ServiceTest):
     def test_add_converts_dates_and_answers_the_id(self):
@@ -283,6 +305,59 @@ class Conferences(ServiceTest):
         # The attendance log stays.
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceMemberLog"), [(1,)])
 
+
+    def test_list_without_month_in_id_order(self):
+        # Ends in the reverse order of the IDs: the list still comes by ascending ID.
+        ids = [int(self.add_conference("100", name, datetime.datetime(2030, 5, day, 8),
+                                       datetime.datetime(2030, 5, day, 9)))
+               for name, day in (("spät", 20), ("mittel", 10), ("früh", 1))]
+        self.add_conference("101", "anderer Raum", datetime.datetime(2030, 4, 1, 8),
+                            datetime.datetime(2030, 4, 1, 9))
+        root = parse(self.call("GetKonferenzen", "<Durchwahl>100</Durchwahl>"))
+        self.assertEqual(root.findtext("result/code"), "0")
+        self.assertEqual([int(l.findtext("id")) for l in root.findall("Liste")], ids)
+        # A direct dial matches without regard to case; the spellings still come by ID.
+        spelled = [int(self.add_conference(room, "x", datetime.datetime(2030, 6, day, 8),
+                                           datetime.datetime(2030, 6, day, 9)))
+                   for room, day in (("AB", 9), ("ab", 5), ("Ab", 7), ("aB", 1))]
+        root = parse(self.call("GetKonferenzen", "<Durchwahl>ab</Durchwahl>"))
+        self.assertEqual([int(l.findtext("id")) for l in root.findall("Liste")], spelled)
+        # The room list still finds the conference ending first.
+        self.call("addRaum", "<Name>%s</Name><Durchwahl>100</Durchwahl>" % b64("R"))
+        rooms = parse(self.call("GetRaeume")).findall("Liste")
+        self.assertEqual([r.findtext("Next/id") for r in rooms], [str(ids[2])])
+
+    def test_a_refused_conference_delete_keeps_that_conference_whole(self):
+        refused = int(self.add_conference("100", "bleibt", datetime.datetime(2030, 5, 1, 8),
+                                          datetime.datetime(2030, 5, 1, 9)))
+        deleted = int(self.add_conference("100", "geht", datetime.datetime(2030, 5, 2, 8),
+                                          datetime.datetime(2030, 5, 2, 9)))
+        for conference in (refused, deleted):
+            self.service.execute("INSERT INTO conferenceMembers (memberID, conferenceID) VALUES "
+                                 "(1, ?), (2, ?)", (conference, conference))
+        before = self.service.rows("SELECT * FROM conferenceMembers WHERE conferenceID = ?",
+                                   (refused,))
+        # The memberships go first; an outside rule refuses the conference row after them.
+        self.service.execute("CREATE TRIGGER keep_conference BEFORE DELETE ON conferences "
+                             "WHEN OLD.ID = %d BEGIN SELECT RAISE(ABORT, 'conference is kept'); "
+                             "END" % refused)
+        try:
+            code, description = self.result(
+                "DeleteKonferenz", "<KonferenzID>%d</KonferenzID><KonferenzID>%d</KonferenzID>"
+                % (refused, deleted))
+        finally:
+            self.service.execute("DROP TRIGGER keep_conference")
+        self.assertEqual(code, -1)
+        self.assertIn("conference is kept", description)
+        self.assertEqual(self.service.rows("SELECT ID FROM conferences"), [(refused,)])
+        self.assertEqual(self.service.rows(
+            "SELECT * FROM conferenceMembers WHERE conferenceID = ?", (refused,)), before)
+        self.assertEqual(self.service.rows(
+            "SELECT COUNT(*) FROM conferenceMembers WHERE conferenceID = ?", (deleted,)), [(0,)])
+        # An ID without a row deletes nothing and is no failure.
+        self.assertEqual(self.result("DeleteKonferenz", "<KonferenzID>99999</KonferenzID>"),
+                         (0, "Konferenz gelöscht"))
+        self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferences"), [(1,)])
 
     def test_update_refuses_what_is_no_date(self):
         first = self.add_conference("100", "A", datetime.datetime(2030, 5, 1, 8),
@@ -390,6 +465,128 @@ class Pins(ServiceTest):
         for _ in range(30):
             pin, _ = self.pin_answer("getNextFreeHostPin")
             self.assertNotIn(pin, (1234, 5678, 9999))
+
+
+class TraceEntries(unittest.TestCase):
+    """The service's own log entries, read from a text output the test configures: one program
+    started on a new database, two room deletions, stopped; the entries are read afterwards."""
+
+    PATTERN = "%thread%|%level%|%logentrytype%|%title%"
+    # The error entries the upgrade of a new database writes: the failed table test of
+    # SchemaVersion as the database access logs it, the step guard's own line, the definition that
+    # reports no row, each missing version and the 2.30 statements that change no row.
+    UPGRADE_ERRORS = (
+        ["no such table: SchemaVersion",
+         "helpersConfEx::ConnectToADODB: Exception DbError: no such table: SchemaVersion",
+         'Table "SchemaVersion" does not exist', ""] +
+        ["DB is not in v" + v for v in ("2.00", "2.10", "2.21", "2.22")] +
+        ["DB is not in v2.30", "", "Empty Error Message probably means that [language] already "
+         "existed", ""])
+
+    @classmethod
+    def setUpClass(cls):
+        def templates(target):
+            shutil.copytree(os.path.join(front_module.DIST, "Templates"), target)
+            home = os.path.dirname(target)
+            cls.trace = os.path.join(home, "trace.txt")
+            with open(os.path.join(home, "ZyntParlevo.lgc"), "w", encoding="utf-8") as f:
+                f.write("enabled = true\nlevel = debug\nconnections = text(filename=%s, "
+                        "pattern=%s)\n" % (cls.trace, cls.PATTERN))
+
+        front = front_module.RunningFront({"Language": "ger"}, templates=templates)
+        try:
+            service = Service.__new__(Service)
+            service.front, service.client = front, front.client()
+            service.db = os.path.join(front.home, "Database", "conference.mdb")
+            # A direct dial with a conference, its membership and stay, but no room row.
+            conference = int(parse(service.call(
+                "addKonferenz", "<Durchwahl>400</Durchwahl><Name>%s</Name><Datum>"
+                "2030-01-01T00:00:00Z</Datum><Startzeit>2030-01-01T08:00:00Z</Startzeit>"
+                "<Endzeit>2030-01-01T09:00:00Z</Endzeit>" % b64("K"))).findtext("id"))
+            service.execute("INSERT INTO conferenceMembers (memberID, conferenceID) VALUES "
+                            "(1, ?)", (conference,))
+            service.execute("INSERT INTO conferenceMemberLog (conferenceID, memberID) VALUES "
+                            "(?, 1)", (conference,))
+            cls.missing_room = envelope_of(service.call("DeleteRaum",
+                                                        "<Durchwahl>400</Durchwahl>"))[:2]
+            service.call("addRaum", "<Name>%s</Name><Durchwahl>401</Durchwahl>" % b64("R"))
+            service.execute("CREATE TRIGGER keep_rooms BEFORE DELETE ON rooms "
+                            "BEGIN SELECT RAISE(ABORT, 'rooms are kept'); END")
+            cls.refused = envelope_of(service.call("DeleteRaum", "<Durchwahl>401</Durchwahl>"))[:2]
+            service.client.transport.session.close()
+            front.process.send_signal(signal.SIGTERM)
+            code = front.process.wait(timeout=front_module.WAIT_LIMIT)
+            front.process = None
+            if code != 0:
+                raise RuntimeError("zyntparlevo ended with exit code %s" % code)
+            with open(cls.trace, encoding="utf-8-sig") as f:
+                cls.entries = [line.rstrip("\r\n").split("|", 3) for line in f]
+        finally:
+            front.stop()
+
+    def action_entries(self, action):
+        """The entries of each run of the action, in the thread that ran it."""
+        runs = []
+        for i, (thread, _, kind, title) in enumerate(self.entries):
+            if kind == "EnterMethod" and title == action:
+                run = []
+                for entry in self.entries[i + 1:]:
+                    if entry[0] != thread:
+                        continue
+                    if entry[2] == "LeaveMethod" and entry[3] == action:
+                        break
+                    run.append(entry)
+                runs.append(run)
+        return runs
+
+    def test_a_first_start_logs_only_the_errors_the_upgrade_names(self):
+        first_request = next(i for i, e in enumerate(self.entries)
+                             if e[2] == "EnterMethod" and e[3].endswith("DoKonferenzAction"))
+        errors = [e[3] for e in self.entries[:first_request] if e[1] == "Error"]
+        self.assertEqual(errors, self.UPGRADE_ERRORS)
+
+    def test_room_deletion_traces_every_statement(self):
+        self.assertEqual(self.missing_room, (-1, ""))
+        self.assertEqual(self.refused[0], -1)
+        self.assertIn("rooms are kept", self.refused[1])
+        missing, refused = self.action_entries("DeleteRaum")
+
+        def calls(run):
+            """Per ConnectToADODB call: its variable values and whether it was left."""
+            found, current = [], None
+            for _, level, kind, title in run:
+                if kind == "EnterMethod" and title == "helpersConfEx::ConnectToADODB":
+                    current = {"errors": []}
+                    found.append(current)
+                elif current is not None and kind == "VariableValue" and " = " in title:
+                    name, value = title.split(" = ", 1)
+                    current.setdefault(name, value)
+                elif current is not None and kind == "Source" and title == "SQL":
+                    current["SQL"] = True
+                elif current is not None and level == "Error":
+                    current["errors"].append(title)
+                elif kind == "LeaveMethod" and title == "helpersConfEx::ConnectToADODB":
+                    current["left"] = True
+                    current = None
+            return found
+
+        # Select, memberships, stays, conferences, room: the room delete finds no row.
+        traced = calls(missing)
+        self.assertEqual([c.get("IsSelectStat") for c in traced],
+                         ["True", "False", "False", "False", "False"])
+        self.assertEqual([c.get("Result") for c in traced],
+                         ["True", "True", "True", "True", "False"])
+        for call in traced:
+            self.assertTrue(call.get("left"), call)
+            self.assertTrue(call.get("SQL"), call)
+            self.assertTrue(call["ConnectStr"].startswith(
+                "'Provider=Microsoft.Jet.OLEDB.4.0;Data Source="), call)
+            self.assertEqual(call["ErrorMsg"], "''")
+            self.assertEqual(call["errors"], [])
+        # The refused room delete logs the database's message as an error in its call.
+        traced = calls(refused)
+        self.assertEqual([c.get("Result") for c in traced], ["True", "False", "False"])
+        self.assertTrue(any("rooms are kept" in e for e in traced[-1]["errors"]), traced[-1])
 
 
 def load_harness(program, dist, harness_dir):

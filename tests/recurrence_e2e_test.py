@@ -115,6 +115,64 @@ class SeriesTests:
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferenceRecurrences"), [(0,)])
         self.assertEqual(self.service.rows("SELECT COUNT(*) FROM conferences"), [(0,)])
 
+    def dated_fields(self, datum, start, end, end_datum, name="Serie", interval="2"):
+        """A daily series request with the four date texts as given."""
+        return ("<Durchwahl>100</Durchwahl><Name>%s</Name><Startzeit>%s</Startzeit>"
+                "<Endzeit>%s</Endzeit><Datum>%s</Datum><EndDatum>%s</EndDatum><PinHost>1234"
+                "</PinHost><PinMember>2345</PinMember><PinListenOnly>3456</PinListenOnly>"
+                "<Recurrence><IsRecurrenceElement>1</IsRecurrenceElement><Daily>1</Daily>"
+                "<DailyInterval>%s</DailyInterval><MonthlyInterval>0</MonthlyInterval>"
+                "</Recurrence>" % (b64(name), start, end, datum, end_datum, interval))
+
+    def series_dates(self, recurrence_id):
+        return self.service.rows(
+            "SELECT startdate, enddate, starttime, endtime FROM conferenceRecurrences WHERE "
+            "RecurrenceId = ?", (recurrence_id,))
+
+    def test_a_series_read_goes_back_unchanged(self):
+        # A front end reads a series and sends its texts back to change it.
+        today = datetime.date.today()
+        self.assertEqual(self.result("addRecurrence", series_fields(today))[0], 0)
+        first = self.last_series()
+        stored = self.series_dates(first)
+        root = conf.parse(self.call("getRecurrence", "<RecurrenceId>%d</RecurrenceId>" % first))
+        texts = {name: root.findtext(name)
+                 for name in ("startdate", "enddate", "starttime", "endtime")}
+        self.assertEqual(texts["starttime"], today.strftime("%d.%m.%Y") + " 22:00:00.000")
+        self.assertEqual(self.result("updateRecurrence", "<RecurrenceId>%d</RecurrenceId>%s" % (
+            first, self.dated_fields(texts["startdate"], texts["starttime"], texts["endtime"],
+                                     texts["enddate"], "Neu", "3"))),
+                         (0, "Serienkonferenz erfolgreich aktualisiert"))
+        second = self.last_series()
+        self.assertNotEqual(second, first)
+        self.assertEqual(self.series_dates(second), stored)
+        self.assertEqual(self.series_days(second), [day_number(today) + 3 * k for k in range(10)])
+        for start, end, name in self.service.rows(
+                "SELECT starttime - [date], endtime - [date], name FROM conferences WHERE "
+                "RecurrenceId = ?", (second,)):
+            self.assertAlmostEqual(start, 22 / 24, places=5)
+            self.assertAlmostEqual(end, 23 / 24, places=5)
+            self.assertEqual(name, "Neu")
+        self.assertEqual(self.series_days(first), [])
+
+    def test_listed_day_forms_store_the_iso_day_numbers(self):
+        future = datetime.date(2030, 6, 3)
+        listed = future.strftime("%d.%m.%Y")
+        iso = future.isoformat()
+        for fields in (self.dated_fields(iso, iso + "T09:00:00", iso + " 10:00:00", iso),
+                       self.dated_fields(listed, listed + " 09:00:00",
+                                         listed + " 10:00:00.000", listed)):
+            self.assertEqual(self.result("addRecurrence", fields),
+                             (0, "Konferenz erfolgreich angelegt"), fields)
+        iso_id, listed_id = [r[0] for r in self.service.rows(
+            "SELECT RecurrenceId FROM conferenceRecurrences ORDER BY RecurrenceId")]
+        self.assertEqual(self.series_dates(listed_id), self.series_dates(iso_id))
+        self.assertEqual(self.series_dates(iso_id),
+                         [(day_number(future), day_number(future), day_number(future) + 9 / 24,
+                           day_number(future) + 10 / 24)])
+        self.assertEqual(self.series_days(listed_id), self.series_days(iso_id))
+        self.assertEqual(len(self.series_days(iso_id)), 10)
+
     def test_no_series_id_touches_nothing(self):
         future = datetime.date(2030, 6, 3)
         single = self.add_conference("100", "Einzeln", datetime.datetime(2030, 6, 1, 8),
@@ -140,7 +198,9 @@ class SeriesTests:
     def test_series_dates_must_be_dates(self):
         future = datetime.date(2030, 6, 3)
         for element, value in (("EndDatum", ""), ("Datum", " 5 "), ("Datum", "1899-12-31"),
-                               ("Startzeit", "\r\n"), ("EndDatum", "2101-01-01")):
+                               ("Startzeit", "\r\n"), ("EndDatum", "2101-01-01"),
+                               ("Datum", "31.12.1899"), ("Endzeit", "01.01.2101 10:00:00"),
+                               ("Datum", "3.6"), ("Startzeit", "32.06.2030 09:00:00")):
             fields = series_fields(future)
             start = fields.index("<%s>" % element) + len(element) + 2
             end = fields.index("</%s>" % element)

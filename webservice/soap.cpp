@@ -1,11 +1,16 @@
 #include "webservice/soap.h"
 
 #include <array>
+#include <optional>
 #include <stdexcept>
+
+#include <fmt/format.h>
 
 #include <pugixml.hpp>
 
 #include "logging/lg_auto.h"
+#include "platform/ascii_text.h"
+#include "platform/text_codec.h"
 #include "webservice/helpers_xml.h"
 
 namespace parlevo::soap {
@@ -157,6 +162,81 @@ TSoapHttpResponse ClientFault(std::string_view message) {
   return Fault("SOAP-ENV:Client", message);
 }
 
+// The value of the "encoding" pseudo-attribute of an XML declaration at the start of an 8-bit
+// text; empty when there is none.
+std::string DeclaredEncoding(std::string_view text) {
+  if (!text.starts_with("<?xml")) return {};
+  const std::string_view declaration = text.substr(0, text.find("?>"));
+  size_t pos = declaration.find("encoding");
+  if (pos == std::string_view::npos) return {};
+  pos = declaration.find_first_of("\"'", pos);
+  if (pos == std::string_view::npos) return {};
+  const size_t end = declaration.find(declaration[pos], pos + 1);
+  if (end == std::string_view::npos) return {};
+  return std::string(TrimAscii(declaration.substr(pos + 1, end - pos - 1)));
+}
+
+std::string ByteAt(std::string_view text, size_t pos) {
+  return fmt::format("byte 0x{:02X} at offset {}", static_cast<unsigned char>(text[pos]), pos);
+}
+
+// Why the envelope is not valid in the encoding the parser reads it in, or nothing when it is.
+// The parser takes the encoding from a byte-order mark, from the first bytes of UTF-16 or UTF-32
+// text, or from the declaration, which it honours for Latin-1 only and reads as UTF-8 otherwise;
+// it checks none of them, so a malformed sequence would reach the database as it came.
+std::optional<std::string> EncodingFault(std::string_view text) {
+  const auto starts = [&](std::string_view bytes) { return text.starts_with(bytes); };
+  using namespace std::string_view_literals;
+  if (starts("\x00\x00\xFE\xFF"sv) || starts("\xFF\xFE\x00\x00"sv) || starts("\x00\x00\x00<"sv) ||
+      starts("<\x00\x00\x00"sv)) {
+    const bool big = text[0] == '\0';
+    if (text.size() % 4 != 0)
+      return "The request is not valid UTF-32: its length is no multiple of 4";
+    for (size_t pos = 0; pos < text.size(); pos += 4) {
+      const auto b = [&](size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(text[pos + i]));
+      };
+      const char32_t c = big ? (b(0) << 24 | b(1) << 16 | b(2) << 8 | b(3))
+                             : (b(3) << 24 | b(2) << 16 | b(1) << 8 | b(0));
+      if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        return fmt::format("The request is not valid UTF-32: no character at offset {}", pos);
+      }
+    }
+    return std::nullopt;
+  }
+  const bool utf16_be = starts("\xFE\xFF"sv) || starts("\x00<"sv);
+  const bool utf16_le = starts("\xFF\xFE"sv) || starts("<\x00"sv);
+  if (utf16_be || utf16_le) {
+    if (text.size() % 2 != 0) return "The request is not valid UTF-16: its length is odd";
+    const std::u16string units = Utf16Units(text, utf16_be);
+    if (const auto lone = FindLoneSurrogate(units)) {
+      return fmt::format("The request is not valid UTF-16: a lone surrogate at offset {}",
+                         *lone * 2);
+    }
+    return std::nullopt;
+  }
+  const std::string_view body = starts("\xEF\xBB\xBF"sv) ? text.substr(3) : text;
+  const std::string encoding = ToLowerAscii(DeclaredEncoding(body));
+  if (encoding == "iso-8859-1" || encoding == "latin1") return std::nullopt;  // every byte is one
+  if (encoding.starts_with("utf-16") || encoding.starts_with("utf-32") ||
+      encoding.starts_with("ucs-")) {
+    return "The request declares the encoding " + DeclaredEncoding(body) +
+           " but is not written in it";
+  }
+  for (size_t pos = 0; pos < body.size();) {
+    char32_t c = 0;
+    const size_t n = DecodeUtf8Sequence(body, pos, c);
+    if (n == 0) {
+      return "The request is not valid UTF-8: " + ByteAt(body, pos);
+    }
+    if ((encoding == "us-ascii" || encoding == "ascii") && c >= 0x80) {
+      return "The request is not valid US-ASCII: " + ByteAt(body, pos);
+    }
+    pos += n;
+  }
+  return std::nullopt;
+}
+
 TSoapHttpResponse Answer(const TSoapMethod& method, std::string_view result) {
   const std::string element = "NS1:" + std::string(method.name) + "Response";
   TSoapHttpResponse response;
@@ -184,6 +264,7 @@ std::span<const TSoapMethod> ConferenceServiceTable() {
 TSoapHttpResponse InvokeSoapCall(std::string_view envelope,
                                  const TConferenceServiceMethods& methods) {
   logging::TLgMethodScope scope(MainSession(), "InvokeSoapCall");
+  if (const auto fault = EncodingFault(envelope)) return ClientFault(*fault);
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed =
       doc.load_buffer(envelope.data(), envelope.size(), pugi::parse_default, pugi::encoding_auto);

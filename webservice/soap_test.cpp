@@ -149,6 +149,53 @@ TEST(SoapCall, BadRequestsAreClientFaults) {
   }
 }
 
+TEST(SoapCall, BodiesNotValidInTheirEncodingAreClientFaults) {
+  const std::string call = "<GetLanguage><languageCode>a\xFF\xFEz</languageCode></GetLanguage>";
+  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + Envelope(call).substr(21);
+  for (const std::string& body :
+       {utf8, Envelope(call), "\xEF\xBB\xBF" + Envelope(call),
+        // Overlong forms and encoded surrogates are no UTF-8 either.
+        Envelope("<GetLanguage><languageCode>\xC0\xAF\xED\xA0\x80</languageCode></GetLanguage>"),
+        "<?xml version=\"1.0\" encoding=\"us-ascii\"?>" +
+            Envelope("<GetLanguage><languageCode>\xC3\xA4</languageCode></GetLanguage>").substr(21),
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + Envelope("<getAmPm/>").substr(21)}) {
+    const Decoded d = Call(body);
+    EXPECT_EQ(d.status, 500) << body;
+    EXPECT_EQ(d.fault_code, "SOAP-ENV:Client") << body;
+    EXPECT_TRUE(d.response_name.empty()) << body;
+  }
+  EXPECT_EQ(Call(utf8).fault_string, "The request is not valid UTF-8: byte 0xFF at offset " +
+                                         std::to_string(utf8.find('\xFF')));
+
+  // Latin-1 takes every byte; well-formed UTF-8 and UTF-16 with a byte-order mark are read.
+  Decoded d =
+      Call("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" +
+           Envelope("<GetLanguage><languageCode>\xE4\xFF</languageCode></GetLanguage>").substr(21));
+  EXPECT_EQ(d.return_text, "GetLanguage:\u00e4\u00ff");
+  d = Call(
+      Envelope("<GetLanguage><languageCode>\u00e4\u20ac\U0001F600</languageCode></GetLanguage>"));
+  EXPECT_EQ(d.return_text, "GetLanguage:\u00e4\u20ac\U0001F600");
+  const auto utf16 = [](const std::string& ascii, char16_t extra) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) {
+      if (c == '#') {
+        bytes.push_back(static_cast<char>(extra & 0xFF));
+        bytes.push_back(static_cast<char>(extra >> 8));
+        continue;
+      }
+      bytes.push_back(c);
+      bytes.push_back('\0');
+    }
+    return bytes;
+  };
+  const std::string with_mark =
+      Envelope("<GetLanguage><languageCode>#</languageCode></GetLanguage>").substr(21);
+  d = Call(utf16(with_mark, u'\u00e4'));
+  EXPECT_EQ(d.return_text, "GetLanguage:\u00e4");
+  d = Call(utf16(with_mark, 0xD800));  // half of a pair
+  EXPECT_EQ(d.fault_code, "SOAP-ENV:Client");
+}
+
 TEST(SoapCall, FailuresAreServerFaults) {
   Decoded d = Call(Envelope("<DoKonferenzAction><Request>fail</Request></DoKonferenzAction>"));
   EXPECT_EQ(d.status, 500);
