@@ -211,10 +211,13 @@ uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
   if (listening_) throw std::runtime_error("The HTTP server listens already");
   Core& core = *core_;
   core.StartIoThreads();
-  if (core.workers.Grow(std::max(core.limits.worker_threads, 1u)) == 0 ||
+  // Under a task limit the lookup lane gets its threads before the general lane takes the rest;
+  // each lane needs one at least.
+  if (core.workers.Grow(1) == 0 ||
       (core.lane_of && core.lookup_workers.Grow(std::max(core.limits.lookup_threads, 1u)) == 0)) {
     throw std::runtime_error("The HTTP server cannot start a thread for its requests");
   }
+  core.workers.Grow(std::max(core.limits.worker_threads, 1u));
 
   size_t bound = std::max<size_t>(core.limits.max_connections, 1);
   rlimit files{};
