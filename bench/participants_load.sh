@@ -57,6 +57,6 @@ run() {  # name url script
 }
 
 echo "64 connections, ${seconds}s each${no_index:+, without indexes}"
-run bare "http://127.0.0.1:$bare_port/" bench/soap_post.lua bare
+run bare "http://127.0.0.1:$bare_port/soap/IZYNTConferenceService" bench/soap_post.lua bare
 run GetConferenceIDFromMemberPIN "$url" bench/pin_lookup_post.lua pin
 awk -v b="$rps_bare" -v p="$rps_pin" 'BEGIN { printf "ratio GetConferenceIDFromMemberPIN/bare %.0f %%\n", 100*p/b }'

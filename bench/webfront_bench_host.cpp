@@ -27,12 +27,14 @@ int main(int argc, char** argv) {
   front.SetOnCommandGet(parlevo::HTTPServerCommandGet);
   front.SetActive(true);
 
-  // The front's own transport with a handler that does nothing, so that only the handlers
-  // differ.
+  // The front's own transport with a handler that does nothing, on the lane and threads of the
+  // PIN lookup, so that only the handlers differ.
   parlevo::THttpServer bare(
-      parlevo::THttpLimits{}, [](const parlevo::THttpRequest&, parlevo::THttpResponse& response) {
+      parlevo::THttpLimits{},
+      [](const parlevo::THttpRequest&, parlevo::THttpResponse& response) {
         response.set_content("<response><type>bare</type></response>", "text/xml");
-      });
+      },
+      parlevo::RequestLane);
   const uint16_t bare_port = bare.Listen("127.0.0.1", 0);
 
   std::cout << "SOAP " << front.BoundPort() << "\nBARE " << bare_port << std::endl;

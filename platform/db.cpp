@@ -90,7 +90,7 @@ struct TADOConnection::Impl {
   // Runs a statement of our own (transaction control), retrying while the file is busy.
   void Control(const char* sql) {
     sqlite3* db = Db();
-    RetryBudget budget;
+    LockWait budget(*handle);
     for (;;) {
       const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
       if (rc == SQLITE_OK) return;
@@ -172,7 +172,7 @@ struct TADOConnection::Impl {
       }
     } reset{stmt};
     Bind(stmt, tr);
-    RetryBudget budget;
+    LockWait budget(*handle);
     for (;;) {
       if (values) {
         values->clear();
@@ -218,7 +218,7 @@ struct TADOConnection::Impl {
           ThrowEngine(db);
         }
         int rc;
-        RetryBudget budget;
+        LockWait budget(*handle);
         for (;;) {
           while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
           }

@@ -4,8 +4,9 @@
 // platform/db_translate.h) and holds the rows of a select, read whole, for reading by field name.
 //
 // Dates are stored as day numbers since 1899-12-30 and flags as -1/0; the typed reads of
-// platform/db_values.h apply. Every file is used in WAL mode with a busy timeout, so that
-// concurrent connections wait for each other instead of failing. Closing a connection keeps its
+// platform/db_values.h apply. Every file is used in WAL mode, and a statement that finds another
+// connection's lock waits for it up to 5 s in all (kLockWait, platform/db_handle_pool.h), then
+// fails with the engine's message ("database is locked"). Closing a connection keeps its
 // engine handle for the next connection to the same file, so that a fresh connection for every
 // statement costs little; the handle then starts over (no transaction, no last inserted key).
 //
@@ -38,6 +39,12 @@ void CreateDatabaseFile(const std::string& path);
 
 // Closes the engine handles kept for reuse, of every file; later connections open new ones.
 void CloseIdleConnections();
+
+// true: every wait for another connection's lock, those under way included, gives up within
+// milliseconds, as if its time had run out, so that a stop never waits behind another process's
+// transaction (the statement fails; a transaction it was part of is rolled back). false: lock
+// waits take their time again.
+void SetLockWaitsInterrupted(bool interrupted);
 
 // One column of a result.
 struct ColumnInfo {

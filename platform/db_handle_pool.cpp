@@ -17,16 +17,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the engine waits for another connection's lock before it reports "busy", and how long
-// we keep retrying a statement that still found the file busy.
-constexpr int kBusyTimeoutMs = 30000;
-constexpr auto kRetryBudget = std::chrono::seconds(60);
+// The longest single pause of a lock wait: a stop is noticed within it.
+constexpr std::chrono::milliseconds kLongestPause{20};
 // Enough for every request thread of a busy server to find a handle: a handle closed and opened
 // again costs a schema parse, which under load is most of a short request.
 constexpr size_t kIdleHandlesPerFile = 64;
 constexpr size_t kIdleHandlesTotal = 128;
 
 std::atomic<uint64_t> g_use_tick{0};
+std::atomic<bool> g_lock_waits_interrupted{false};
 // Idle handles kept over all files.
 std::atomic<size_t> g_idle_total{0};
 
@@ -62,6 +61,26 @@ bool SwitchToWal(sqlite3* db) {
   return wal;
 }
 
+// One pause of a wait for another connection's lock: false when the wait is over (its time ran
+// out or the service stops), true after the pause. Short pauses first: the PBX's transactions
+// end within milliseconds.
+bool PauseForLock(Handle& handle, int attempt) {
+  if (LockWaitsInterrupted()) return false;
+  const auto now = Clock::now();
+  if (handle.lock_deadline == Clock::time_point{}) handle.lock_deadline = now + kLockWait;
+  if (now >= handle.lock_deadline) return false;
+  const auto pause =
+      std::min<Clock::duration>({std::chrono::milliseconds(1 << std::min(attempt, 5)),
+                                 kLongestPause, handle.lock_deadline - now});
+  std::this_thread::sleep_for(pause);
+  return !LockWaitsInterrupted();
+}
+
+// The engine's busy handler: count is the number of earlier calls for the same lock.
+int OnBusy(void* handle, int count) {
+  return PauseForLock(*static_cast<Handle*>(handle), count) ? 1 : 0;
+}
+
 }  // namespace
 
 void ThrowEngine(sqlite3* db) {
@@ -73,13 +92,24 @@ void ConfigureEngineOnce() {
   std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
 }
 
-bool RetryBudget::Retry() {
-  const auto now = Clock::now();
-  if (attempt_ == 0) deadline_ = now + kRetryBudget;
-  if (now >= deadline_) return false;
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min(1 << std::min(attempt_, 6), 50)));
-  ++attempt_;
-  return true;
+void SetLockWaitsInterrupted(bool interrupted) {
+  g_lock_waits_interrupted = interrupted;
+}
+
+bool LockWaitsInterrupted() {
+  return g_lock_waits_interrupted.load(std::memory_order_relaxed);
+}
+
+LockWait::LockWait(Handle& handle) : handle_(handle) {
+  handle_.lock_deadline = {};
+}
+
+LockWait::~LockWait() {
+  handle_.lock_deadline = {};
+}
+
+bool LockWait::Retry() {
+  return PauseForLock(handle_, attempt_++);
 }
 
 std::shared_ptr<const std::vector<ColumnInfo>> DescribeColumns(sqlite3_stmt* stmt) {
@@ -154,6 +184,7 @@ std::unique_ptr<Handle> FileState::Checkout() {
   }
   if (handle) {
     sqlite3_set_last_insert_rowid(handle->db, 0);
+    handle->lock_deadline = {};
     return handle;
   }
   return OpenHandle(generation, set_wal, check_sizes);
@@ -173,7 +204,7 @@ std::unique_ptr<Handle> FileState::OpenHandle(uint64_t generation, bool set_wal,
   // a text value as the engine's compatibility rule would make it.
   sqlite3_db_config(handle->db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
   sqlite3_db_config(handle->db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
-  sqlite3_busy_timeout(handle->db, kBusyTimeoutMs);
+  sqlite3_busy_handler(handle->db, &OnBusy, handle.get());
   sqlite3_extended_result_codes(handle->db, 1);
   // In WAL mode a commit needs no sync of its own; the file stays consistent on a crash.
   sqlite3_exec(handle->db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);

@@ -41,16 +41,33 @@ inline bool IsBusy(int rc) {
 // threads then queue on; nothing reads them, so they are switched off before the first open.
 void ConfigureEngineOnce();
 
-// The time a statement that found the file busy may keep retrying; it starts at the first retry,
-// so that the common case never reads the clock.
-class RetryBudget {
+// How long one statement waits in all, its retries included, for a lock that another connection
+// (another process: an administrator's shell, the PBX writing the attendance log) holds; then it
+// fails with the engine's message. The PBX's own transactions are short, so this covers them
+// with room to spare, while a lock held for good fails a request within seconds.
+constexpr std::chrono::milliseconds kLockWait{5000};
+
+// See SetLockWaitsInterrupted (platform/db.h).
+bool LockWaitsInterrupted();
+
+struct Handle;
+
+// The wait of one statement for other connections' locks, retries included: the engine's busy
+// handler and Retry share the handle's deadline, which starts at the first wait, so that the
+// common case never reads the clock. Lives around one statement run on one handle.
+class LockWait {
  public:
+  explicit LockWait(Handle& handle);
+  ~LockWait();
+  LockWait(const LockWait&) = delete;
+  LockWait& operator=(const LockWait&) = delete;
+
   // True when another attempt may be made; waits a little before it.
   bool Retry();
 
  private:
+  Handle& handle_;
   int attempt_ = 0;
-  std::chrono::steady_clock::time_point deadline_{};
 };
 
 // A statement prepared on one handle, with the description of its result columns.
@@ -66,6 +83,8 @@ struct Handle {
   sqlite3* db = nullptr;
   uint64_t generation = 0;
   std::unordered_map<std::string, CachedStatement> statements;
+  // When the current wait for another connection's lock gives up; unset while nothing waits.
+  std::chrono::steady_clock::time_point lock_deadline{};
 
   Handle() = default;
   Handle(const Handle&) = delete;

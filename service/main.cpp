@@ -6,6 +6,7 @@
 #include "logging/lg_auto.h"
 #include "notifications/send_mail_module.h"
 #include "notifications/sms_reminder.h"
+#include "platform/db.h"
 #include "platform/registry.h"
 #include "platform/service_app.h"
 #include "service/check_registry.h"
@@ -47,6 +48,7 @@ TZyntParlevoParts ServiceParts() {
     // stop grace, all at once, so that the front's stop can join them.
     logging::GlobalLogCenter().LimitWaits(std::chrono::steady_clock::now() +
                                           logging::TLogCenter::kStopGrace);
+    db::SetLockWaitsInterrupted(true);
   };
   return parts;
 }

@@ -41,8 +41,9 @@ struct TZyntParlevoParts {
   std::function<std::unique_ptr<IServiceHttpServer>()> make_http_server;
   std::function<std::unique_ptr<IServiceWorker>()> make_sms_reminder;
   std::function<std::unique_ptr<IServiceWorker>()> make_recurrence_handler;
-  // Ends outgoing work a request may be waiting on (mail sends under way), first thing at stop
-  // and shutdown, so that stopping the HTTP server does not wait for a silent peer.
+  // Ends outgoing work a request may be waiting on (mail sends under way, waits for another
+  // process's database lock), first thing at stop and shutdown, so that stopping the HTTP server
+  // does not wait for a silent peer or a lock.
   std::function<void()> interrupt_outgoing;
   // Brings the database schema up to date; its outcome is only logged.
   std::function<void()> update_db;

@@ -207,7 +207,8 @@ class TaskLimit(unittest.TestCase):
     LIMIT = 60
     # The holder's threads: with the holder itself 43 tasks, which leave the program 17. Its
     # first thread, the service thread and the HTTP front's five take 7, request threads take
-    # what is left (up to 32), and none remains for the reminder.
+    # what is left (up to 6 for the lookup lane and 32 for the rest), and none remains for the
+    # reminder.
     HELD = 42
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to run the program as another user")

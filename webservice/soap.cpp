@@ -308,6 +308,11 @@ TSoapHttpResponse InvokeSoapCall(std::string_view envelope,
     const std::string result = method->invoke(methods, arguments);
     MainSession().LogString(TLgLevel::Debug, "Result", result);
     return Answer(*method, result);
+  } catch (const TSoapServiceBusy& e) {
+    MainSession().LogWarning("SOAP method " + std::string(method->name) + ": " + e.what());
+    TSoapHttpResponse busy = Fault("SOAP-ENV:Server", e.what());
+    busy.status = 503;
+    return busy;
   } catch (const std::exception& e) {
     MainSession().LogException(e, "SOAP method " + std::string(method->name));
     return Fault("SOAP-ENV:Server", e.what());

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,14 @@ struct TConferenceServiceMethods {
   std::function<std::string(const std::string& strMemberPIN)> GetConferenceIDFromMemberPIN;
   std::function<std::string()> getLatestVersion;
   std::function<std::string()> getAmPm;
+};
+
+// Thrown by a method that cannot be served now because a bound on work running at once is
+// reached; the call answers 503 with a SOAP-ENV:Server fault carrying the message, and the
+// method did nothing, so the client may send the call again.
+class TSoapServiceBusy : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 enum class TSoapType { String, Int };
@@ -73,7 +82,8 @@ TSoapHttpResponse HandleSoapRequest(const TSoapHttpRequest& request,
 
 // Decodes an rpc-style SOAP envelope, runs the method and encodes its answer or the fault
 // (status 500: faultcode SOAP-ENV:Client for an envelope that is not XML, not a SOAP envelope or
-// names no known method; SOAP-ENV:Server when the method fails). The SOAPAction header is not
+// names no known method; SOAP-ENV:Server when the method fails; status 503 with SOAP-ENV:Server
+// when it throws TSoapServiceBusy). The SOAPAction header is not
 // needed: the body's first element names the method.
 TSoapHttpResponse InvokeSoapCall(std::string_view envelope,
                                  const TConferenceServiceMethods& methods);

@@ -20,6 +20,7 @@ TConferenceServiceMethods Recorder() {
   m.DoKonferenzAction = [](const std::string& r) -> std::string {
     if (r == "fail") throw std::runtime_error("database <locked>");
     if (r == "odd") throw 42;
+    if (r == "busy") throw TSoapServiceBusy("too many at once");
     return "DoKonferenzAction:" + r;
   };
   m.TranslateLanguageCode = [](const std::string& c, const std::string& l) {
@@ -202,6 +203,11 @@ TEST(SoapCall, FailuresAreServerFaults) {
   EXPECT_EQ(d.fault_string, "database <locked>");
   d = Call(Envelope("<DoKonferenzAction><Request>odd</Request></DoKonferenzAction>"));
   EXPECT_EQ(d.fault_code, "SOAP-ENV:Server");
+  // No room for the call now: the client may send it again.
+  d = Call(Envelope("<DoKonferenzAction><Request>busy</Request></DoKonferenzAction>"));
+  EXPECT_EQ(d.status, 503);
+  EXPECT_EQ(d.fault_code, "SOAP-ENV:Server");
+  EXPECT_EQ(d.fault_string, "too many at once");
   // A method without an implementation.
   d = Call(Envelope("<getLatestVersion/>"));
   EXPECT_EQ(d.status, 500);

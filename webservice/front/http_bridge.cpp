@@ -1,5 +1,7 @@
 #include "webservice/front/http_bridge.h"
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -17,7 +19,30 @@ bool IsSoapDocument(const std::string& document) {
          lower.find("soap/izyntconferenceservice") != std::string::npos;
 }
 
+// Far above any call of the lookup lane's methods.
+constexpr size_t kLookupBodyBytes = 64 * 1024;
+
+bool ContainsIgnoreCaseAscii(std::string_view text, std::string_view lower_word) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::search(text.begin(), text.end(), lower_word.begin(), lower_word.end(),
+                     [&](char a, char b) { return lower(a) == b; }) != text.end();
+}
+
 }  // namespace
+
+THttpLane RequestLane(const THttpRequest& request) {
+  const std::string_view body = request.body;
+  const bool call = request.method == "POST" &&
+                    ContainsIgnoreCaseAscii(request.path, "soap/izyntconferenceservice");
+  // Element names cannot be written with character references, so an envelope in an ASCII
+  // encoding that calls DoKonferenzAction holds its name as such; UTF-16 and UTF-32 hold NULs.
+  if (call && body.size() <= kLookupBodyBytes &&
+      std::memchr(body.data(), '\0', body.size()) == nullptr &&
+      !ContainsIgnoreCaseAscii(body, "dokonferenzaction")) {
+    return THttpLane::kLookup;
+  }
+  return THttpLane::kGeneral;
+}
 
 TIdHTTPWebBrokerBridge::TIdHTTPWebBrokerBridge() = default;
 
@@ -32,9 +57,11 @@ void TIdHTTPWebBrokerBridge::SetActive(bool active) {
   }
   if (!server_) {
     server_ = std::make_unique<THttpServer>(
-        limits_, [this](const THttpRequest& request, THttpResponse& response) {
+        limits_,
+        [this](const THttpRequest& request, THttpResponse& response) {
           DoCommandGet(request, response);
-        });
+        },
+        RequestLane);
   }
   bound_port_ = server_->Listen(bind_address_, default_port_);
 }

@@ -27,6 +27,14 @@ class TWebModule {
 };
 
 using TWebModuleClass = std::function<std::unique_ptr<TWebModule>()>;
+
+// The lane a request runs on: SOAP calls of every method but DoKonferenzAction (the PBX's PIN
+// lookup, the language and version calls, all short) take the lookup lane; the action calls of
+// administration, which may wait on mail servers and locks, the WSDL and the front-end files take
+// the general lane. Decided from the bytes alone, without parsing: a body that could name
+// DoKonferenzAction in any way (its name in any letter case, an encoding other than an ASCII one,
+// a size no lookup has) goes to the general lane.
+THttpLane RequestLane(const THttpRequest& request);
 using TCommandHandler = std::function<void(const THttpRequest&, THttpResponse&)>;
 
 // The service object drives it through IServiceHttpServer.

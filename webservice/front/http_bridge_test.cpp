@@ -170,5 +170,78 @@ TEST_F(BridgeTest, ManyConnectionsAtOnceAreAllAnswered) {
   for (int i = 0; i < 100; ++i) EXPECT_EQ(answers[i].get(), "front GET /n" + std::to_string(i));
 }
 
+THttpRequest Call(std::string body, std::string path = "/soap/IZYNTConferenceService") {
+  THttpRequest request;
+  request.method = "POST";
+  request.path = std::move(path);
+  request.body = std::move(body);
+  return request;
+}
+
+TEST(RequestLaneTest, OnlyCallsThatCannotNameDoKonferenzActionTakeTheLookupLane) {
+  const std::string lookup =
+      "<?xml version=\"1.0\"?><SOAP-ENV:Envelope xmlns:SOAP-ENV=\"x\"><SOAP-ENV:Body>"
+      "<NS1:GetConferenceIDFromMemberPIN xmlns:NS1=\"urn:SOAPIntf-IZYNTConferenceService\">"
+      "<strMemberPIN>04711</strMemberPIN></NS1:GetConferenceIDFromMemberPIN></SOAP-ENV:Body>"
+      "</SOAP-ENV:Envelope>";
+  EXPECT_EQ(RequestLane(Call(lookup)), THttpLane::kLookup);
+  EXPECT_EQ(RequestLane(Call(lookup, "/x/SOAP/izyntconferenceservice")), THttpLane::kLookup);
+  EXPECT_EQ(RequestLane(Call("<e><getAmPm/></e>")), THttpLane::kLookup);
+
+  // The action calls in any spelling the SOAP layer accepts, and whatever it could decode into one.
+  EXPECT_EQ(RequestLane(Call("<e><NS1:DoKonferenzAction><Request/></NS1:DoKonferenzAction></e>")),
+            THttpLane::kGeneral);
+  EXPECT_EQ(RequestLane(Call("<e><dokonferenzACTION/></e>")), THttpLane::kGeneral);
+  std::string utf16;
+  for (char c : std::string("<e><DoKonferenzAction/></e>")) {
+    utf16.push_back(c);
+    utf16.push_back('\0');
+  }
+  EXPECT_EQ(RequestLane(Call(utf16)), THttpLane::kGeneral);
+  EXPECT_EQ(RequestLane(Call("<e><getAmPm/></e>" + std::string(65 * 1024, ' '))),
+            THttpLane::kGeneral);
+  // Files, the WSDL, the information page.
+  THttpRequest get = Call("");
+  get.method = "GET";
+  EXPECT_EQ(RequestLane(get), THttpLane::kGeneral);
+  EXPECT_EQ(RequestLane(Call(lookup, "/wsdl/IZYNTConferenceService")), THttpLane::kGeneral);
+  EXPECT_EQ(RequestLane(Call(lookup, "/index.html")), THttpLane::kGeneral);
+}
+
+// Every worker of the general lane waits (on mail, say); the lookups are answered all the same.
+TEST_F(BridgeTest, LookupsDoNotQueueBehindAFullGeneralLane) {
+  testing_support::TWatchdog dog("lookups beside a blocked general lane");
+  THttpLimits limits;
+  limits.worker_threads = 2;
+  limits.lookup_threads = 2;
+  bridge_.SetLimits(limits);
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> blocked{0};
+  bridge_.SetOnCommandGet([&](const THttpRequest&, THttpResponse& response) {
+    ++blocked;
+    released.wait();
+    response.set_content("done", "text/plain");
+  });
+  bridge_.SetActive(true);
+  std::vector<std::future<std::string>> waiting;
+  for (int i = 0; i < 4; ++i) {
+    waiting.push_back(std::async(std::launch::async, [this] {
+      auto answer = Client().Get("/file");
+      return answer ? answer->body : std::string("failed");
+    }));
+  }
+  while (blocked < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  httplib::Client client = Client();
+  for (int i = 0; i < 20; ++i) {
+    auto answer = client.Post("/soap/IZYNTConferenceService", "<e><getAmPm/></e>", "text/xml");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body, "module POST <e><getAmPm/></e>");
+  }
+  EXPECT_EQ(blocked.load(), 2);
+  release.set_value();
+  for (auto& answer : waiting) EXPECT_EQ(answer.get(), "done");
+}
+
 }  // namespace
 }  // namespace parlevo

@@ -275,13 +275,14 @@ void THttpResponse::set_file(std::filesystem::path file, std::string content_typ
   set_header("Content-Type", std::move(content_type));
 }
 
-THttpServer::THttpServer(THttpLimits limits, THttpHandler handler)
-    : core_(std::make_unique<Core>(limits, std::move(handler))) {}
+THttpServer::THttpServer(THttpLimits limits, THttpHandler handler, THttpLaneOf lane_of)
+    : core_(std::make_unique<Core>(limits, std::move(handler), std::move(lane_of))) {}
 
 THttpServer::~THttpServer() {
   Stop();
   // Handlers still running finish first; their answers go to closed connections.
   core_->workers.StopAndJoin();
+  core_->lookup_workers.StopAndJoin();
   core_->StopIoThreads();
 }
 
@@ -289,9 +290,13 @@ uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
   if (listening_) throw std::runtime_error("The HTTP server listens already");
   Core& core = *core_;
   core.StartIoThreads();
-  if (core.workers.Grow(std::max(core.limits.worker_threads, 1u)) == 0) {
+  // Under a task limit the lookup lane gets its threads before the general lane takes the rest;
+  // each lane needs one at least.
+  if (core.workers.Grow(1) == 0 ||
+      (core.lane_of && core.lookup_workers.Grow(std::max(core.limits.lookup_threads, 1u)) == 0)) {
     throw std::runtime_error("The HTTP server cannot start a thread for its requests");
   }
+  core.workers.Grow(std::max(core.limits.worker_threads, 1u));
 
   size_t bound = std::max<size_t>(core.limits.max_connections, 1);
   rlimit files{};

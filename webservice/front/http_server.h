@@ -55,8 +55,13 @@ struct THttpLimits {
   // bounds a chunk-size line with its extensions and the trailer fields as well.
   size_t max_head_bytes = 64 * 1024;
   size_t max_header_fields = 100;
-  // Threads running handlers; fewer are used when the system refuses more.
+  // Threads running handlers of the general lane; fewer are used when the system refuses more.
   unsigned worker_threads = 32;
+  // Threads of the lookup lane (see THttpLane), besides them. Its calls are short and need a
+  // processor, not a thread, each: many more threads than processors only take turns on them
+  // (measured on 8 processors: 16 threads did 45,000-55,000 PIN lookups per second, 6 did
+  // 91,000-100,000).
+  unsigned lookup_threads = 6;
   // Threads holding the connections (each connection stays on one), besides the listener's.
   unsigned io_threads = 4;
   // Descriptors kept free for the handlers' own files and database when the bound is derived
@@ -101,10 +106,18 @@ struct THttpResponse {
 
 using THttpHandler = std::function<void(const THttpRequest&, THttpResponse&)>;
 
+// Which workers run a request. The lookup lane has threads of its own, so that short calls that
+// must answer at once (the PBX's PIN lookup) never queue behind long ones that wait on a mail
+// server, another process's database lock or a slow disk.
+enum class THttpLane { kGeneral, kLookup };
+// Called on an I/O thread for every whole request: must be quick and safe on many threads.
+using THttpLaneOf = std::function<THttpLane(const THttpRequest&)>;
+
 class THttpServer {
  public:
   // handler is called for every whole request; an exception from it answers 500 (and is logged).
-  THttpServer(THttpLimits limits, THttpHandler handler);
+  // lane_of picks the lane of each request; without it every request runs on the general lane.
+  THttpServer(THttpLimits limits, THttpHandler handler, THttpLaneOf lane_of = {});
   // Stops listening, closes every connection and waits for the handlers that still run.
   ~THttpServer();
   THttpServer(const THttpServer&) = delete;

@@ -72,8 +72,11 @@ class THttpBodyLease {
 // of connections (hostile clients coming back) holds up no request. The handler runs on the
 // workers.
 struct THttpServer::Core {
-  Core(THttpLimits l, THttpHandler h)
-      : limits(l), handler(std::move(h)), iocs(MakeContexts(std::max(limits.io_threads, 1u) + 1)) {}
+  Core(THttpLimits l, THttpHandler h, THttpLaneOf lanes)
+      : limits(l),
+        handler(std::move(h)),
+        lane_of(std::move(lanes)),
+        iocs(MakeContexts(std::max(limits.io_threads, 1u) + 1)) {}
 
   static std::vector<std::unique_ptr<boost::asio::io_context>> MakeContexts(unsigned count) {
     std::vector<std::unique_ptr<boost::asio::io_context>> made;
@@ -101,6 +104,11 @@ struct THttpServer::Core {
   // Closes every connection; one whose request is being answered gets up to `grace` first.
   void CloseAll(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
 
+  // The workers of the request's lane.
+  THttpWorkerPool& WorkersFor(const THttpRequest& request) {
+    return lane_of && lane_of(request) == THttpLane::kLookup ? lookup_workers : workers;
+  }
+
   // Runs fn on the listener's thread and waits for it; its exception passes to the caller.
   template <typename Fn>
   auto RunOnListener(Fn fn) {
@@ -112,6 +120,7 @@ struct THttpServer::Core {
 
   const THttpLimits limits;
   const THttpHandler handler;
+  const THttpLaneOf lane_of;
   // Before the contexts: sessions that their destruction frees give their bytes back here.
   THttpBodyBudget body_budget{limits.max_bodies_bytes};
   // Declared first: sockets and timers below need them until they are gone.
@@ -119,6 +128,7 @@ struct THttpServer::Core {
   std::vector<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> work;
   std::vector<std::thread> io_threads;
   THttpWorkerPool workers;
+  THttpWorkerPool lookup_workers;
 
   // Listener thread only.
   std::optional<boost::asio::ip::tcp::acceptor> acceptor;

@@ -326,7 +326,7 @@ void THttpSession::Dispatch() {
   request.remote_address = address_;
   // The body's bytes count against the budget until the worker is done with the request.
   auto lease = std::make_shared<THttpBodyLease>(core_.body_budget, std::exchange(body_bytes_, 0));
-  core_.workers.Post(
+  core_.WorkersFor(request).Post(
       [self = shared_from_this(), request = std::move(request),
        lease = std::move(lease)]() mutable { self->Handle(std::move(request), std::move(lease)); });
 }

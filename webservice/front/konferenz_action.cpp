@@ -1,5 +1,6 @@
 #include "webservice/front/konferenz_action.h"
 
+#include <optional>
 #include <stdexcept>
 
 #include "conferences/conference_actions.h"
@@ -18,21 +19,23 @@
 #include "webservice/front/configuration.h"
 #include "webservice/helpers_conf_ex.h"
 #include "webservice/helpers_xml.h"
+#include "webservice/soap.h"
 
 namespace parlevo {
 namespace {
 
 constexpr std::string_view kTrace = "[SOAPImpl][DoKonferenzAction] ";
 
-// Rows without a handler are actions whose subsystem is not part of this build yet.
+// Rows without a handler are actions whose subsystem is not part of this build yet. The series
+// actions send cancellations when they delete a series' conferences.
 constexpr TKonferenzAction kActions[] = {
     {"getNextFreeHostPin", GetNextFreeHostPin},
     {"getNextFreeMemberPin", GetNextFreeMemberPin},
     {"getNextFreeListenOnlyPin", GetNextFreeListenOnlyPin},
     {"getRecurrence", GetRecurrence},
-    {"addRecurrence", Recurrence_Add},
-    {"updateRecurrence", Recurrence_Update},
-    {"deleteRecurrence", Recurrence_Delete},
+    {"addRecurrence", Recurrence_Add, true},
+    {"updateRecurrence", Recurrence_Update, true},
+    {"deleteRecurrence", Recurrence_Delete, true},
     {"addRaum", AddRaum},
     {"addKonferenz", AddKonferenz},
     {"GetRaeume", GetRaeume},
@@ -43,17 +46,17 @@ constexpr TKonferenzAction kActions[] = {
     {"InviteKonfTeilnehmer", InviteKonfTeilnehmer},
     {"GetKonfTeilnehmer", GetKonfTeilnehmer},
     {"GetKonfTeilnehmerMobile", GetKonfTeilnehmerMobile},
-    {"DeleteKonfTeilnehmer", DeleteKonfTeilnehmer},
+    {"DeleteKonfTeilnehmer", DeleteKonfTeilnehmer, true},
     {"AddTeilnehmer", Participants_Add},
     {"updateKonfTeilnehmer", Participants_UpdateConferenceData},
     {"updateTeilnehmer", Participants_UpdateAddressbook},
     {"GetTeilnehmer", Participants_Get},
     {"DeleteTeilnehmer", Participants_Delete},
     {"DeleteRaum", DeleteRaum},
-    {"DeleteKonferenz", DeleteKonferenz},
+    {"DeleteKonferenz", DeleteKonferenz, true},
     {"GetTeilnehmerLog", Participants_GetLog},
-    {"SendInviteMail", SendInviteMail},
-    {"SendInviteMailAll", SendInviteMailAll},
+    {"SendInviteMail", SendInviteMail, true},
+    {"SendInviteMailAll", SendInviteMailAll, true},
     {"kickTeilnehmer", Participants_Kick},
     {"getSalutation", GetSalutation},
 };
@@ -80,7 +83,8 @@ std::span<const TKonferenzAction> KonferenzActionTable() {
 }
 
 std::string DispatchKonferenzAction(std::string_view request, bool database_configured,
-                                    std::span<const TKonferenzAction> table) {
+                                    std::span<const TKonferenzAction> table,
+                                    TMailBound& mail_bound) {
   std::string result = "error";
   if (!database_configured) {
     WriteDebugLog(std::string(kTrace) + "Error reading connection string");
@@ -97,10 +101,18 @@ std::string DispatchKonferenzAction(std::string_view request, bool database_conf
     WriteDebugLog(std::string(kTrace) + "--Handle Request--");
     WriteDebugLog(std::string(kTrace) + "Action: " + action);
     for (const TKonferenzAction& row : table) {
-      if (row.handler != nullptr && SameAsciiText(row.name, action)) {
-        row.handler(request_doc, response_doc, result);
+      if (row.handler == nullptr || !SameAsciiText(row.name, action)) continue;
+      const std::optional<TMailBound::TTurn> turn =
+          row.sends_mail ? mail_bound.Enter() : std::nullopt;
+      if (row.sends_mail && !turn) {
+        WriteDebugLog(std::string(kTrace) + "Too many requests sending mail: " + action);
+        throw soap::TSoapServiceBusy(
+            "Too many requests are sending mail at once; send the request again later.");
       }
+      row.handler(request_doc, response_doc, result);
     }
+  } catch (const soap::TSoapServiceBusy&) {
+    throw;
   } catch (const std::exception& e) {
     WriteDebugLog(std::string(kTrace) + "Exception: " + e.what());
   } catch (...) {
@@ -116,7 +128,8 @@ std::string DoKonferenzAction(const std::string& Request) {
   // This call's own copy: other threads set the process-wide text at the same time.
   const std::string connection = GetConnectionString();
   SetCurrentConnectionString(connection);
-  return DispatchKonferenzAction(Request, !connection.empty(), KonferenzActionTable());
+  return DispatchKonferenzAction(Request, !connection.empty(), KonferenzActionTable(),
+                                 RequestMailBound());
 }
 
 }  // namespace parlevo

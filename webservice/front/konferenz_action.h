@@ -12,6 +12,8 @@
 
 #include <pugixml.hpp>
 
+#include "webservice/front/mail_bound.h"
+
 namespace parlevo {
 
 // Every handler reads its fields from request, may build elements in response (root
@@ -22,6 +24,9 @@ using TKonferenzActionHandler = void (*)(pugi::xml_document& request, pugi::xml_
 struct TKonferenzAction {
   std::string_view name;  // compared with the request's action without regard to ASCII case
   TKonferenzActionHandler handler;  // nullptr while the action is not available
+  // The action may send mail (invitations, or cancellations of conferences it deletes): it runs
+  // only with a turn of the mail bound (RequestMailBound).
+  bool sends_mail = false;
 };
 
 // The actions in the order in which they are tested.
@@ -31,8 +36,11 @@ std::span<const TKonferenzAction> KonferenzActionTable();
 // one failed, or a "RESPONSE" document with a registry error when no database is configured.
 std::string DoKonferenzAction(const std::string& Request);
 
-// DoKonferenzAction on a given table, once the database configuration has been looked at.
+// DoKonferenzAction on a given table, once the database configuration has been looked at. An
+// action that sends mail and finds no turn of mail_bound throws soap::TSoapServiceBusy before its
+// handler runs.
 std::string DispatchKonferenzAction(std::string_view request, bool database_configured,
-                                    std::span<const TKonferenzAction> table);
+                                    std::span<const TKonferenzAction> table,
+                                    TMailBound& mail_bound = RequestMailBound());
 
 }  // namespace parlevo

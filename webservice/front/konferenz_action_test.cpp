@@ -1,12 +1,17 @@
 #include "webservice/front/konferenz_action.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
 #include <stdexcept>
+#include <string_view>
+#include <vector>
 
 #include "webservice/front/front_test_support.h"
 #include "webservice/helpers_xml.h"
+#include "webservice/soap.h"
 
 namespace parlevo {
 namespace {
@@ -44,7 +49,7 @@ void Count(pugi::xml_document&, pugi::xml_document&, std::string&) {
 
 constexpr TKonferenzAction kTestTable[] = {
     {"GetRaeume", EchoFields}, {"failing", FailHalfway}, {"notBuilt", nullptr},
-    {"count", Count},          {"COUNT", Count},
+    {"count", Count},          {"COUNT", Count},         {"mailing", Count, true},
 };
 
 using DispatchTest = InstallFolderTest;
@@ -83,6 +88,37 @@ TEST_F(DispatchTest, EveryRowIsTested) {
   g_counted = 0;
   DispatchKonferenzAction("<r><action>Count</action></r>", true, kTestTable);
   EXPECT_EQ(g_counted, 2);
+}
+
+TEST_F(DispatchTest, AnActionThatSendsMailRunsOnlyWithATurnOfTheMailBound) {
+  TMailBound bound({.sending = 1, .waiting = 0, .wait = std::chrono::milliseconds(0)});
+  g_counted = 0;
+  {
+    auto held = bound.Enter();
+    ASSERT_TRUE(held);
+    EXPECT_THROW(
+        DispatchKonferenzAction("<r><action>Mailing</action></r>", true, kTestTable, bound),
+        soap::TSoapServiceBusy);
+    EXPECT_EQ(g_counted, 0);
+    // Actions that send no mail pass.
+    DispatchKonferenzAction("<r><action>count</action></r>", true, kTestTable, bound);
+    EXPECT_EQ(g_counted, 2);
+  }
+  DispatchKonferenzAction("<r><action>mailing</action></r>", true, kTestTable, bound);
+  EXPECT_EQ(g_counted, 3);
+  EXPECT_EQ(bound.Sending(), 0u);
+  EXPECT_NE(ReadFile("debug/log.txt")
+                .find("[SOAPImpl][DoKonferenzAction] Too many requests sending mail: Mailing"),
+            std::string::npos);
+  // The actions of the service that may send mail are the ones marked.
+  std::vector<std::string_view> mailing;
+  for (const TKonferenzAction& row : KonferenzActionTable()) {
+    if (row.sends_mail) mailing.push_back(row.name);
+  }
+  EXPECT_THAT(mailing,
+              ::testing::ElementsAre("addRecurrence", "updateRecurrence", "deleteRecurrence",
+                                     "DeleteKonfTeilnehmer", "DeleteKonferenz", "SendInviteMail",
+                                     "SendInviteMailAll"));
 }
 
 TEST_F(DispatchTest, NoDatabaseConfiguredAnswersTheRegistryError) {

@@ -11,6 +11,8 @@ bool TSOAPWebModule::HandleRequest(const THttpRequest& request, THttpResponse& r
       {request.method, request.path, host, request.body}, ConferenceServiceMethods());
   response.status = answer.status;
   response.set_content(answer.body, answer.content_type);
+  // A refusal for want of room (the mail bound): the call may come again shortly.
+  if (answer.status == 503) response.set_header("Retry-After", "1");
   return true;
 }
 
