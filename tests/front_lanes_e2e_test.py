@@ -136,17 +136,7 @@ class Program:
 
     def set_values(self, **values):
         """Changes values of the running program's registry file (it re-reads the file)."""
-        path = self.front.registry
-        with open(path, encoding="utf-8") as f:
-            lines = [l.rstrip("\r\n") for l in f]
-        for name, value in values.items():
-            line = ('"%s"=dword:%08x' % (name, value) if isinstance(value, int)
-                    else '"%s"="%s"' % (name, value))
-            lines = [l for l in lines if not l.lower().startswith('"%s"=' % name.lower())]
-            lines.append(line)
-        with open(path + ".new", "w", encoding="utf-8", newline="\r\n") as f:
-            f.write("\n".join(lines) + "\n")
-        os.replace(path + ".new", path)
+        conf.front_module.set_registry_values(self.front.registry, values)
 
     def rows(self, sql, args=()):
         with sqlite3.connect(self.db, timeout=30) as db:

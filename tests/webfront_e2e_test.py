@@ -42,6 +42,20 @@ def write_registry(path, values):
         f.write("\n".join(lines) + "\n")
 
 
+def set_registry_values(path, values):
+    """Changes values of a running program's .reg file in one rename (the program re-reads it)."""
+    with open(path, encoding="utf-8") as f:
+        lines = [l.rstrip("\r\n") for l in f]
+    for name, value in values.items():
+        line = ('"%s"=dword:%08x' % (name, value) if isinstance(value, int)
+                else '"%s"="%s"' % (name, value))
+        lines = [l for l in lines if not l.lower().startswith('"%s"=' % name.lower())]
+        lines.append(line)
+    with open(path + ".new", "w", encoding="utf-8", newline="\r\n") as f:
+        f.write("\n".join(lines) + "\n")
+    os.replace(path + ".new", path)
+
+
 def read_registry(path):
     values = {}
     with open(path, encoding="utf-8") as f:
