@@ -13,7 +13,7 @@ free_port() {
 }
 
 start_program() {  # build_dir home
-  local bin="$1/service/zyntparlevo" home=$2 reg="$2/registry.reg"
+  local bin="$1/app/zyntparlevo" home=$2 reg="$2/registry.reg"
   [ -x "$bin" ] || { echo "build $bin first" >&2; return 1; }
   program_port=$(free_port)
   if [ ! -f "$reg" ]; then

@@ -6,12 +6,12 @@
 #include <iostream>
 #include <string>
 
+#include "front/frontend_files.h"
+#include "front/http_bridge.h"
+#include "front/http_server.h"
+#include "front/soap_web_module.h"
 #include "platform/registry.h"
 #include "service/helpers.h"
-#include "webservice/front/frontend_files.h"
-#include "webservice/front/http_bridge.h"
-#include "webservice/front/http_server.h"
-#include "webservice/front/soap_web_module.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/datetime.h"
-#include "service/zynt_parlevo.h"
+#include "service/service_parts.h"
 
 namespace parlevo {
 
