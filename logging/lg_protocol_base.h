@@ -45,35 +45,37 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   // Milliseconds of a monotonic clock; tests put in their own.
   using TickSource = std::function<int64_t()>;
 
+  // Entry points of every output, final: a concrete protocol implements only the Internal
+  // operations below, so the locking, backlog and asynchronous mode stay in one place.
   ~TLgProtocolBase() override;
 
-  void Initialize(std::string_view options) override;
+  void Initialize(std::string_view options) final;
   // How long an asynchronous Disconnect waits for the queued packets to be written.
   static constexpr std::chrono::milliseconds kStopGrace{1000};
 
-  void Connect() override;
-  void Disconnect() override;
-  void DisconnectBy(std::chrono::steady_clock::time_point deadline) override;
-  void LimitWaits(std::chrono::steady_clock::time_point deadline) noexcept override;
+  void Connect() final;
+  void Disconnect() final;
+  void DisconnectBy(std::chrono::steady_clock::time_point deadline) final;
+  void LimitWaits(std::chrono::steady_clock::time_point deadline) noexcept final;
   // Packets that arrive while the protocol is not connected by its owner (before Connect,
   // after Disconnect) are dropped: a late packet must not open a connection again.
-  void WritePacket(const TLgPacketPtr& packet) override;
+  void WritePacket(const TLgPacketPtr& packet) final;
   // Hands the argument to the protocol's dispatch operation (the memory protocol writes its
   // queue to a stream or another protocol); in asynchronous mode on the scheduler thread.
   void Dispatch(TLgDispatchArgument argument);
 
-  bool AsyncEnabled() const override { return async_enabled_.load(std::memory_order_acquire); }
-  TLgLevel Level() const override { return level_.load(std::memory_order_relaxed); }
-  void SetHostName(std::string host_name) override;
-  void SetAppName(std::string app_name) override;
-  void SetOnError(ErrorHandler handler) override;
+  bool AsyncEnabled() const final { return async_enabled_.load(std::memory_order_acquire); }
+  TLgLevel Level() const final { return level_.load(std::memory_order_relaxed); }
+  void SetHostName(std::string host_name) final;
+  void SetAppName(std::string app_name) final;
+  void SetOnError(ErrorHandler handler) final;
 
   // The options as an option list (for error reports).
   std::string BuildOptionsString() const;
   const TLgLookupTable& Options() const { return options_; }
 
   bool Connected() const { return connected_.load(std::memory_order_acquire); }
-  bool Failed() const override { return failed_.load(std::memory_order_acquire); }
+  bool Failed() const final { return failed_.load(std::memory_order_acquire); }
   const std::string& Caption() const { return caption_; }
   bool Reconnect() const { return reconnect_; }
   uint32_t ReconnectInterval() const { return reconnect_interval_; }
