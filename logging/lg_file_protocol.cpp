@@ -135,10 +135,6 @@ TLgFileProtocol::TLgFileProtocol() : clock_(LgNowUtc) {
   TLgFileProtocol::LoadOptions();
 }
 
-TLgFileProtocol::~TLgFileProtocol() {
-  Shutdown();
-}
-
 void TLgFileProtocol::SetClock(UtcClock clock) {
   clock_ = clock ? std::move(clock) : UtcClock(LgNowUtc);
 }

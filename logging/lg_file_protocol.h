@@ -69,9 +69,6 @@ class TLgFileProtocol : public TLgProtocolBase {
  public:
   using UtcClock = std::function<TDateTime()>;
 
-  TLgFileProtocol();
-  ~TLgFileProtocol() override;
-
   std::string GetName() const override { return "file"; }
 
   const std::string& FileName() const { return file_name_; }
@@ -90,6 +87,9 @@ class TLgFileProtocol : public TLgProtocolBase {
   void SetClock(UtcClock clock);
 
  protected:
+  // Made as TLgOutput<TLgFileProtocol>, which closes the connection on destruction.
+  TLgFileProtocol();
+
   void BuildOptions(TLgConnectionsBuilder& builder) const override;
   void LoadOptions() override;
   bool IsValidOption(std::string_view name) const override;

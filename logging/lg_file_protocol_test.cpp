@@ -71,7 +71,7 @@ class FileProtocolTest : public ::testing::Test {
 
 TEST_F(FileProtocolTest, WritesABinaryLogAndAppendsWithoutASecondHeader) {
   {
-    TLgFileProtocol protocol;
+    TLgOutput<TLgFileProtocol> protocol;
     EXPECT_EQ(protocol.FileName(), "log.lgf");
     protocol.Initialize("filename=\"" + Path("log.lgf") + "\"");
     protocol.Connect();
@@ -79,14 +79,14 @@ TEST_F(FileProtocolTest, WritesABinaryLogAndAppendsWithoutASecondHeader) {
     EXPECT_EQ(Titles(ReadFile(Path("log.lgf"))), std::vector<std::string>{"one"});  // flushed
   }
   {
-    TLgFileProtocol protocol;
+    TLgOutput<TLgFileProtocol> protocol;
     protocol.Initialize("filename=\"" + Path("log.lgf") + "\", append=true");
     protocol.Connect();
     protocol.WritePacket(Entry("two"));
   }
   EXPECT_EQ(Titles(ReadFile(Path("log.lgf"))), (std::vector<std::string>{"one", "two"}));
   {
-    TLgFileProtocol protocol;  // without append the file starts again
+    TLgOutput<TLgFileProtocol> protocol;  // without append the file starts again
     protocol.Initialize("filename=\"" + Path("log.lgf") + "\"");
     protocol.Connect();
     protocol.WritePacket(Entry("three"));
@@ -95,7 +95,7 @@ TEST_F(FileProtocolTest, WritesABinaryLogAndAppendsWithoutASecondHeader) {
 }
 
 TEST_F(FileProtocolTest, MaxSizeAloneKeepsTheTwoNewestParts) {
-  TLgFileProtocol protocol;
+  TLgOutput<TLgFileProtocol> protocol;
   protocol.SetClock(Clock());
   protocol.Initialize("filename=\"" + Path("log.lgf") + "\", maxsize=1");
   EXPECT_EQ(protocol.MaxParts(), 2);
@@ -114,7 +114,7 @@ TEST_F(FileProtocolTest, MaxSizeAloneKeepsTheTwoNewestParts) {
 }
 
 TEST_F(FileProtocolTest, APacketLargerThanMaxSizeStartsANewPartAndIsNotWritten) {
-  TLgFileProtocol protocol;
+  TLgOutput<TLgFileProtocol> protocol;
   protocol.SetClock(Clock());
   protocol.Initialize("filename=\"" + Path("log.lgf") + "\", maxsize=1, maxparts=0");
   protocol.Connect();
@@ -133,7 +133,7 @@ TEST_F(FileProtocolTest, APacketLargerThanMaxSizeStartsANewPartAndIsNotWritten) 
 
 TEST_F(FileProtocolTest, DailyRotationAfterMidnightAndAppendContinuesTheNewestPart) {
   {
-    TLgFileProtocol protocol;
+    TLgOutput<TLgFileProtocol> protocol;
     protocol.SetClock(Clock());
     protocol.Initialize("filename=\"" + Path("log.lgf") + "\", rotate=daily");
     protocol.Connect();
@@ -148,7 +148,7 @@ TEST_F(FileProtocolTest, DailyRotationAfterMidnightAndAppendContinuesTheNewestPa
   EXPECT_EQ(Titles(ReadFile(Path("log-2024-03-01-23-59-58.lgf"))),
             (std::vector<std::string>{"before", "still"}));
   {
-    TLgFileProtocol protocol;
+    TLgOutput<TLgFileProtocol> protocol;
     protocol.SetClock(Clock());
     protocol.Initialize("filename=\"" + Path("log.lgf") + "\", rotate=daily, append=true");
     protocol.Connect();
@@ -176,7 +176,7 @@ TEST_F(FileProtocolTest, OnlyRealPartsOfTheSameBaseNameAreCountedOrDeleted) {
 }
 
 TEST_F(FileProtocolTest, BufferHoldsPacketsUntilItOverflows) {
-  TLgFileProtocol protocol;
+  TLgOutput<TLgFileProtocol> protocol;
   protocol.Initialize("filename=\"" + Path("b.lgf") + "\", buffer=1");
   protocol.Connect();
   protocol.WritePacket(Entry(std::string(400, 'a')));
@@ -190,7 +190,7 @@ TEST_F(FileProtocolTest, BufferHoldsPacketsUntilItOverflows) {
 }
 
 TEST_F(FileProtocolTest, BacklogWithoutKeepOpenAppendsOnEveryReopen) {
-  TLgFileProtocol protocol;
+  TLgOutput<TLgFileProtocol> protocol;
   protocol.Initialize("filename=\"" + Path("f.lgf") + "\", backlog.enabled=true");
   protocol.Connect();
   protocol.WritePacket(Entry("m1"));
@@ -202,7 +202,7 @@ TEST_F(FileProtocolTest, BacklogWithoutKeepOpenAppendsOnEveryReopen) {
 }
 
 TEST_F(FileProtocolTest, AFailedOpenIsReportedAsTheProtocolsError) {
-  TLgFileProtocol protocol;
+  TLgOutput<TLgFileProtocol> protocol;
   protocol.Initialize("filename=\"/dev/full\"");
   try {
     protocol.Connect();
@@ -232,7 +232,7 @@ TEST_F(FileProtocolTest, AFailedFinalFlushIsReportedOnceAndEverythingIsReleased)
     rlimit saved{};
     void (*previous)(int) = nullptr;
   };
-  TLgFileProtocol protocol;
+  TLgOutput<TLgFileProtocol> protocol;
   protocol.Initialize("filename=\"" + Path("limited.lgf") + "\", buffer=64");
   {
     Limit limit;
@@ -254,7 +254,7 @@ TEST_F(FileProtocolTest, AFailedFinalFlushIsReportedOnceAndEverythingIsReleased)
 
 TEST_F(FileProtocolTest, EncryptedFileDecryptsWithStandardAes) {
   {
-    TLgFileProtocol protocol;
+    TLgOutput<TLgFileProtocol> protocol;
     protocol.Initialize("filename=\"" + Path("e.lgf") +
                         "\", encrypt=true, key=secret, append=true");
     EXPECT_FALSE(protocol.Append());
@@ -280,7 +280,7 @@ TEST_F(FileProtocolTest, EncryptedFileDecryptsWithStandardAes) {
 }
 
 TEST_F(FileProtocolTest, EncryptionWithoutAKeyFailsToConnect) {
-  TLgFileProtocol protocol;
+  TLgOutput<TLgFileProtocol> protocol;
   protocol.Initialize("filename=\"" + Path("e.lgf") + "\", encrypt=true");
   try {
     protocol.Connect();
@@ -293,7 +293,7 @@ TEST_F(FileProtocolTest, EncryptionWithoutAKeyFailsToConnect) {
 
 TEST_F(FileProtocolTest, TextFilesStartWithOneByteOrderMark) {
   for (int round = 0; round < 2; ++round) {
-    TLgTextProtocol protocol;
+    TLgOutput<TLgTextProtocol> protocol;
     protocol.Initialize("filename=\"" + Path("t.txt") +
                         "\", append=true, pattern=\"%level%: %title%\"");
     protocol.Connect();
@@ -302,7 +302,7 @@ TEST_F(FileProtocolTest, TextFilesStartWithOneByteOrderMark) {
     protocol.WritePacket(flow);  // no line for it
   }
   EXPECT_EQ(ReadFile(Path("t.txt")), "\xEF\xBB\xBFMessage: round 0\r\nMessage: round 1\r\n");
-  TLgTextProtocol text;
+  TLgOutput<TLgTextProtocol> text;
   EXPECT_EQ(text.FileName(), "log.txt");
   EXPECT_THROW(text.Initialize("encrypt=true"), ELogCenterError);
 }
@@ -335,9 +335,9 @@ TEST_F(FileProtocolTest, AReconnectAfterAFailedWriteContinuesAfterTheLastWholeRe
     const std::string path = Path(text ? "full.txt" : "full.lgf");
     std::unique_ptr<TLgFileProtocol> protocol;
     if (text) {
-      protocol = std::make_unique<TLgTextProtocol>();
+      protocol = std::make_unique<TLgOutput<TLgTextProtocol>>();
     } else {
-      protocol = std::make_unique<TLgFileProtocol>();
+      protocol = std::make_unique<TLgOutput<TLgFileProtocol>>();
     }
     protocol->Initialize("filename=\"" + path + "\", reconnect=true, reconnect.interval=1s" +
                          (text ? ", pattern=\"%title%\"" : ""));

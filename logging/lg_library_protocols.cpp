@@ -8,11 +8,11 @@
 namespace parlevo::logging {
 
 void RegisterLibraryProtocols() {
-  TLgProtocolFactory::RegisterProtocol<TLgFileProtocol>("file");
-  TLgProtocolFactory::RegisterProtocol<TLgMemoryProtocol>("mem");
-  TLgProtocolFactory::RegisterProtocol<TLgPipeProtocol>("pipe");
-  TLgProtocolFactory::RegisterProtocol<TLgTcpProtocol>("tcp");
-  TLgProtocolFactory::RegisterProtocol<TLgTextProtocol>("text");
+  TLgProtocolFactory::RegisterProtocol<TLgOutput<TLgFileProtocol>>("file");
+  TLgProtocolFactory::RegisterProtocol<TLgOutput<TLgMemoryProtocol>>("mem");
+  TLgProtocolFactory::RegisterProtocol<TLgOutput<TLgPipeProtocol>>("pipe");
+  TLgProtocolFactory::RegisterProtocol<TLgOutput<TLgTcpProtocol>>("tcp");
+  TLgProtocolFactory::RegisterProtocol<TLgOutput<TLgTextProtocol>>("text");
 }
 
 }  // namespace parlevo::logging

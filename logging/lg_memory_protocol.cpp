@@ -8,10 +8,6 @@ TLgMemoryProtocol::TLgMemoryProtocol() {
   TLgMemoryProtocol::LoadOptions();
 }
 
-TLgMemoryProtocol::~TLgMemoryProtocol() {
-  Shutdown();
-}
-
 bool TLgMemoryProtocol::IsValidOption(std::string_view name) const {
   for (std::string_view option : {"maxsize", "astext", "pattern", "indent"}) {
     if (name == option) return true;

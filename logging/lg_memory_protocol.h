@@ -19,11 +19,8 @@
 
 namespace parlevo::logging {
 
-class TLgMemoryProtocol final : public TLgProtocolBase {
+class TLgMemoryProtocol : public TLgProtocolBase {
  public:
-  TLgMemoryProtocol();
-  ~TLgMemoryProtocol() override;
-
   std::string GetName() const override { return "mem"; }
   int64_t MaxSize() const { return max_size_; }
   bool AsText() const { return as_text_; }
@@ -32,6 +29,9 @@ class TLgMemoryProtocol final : public TLgProtocolBase {
   int64_t QueueSize() const { return queue_ ? queue_->Size() : 0; }
 
  protected:
+  // Made as TLgOutput<TLgMemoryProtocol>, which closes the connection on destruction.
+  TLgMemoryProtocol();
+
   void BuildOptions(TLgConnectionsBuilder& builder) const override;
   void LoadOptions() override;
   bool IsValidOption(std::string_view name) const override;

@@ -28,7 +28,7 @@ std::vector<std::string> DumpTitles(TLgMemoryProtocol& protocol) {
 }
 
 TEST(MemoryProtocolTest, KeepsAboutMaxSizeOfTheNewestPackets) {
-  TLgMemoryProtocol protocol;
+  TLgOutput<TLgMemoryProtocol> protocol;
   protocol.Initialize("maxsize=1");
   protocol.Connect();
   for (int i = 0; i < 100; ++i) protocol.WritePacket(Entry(std::string(38, 'a' + i % 26)));
@@ -44,7 +44,7 @@ TEST(MemoryProtocolTest, KeepsAboutMaxSizeOfTheNewestPackets) {
 }
 
 TEST(MemoryProtocolTest, TextDumpStartsWithAByteOrderMark) {
-  TLgMemoryProtocol protocol;
+  TLgOutput<TLgMemoryProtocol> protocol;
   protocol.Initialize("astext=true, pattern=\"%title%\"");
   protocol.Connect();
   protocol.WritePacket(Entry("first"));
@@ -58,11 +58,11 @@ TEST(MemoryProtocolTest, TextDumpStartsWithAByteOrderMark) {
 }
 
 TEST(MemoryProtocolTest, DispatchToAnotherProtocolUsesItsLevel) {
-  TLgMemoryProtocol source;
+  TLgOutput<TLgMemoryProtocol> source;
   source.Connect();
   source.WritePacket(Entry("quiet", TLgLevel::Debug));
   source.WritePacket(Entry("loud", TLgLevel::Error));
-  TLgMemoryProtocol target;
+  TLgOutput<TLgMemoryProtocol> target;
   target.Initialize("level=warning");
   target.Connect();
   source.Dispatch(&target);
@@ -71,14 +71,14 @@ TEST(MemoryProtocolTest, DispatchToAnotherProtocolUsesItsLevel) {
 }
 
 TEST(MemoryProtocolTest, DisconnectLosesThePacketsButABacklogKeepsThemBetweenFlushes) {
-  TLgMemoryProtocol plain;
+  TLgOutput<TLgMemoryProtocol> plain;
   plain.Connect();
   plain.WritePacket(Entry("gone"));
   plain.Disconnect();
   plain.Connect();
   EXPECT_EQ(plain.QueueCount(), 0);
 
-  TLgMemoryProtocol backlog;
+  TLgOutput<TLgMemoryProtocol> backlog;
   backlog.Initialize("backlog.enabled=true");
   backlog.Connect();
   backlog.WritePacket(Entry("m1"));

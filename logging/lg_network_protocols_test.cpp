@@ -138,7 +138,7 @@ TEST_F(NetworkProtocolsTest, PipeGreetingWithoutLineFeedFailsTheConnect) {
   const std::string name = UniquePipeName();
   auto viewer = TestViewer::OnUnixSocket(LgPipePath(name),
                                          TestViewer::Behaviour::GreetingWithoutLineFeedThenClose);
-  TLgPipeProtocol protocol;
+  TLgOutput<TLgPipeProtocol> protocol;
   protocol.Initialize("pipename=" + name);
   try {
     protocol.Connect();
@@ -152,7 +152,7 @@ TEST_F(NetworkProtocolsTest, PipeGreetingWithoutLineFeedFailsTheConnect) {
 TEST_F(NetworkProtocolsTest, ASilentViewerCannotHoldTheLoggingThread) {
   const std::string name = UniquePipeName();
   auto viewer = TestViewer::OnUnixSocket(LgPipePath(name), TestViewer::Behaviour::Silent);
-  TLgPipeProtocol protocol;
+  TLgOutput<TLgPipeProtocol> protocol;
   protocol.SetIoTimeout(100);
   protocol.Initialize("pipename=" + name);
   EXPECT_THROW(protocol.Connect(), ELgProtocolError);  // returns, with an error
@@ -182,7 +182,7 @@ TEST_F(NetworkProtocolsTest, TcpDeliversAndSurvivesTheViewerComingBack) {
 
 TEST_F(NetworkProtocolsTest, TcpShortAnswerAndRefusedConnection) {
   auto viewer = TestViewer::OnTcp(0, TestViewer::Behaviour::AnswerOneByteThenClose);
-  TLgTcpProtocol protocol;
+  TLgOutput<TLgTcpProtocol> protocol;
   protocol.Initialize("port=" + std::to_string(viewer->Port()));
   EXPECT_EQ(protocol.Host(), "127.0.0.1");
   try {
@@ -193,7 +193,7 @@ TEST_F(NetworkProtocolsTest, TcpShortAnswerAndRefusedConnection) {
   }
   const uint16_t port = viewer->Port();
   viewer.reset();
-  TLgTcpProtocol refused;
+  TLgOutput<TLgTcpProtocol> refused;
   refused.Initialize("port=" + std::to_string(port));
   try {
     refused.Connect();
@@ -244,7 +244,7 @@ TEST_F(NetworkProtocolsTest, PipeSocketsLiveInTheServicesOwnFolder) {
   // A folder others may write to is closed again before anything is sent there.
   ::chmod(run_.path().c_str(), 0777);
   auto viewer = TestViewer::OnUnixSocket(LgPipePath("open"));
-  TLgPipeProtocol protocol;
+  TLgOutput<TLgPipeProtocol> protocol;
   protocol.Initialize("pipename=open");
   protocol.Connect();
   struct stat st {};
@@ -252,7 +252,7 @@ TEST_F(NetworkProtocolsTest, PipeSocketsLiveInTheServicesOwnFolder) {
   EXPECT_EQ(st.st_mode & 07777, 0700u);
   EXPECT_TRUE(viewer->WaitForPackets(1));
   for (const char* name : {"../escape", "a/b", ".."}) {
-    TLgPipeProtocol bad;
+    TLgOutput<TLgPipeProtocol> bad;
     bad.Initialize(std::string("pipename=\"") + name + "\"");
     EXPECT_THROW(bad.Connect(), ELgProtocolError) << name;
   }
@@ -261,7 +261,7 @@ TEST_F(NetworkProtocolsTest, PipeSocketsLiveInTheServicesOwnFolder) {
 TEST_F(NetworkProtocolsTest, AViewerGroupOpensTheFolderToItsMembers) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder another group";
   auto viewer = TestViewer::OnUnixSocket(LgPipePath("grouped"));
-  TLgPipeProtocol protocol;
+  TLgOutput<TLgPipeProtocol> protocol;
   protocol.Initialize("pipename=grouped, group=nogroup");
   EXPECT_EQ(protocol.Group(), "nogroup");
   protocol.Connect();
@@ -272,7 +272,7 @@ TEST_F(NetworkProtocolsTest, AViewerGroupOpensTheFolderToItsMembers) {
   const group* nogroup = ::getgrnam("nogroup");
   ASSERT_NE(nogroup, nullptr);
   EXPECT_EQ(st.st_gid, nogroup->gr_gid);
-  TLgPipeProtocol unknown;
+  TLgOutput<TLgPipeProtocol> unknown;
   unknown.Initialize("pipename=grouped, group=no-such-group-here");
   try {
     unknown.Connect();
@@ -286,7 +286,7 @@ TEST_F(NetworkProtocolsTest, PipeFolderOfAnotherUserGetsNothing) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand the folder to another user";
   auto viewer = TestViewer::OnUnixSocket(LgPipePath("squatted"));
   ASSERT_EQ(::chown(run_.path().c_str(), 65534, 65534), 0);  // nobody's, made before the service
-  TLgPipeProtocol protocol;
+  TLgOutput<TLgPipeProtocol> protocol;
   protocol.Initialize("pipename=squatted");
   try {
     protocol.Connect();
@@ -302,7 +302,7 @@ TEST_F(NetworkProtocolsTest, AGreetingIsBoundedInLengthAndInTime) {
   testing_support::TWatchdog dog("greetings that never end");
   auto endless =
       TestViewer::OnUnixSocket(LgPipePath("endless"), TestViewer::Behaviour::EndlessGreeting);
-  TLgPipeProtocol first;
+  TLgOutput<TLgPipeProtocol> first;
   first.Initialize("pipename=endless");
   try {
     first.Connect();
@@ -314,7 +314,7 @@ TEST_F(NetworkProtocolsTest, AGreetingIsBoundedInLengthAndInTime) {
   // One byte every 20 ms would restart a limit per read for ever; the line has one limit.
   auto dribbled =
       TestViewer::OnUnixSocket(LgPipePath("dribbled"), TestViewer::Behaviour::DribbledGreeting);
-  TLgPipeProtocol second;
+  TLgOutput<TLgPipeProtocol> second;
   second.SetIoTimeout(300);
   second.Initialize("pipename=dribbled");
   const auto began = std::chrono::steady_clock::now();
@@ -322,7 +322,7 @@ TEST_F(NetworkProtocolsTest, AGreetingIsBoundedInLengthAndInTime) {
   EXPECT_LT(Since(began), 2.0);
 
   auto tcp = TestViewer::OnTcp(0, TestViewer::Behaviour::DribbledGreeting);
-  TLgTcpProtocol third;
+  TLgOutput<TLgTcpProtocol> third;
   third.Initialize("timeout=300, port=" + std::to_string(tcp->Port()));
   const auto tcp_began = std::chrono::steady_clock::now();
   EXPECT_THROW(third.Connect(), ELgProtocolError);
@@ -337,11 +337,11 @@ TEST_F(NetworkProtocolsTest, LimitWaitsWakesAWriterBlockedOnAStalledViewer) {
             : TestViewer::OnUnixSocket(LgPipePath("frozen"), TestViewer::Behaviour::StopReading);
     std::unique_ptr<TLgProtocolBase> protocol;
     if (tcp) {
-      auto t = std::make_unique<TLgTcpProtocol>();
+      auto t = std::make_unique<TLgOutput<TLgTcpProtocol>>();
       t->Initialize("timeout=60000, port=" + std::to_string(viewer->Port()));
       protocol = std::move(t);
     } else {
-      auto p = std::make_unique<TLgPipeProtocol>();
+      auto p = std::make_unique<TLgOutput<TLgPipeProtocol>>();
       p->SetIoTimeout(60000);
       p->Initialize("pipename=frozen");
       protocol = std::move(p);

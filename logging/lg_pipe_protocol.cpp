@@ -70,10 +70,6 @@ TLgPipeProtocol::TLgPipeProtocol() {
   TLgPipeProtocol::LoadOptions();
 }
 
-TLgPipeProtocol::~TLgPipeProtocol() {
-  Shutdown();
-}
-
 bool TLgPipeProtocol::IsValidOption(std::string_view name) const {
   return name == "pipename" || name == "group" || TLgProtocolBase::IsValidOption(name);
 }

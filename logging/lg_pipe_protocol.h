@@ -30,13 +30,10 @@ std::string LgPipeFolder();
 // The socket path of a pipe name: LgPipeFolder() + "/" + name.
 std::string LgPipePath(const std::string& pipe_name);
 
-class TLgPipeProtocol final : public TLgProtocolBase {
+class TLgPipeProtocol : public TLgProtocolBase {
  public:
   // Time limit of every read and write on the pipe, in milliseconds.
   static constexpr int kDefaultIoTimeout = 5000;
-
-  TLgPipeProtocol();
-  ~TLgPipeProtocol() override;
 
   std::string GetName() const override { return "pipe"; }
   const std::string& PipeName() const { return pipe_name_; }
@@ -47,6 +44,9 @@ class TLgPipeProtocol final : public TLgProtocolBase {
   void SetIoTimeout(int milliseconds) { io_timeout_ = milliseconds; }
 
  protected:
+  // Made as TLgOutput<TLgPipeProtocol>, which closes the connection on destruction.
+  TLgPipeProtocol();
+
   void BuildOptions(TLgConnectionsBuilder& builder) const override;
   void LoadOptions() override;
   bool IsValidOption(std::string_view name) const override;

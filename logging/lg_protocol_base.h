@@ -15,8 +15,9 @@
 // without the lock. The error handler may call Disconnect and Connect (the worker then ends
 // once it is back in its loop, and another thread frees it); it must not destroy the protocol.
 //
-// A concrete protocol's constructor ends with LoadOptions(); its destructor starts with
-// Shutdown(), so that the connection is closed while the derived parts still exist.
+// A concrete protocol's constructor ends with LoadOptions(). It is made as TLgOutput<P>, whose
+// destructor closes the connection while the protocol's own parts still exist, so that no
+// protocol has to remember it.
 #pragma once
 
 #include <atomic>
@@ -96,7 +97,7 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
  protected:
   TLgProtocolBase();
 
-  // Closes the connection (stopping the scheduler); never throws. Concrete destructors call it.
+  // Closes the connection (stopping the scheduler); never throws. TLgOutput's destructor calls it.
   void Shutdown() noexcept;
 
   virtual void BuildOptions(TLgConnectionsBuilder& builder) const;
@@ -189,6 +190,16 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   std::atomic<bool> failed_{false};
   bool initialized_ = false;
   bool reopening_ = false;
+};
+
+// A concrete protocol P as an object. Its constructors are protected, so that every output is
+// made through this: the connection (and the scheduler thread that calls into P) ends here, before
+// P's members go.
+template <typename P>
+class TLgOutput final : public P {
+ public:
+  TLgOutput() = default;
+  ~TLgOutput() override { this->Shutdown(); }
 };
 
 }  // namespace parlevo::logging

@@ -140,10 +140,6 @@ TLgTcpProtocol::TLgTcpProtocol() {
   TLgTcpProtocol::LoadOptions();
 }
 
-TLgTcpProtocol::~TLgTcpProtocol() {
-  Shutdown();
-}
-
 bool TLgTcpProtocol::IsValidOption(std::string_view name) const {
   return name == "host" || name == "port" || name == "timeout" ||
          TLgProtocolBase::IsValidOption(name);

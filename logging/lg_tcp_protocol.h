@@ -80,17 +80,17 @@ class TLgTcpClientStream final : public TLgByteStream {
   TLgTcpClient* client_;
 };
 
-class TLgTcpProtocol final : public TLgProtocolBase {
+class TLgTcpProtocol : public TLgProtocolBase {
  public:
-  TLgTcpProtocol();
-  ~TLgTcpProtocol() override;
-
   std::string GetName() const override { return "tcp"; }
   const std::string& Host() const { return host_; }
   uint16_t Port() const { return port_; }
   int Timeout() const { return timeout_; }
 
  protected:
+  // Made as TLgOutput<TLgTcpProtocol>, which closes the connection on destruction.
+  TLgTcpProtocol();
+
   void BuildOptions(TLgConnectionsBuilder& builder) const override;
   void LoadOptions() override;
   bool IsValidOption(std::string_view name) const override;

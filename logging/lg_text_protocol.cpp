@@ -8,10 +8,6 @@ TLgTextProtocol::TLgTextProtocol() {
   TLgTextProtocol::LoadOptions();
 }
 
-TLgTextProtocol::~TLgTextProtocol() {
-  Shutdown();
-}
-
 bool TLgTextProtocol::IsValidOption(std::string_view name) const {
   if (name == "encrypt" || name == "key") return false;
   if (name == "pattern" || name == "indent") return true;

@@ -11,16 +11,16 @@
 
 namespace parlevo::logging {
 
-class TLgTextProtocol final : public TLgFileProtocol {
+class TLgTextProtocol : public TLgFileProtocol {
  public:
-  TLgTextProtocol();
-  ~TLgTextProtocol() override;
-
   std::string GetName() const override { return "text"; }
   bool Indent() const { return indent_; }
   const std::string& Pattern() const { return pattern_; }
 
  protected:
+  // Made as TLgOutput<TLgTextProtocol>, which closes the connection on destruction.
+  TLgTextProtocol();
+
   void BuildOptions(TLgConnectionsBuilder& builder) const override;
   void LoadOptions() override;
   bool IsValidOption(std::string_view name) const override;
