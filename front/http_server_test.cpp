@@ -61,17 +61,9 @@ class RawClient {
     pending_.clear();
     const auto until = Clock::now() + bound;
     while (Clock::now() < until) {
-      pollfd p{fd_, POLLIN, 0};
       const int left = static_cast<int>(
           std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
-      if (::poll(&p, 1, std::max(left, 1)) <= 0) break;
-      char buffer[4096];
-      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        closed_ = true;
-        break;
-      }
-      out.append(buffer, static_cast<size_t>(n));
+      if (ReadSome(out, std::max(left, 1)) <= 0) break;
     }
     return out;
   }
@@ -93,21 +85,28 @@ class RawClient {
           return out;
         }
       }
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        closed_ = true;
-        break;
-      }
-      out.append(buffer, static_cast<size_t>(n));
+      if (ReadSome(out, 50) < 0) break;
     }
     return out;
   }
   bool closed() const { return closed_; }
 
  private:
+  // Waits up to timeout_ms for bytes and appends what one read gives: 1 when it read, 0 when
+  // nothing came, -1 when the server closed.
+  int ReadSome(std::string& out, int timeout_ms) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, timeout_ms) <= 0) return 0;
+    char buffer[4096];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) {
+      closed_ = true;
+      return -1;
+    }
+    out.append(buffer, static_cast<size_t>(n));
+    return 1;
+  }
+
   int fd_ = -1;
   bool connected_ = false;
   bool closed_ = false;

@@ -27,16 +27,19 @@ TZID = '"(GMT+01.00) Sarajevo/Warsaw/Zagreb"'
 
 
 class MailPeers:
-    """mail_peers.py: SMTP server "a" (MX of example.test) and "b"; other.test names a server
-    that refuses connections first and "b" second."""
+    """mail_peers.py with the given arguments; by default SMTP server "a" (MX of example.test) and
+    "b", and other.test names a server that refuses connections first and "b" second."""
 
-    def __init__(self):
+    DEFAULT_ARGS = ("--smtp", "a:ok", "--smtp", "b:ok", "--smtp", "down:refuse",
+                    "--mx", "example.test=10:a", "--mx", "other.test=20:b,10:down")
+
+    def __init__(self, *args):
         self.folder = tempfile.TemporaryDirectory()
         self.record = os.path.join(self.folder.name, "record.txt")
+        open(self.record, "w").close()
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mail_peers.py")
         self.process = subprocess.Popen(
-            ["/usr/bin/python3", os.path.join(HARNESS_DIR, "mail_peers.py"), "--record",
-             self.record, "--smtp", "a:ok", "--smtp", "b:ok", "--smtp", "down:refuse",
-             "--mx", "example.test=10:a", "--mx", "other.test=20:b,10:down"],
+            ["/usr/bin/python3", script, "--record", self.record] + list(args or self.DEFAULT_ARGS),
             stdout=subprocess.PIPE, text=True)
         # Peers that hang before they are ready fail the test within a minute.
         ready, _, _ = select.select([self.process.stdout], [], [], 60)

@@ -24,6 +24,8 @@ import unittest
 
 conf = None  # conferences_e2e_test, the harness of the action tests
 series = None  # recurrence_e2e_test, for its series requests
+peers = None  # stalled_peers_e2e_test, for its stop
+invitations = None  # invitations_e2e_test, for its mail peers
 HARNESS_DIR = None
 
 # Sanitizer builds run several times slower: their runs widen the upper bounds.
@@ -36,28 +38,14 @@ UNDER_WAY = "Einladung wird bereits versendet"
 
 
 class Peers:
-    """mail_peers.py with the given arguments."""
+    """mail_peers.py with the given arguments, and what its record says."""
 
     def __init__(self, *args):
-        self.folder = tempfile.TemporaryDirectory()
-        self.record = os.path.join(self.folder.name, "record.txt")
-        open(self.record, "w").close()
-        self.process = subprocess.Popen(
-            ["/usr/bin/python3", os.path.join(HARNESS_DIR, "mail_peers.py"), "--record",
-             self.record] + list(args), stdout=subprocess.PIPE, text=True)
-        ready, _, _ = select.select([self.process.stdout], [], [], 60)
-        words = self.process.stdout.readline().split() if ready else []
-        if not words or words[0] != "ready":
-            self.stop()
-            raise RuntimeError("mail peers did not start")
-        self.dns_port = int(words[1])
-        self.ip = dict(w.split("=", 1) for w in words[2:])
+        self.peers = invitations.MailPeers(*args)
+        self.record, self.dns_port, self.ip = self.peers.record, self.peers.dns_port, self.peers.ip
 
     def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=30)
-        self.process.stdout.close()
-        self.folder.cleanup()
+        self.peers.stop()
 
     def events(self, kind, at=None):
         with open(self.record, encoding="ascii") as f:
@@ -217,18 +205,7 @@ class MailLimitsTest(unittest.TestCase):
 
     def stop_within_limit(self, after_exit=None):
         """SIGTERM: exit code 0 within the stop limit. after_exit runs before the folder goes."""
-        process = self.service.front.process
-        self.service.client.transport.session.close()
-        began = time.monotonic()
-        process.send_signal(signal.SIGTERM)
-        try:
-            code = process.wait(timeout=60)
-            seconds = time.monotonic() - began
-            if after_exit:
-                after_exit()
-        finally:
-            self.service.front.process = None
-            self.service.front.folder.cleanup()
+        code, seconds = peers.stop_seconds(self.service, after_exit)
         print("stop took %.2f s" % seconds, file=sys.stderr)
         self.assertEqual(code, 0)
         self.assertLess(seconds, STOP_LIMIT)
@@ -456,14 +433,18 @@ PARTS = {"dns": Dns, "claims": Claims, "sms": Sms, "series": Series, "ehlo": Ehl
 
 
 def main():
-    global conf, series, HARNESS_DIR
+    global conf, series, peers, invitations, HARNESS_DIR
     HARNESS_DIR = sys.argv[3]
     part = sys.argv[4]
     sys.path.insert(0, HARNESS_DIR)
     import conferences_e2e_test
     import recurrence_e2e_test
+    import stalled_peers_e2e_test
+    import invitations_e2e_test
     conf = conferences_e2e_test.load_harness(*sys.argv[1:4])
     series = recurrence_e2e_test
+    peers = stalled_peers_e2e_test
+    invitations = invitations_e2e_test
     del sys.argv[1:5]
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(PARTS[part])
     result = unittest.TextTestRunner(verbosity=2).run(suite)
