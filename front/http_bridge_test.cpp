@@ -213,7 +213,6 @@ TEST_F(BridgeTest, LookupsDoNotQueueBehindAFullGeneralLane) {
   testing_support::TWatchdog dog("lookups beside a blocked general lane");
   THttpLimits limits;
   limits.worker_threads = 2;
-  limits.lookup_threads = 2;
   bridge_.SetLimits(limits);
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();

@@ -30,12 +30,13 @@ constexpr std::chrono::milliseconds kAnswerGrace{750};
 
 }  // namespace
 
-void THttpServer::Core::StartIoThreads() {
-  if (!io_threads.empty()) return;
-  for (auto& ioc : iocs) work.push_back(asio::make_work_guard(*ioc));
-  try {
-    for (auto& ioc : iocs) {
-      io_threads.emplace_back([&ctx = *ioc] {
+size_t THttpServer::Core::StartIoThreads(size_t count) {
+  count = std::min(count, iocs.size());
+  while (io_threads.size() < count) {
+    asio::io_context& ctx = *iocs[io_threads.size()];
+    work.push_back(asio::make_work_guard(ctx));
+    try {
+      io_threads.emplace_back([&ctx] {
         // A failure outside the connections' own steps (which end their connection) must not
         // end the others either.
         for (;;) {
@@ -47,11 +48,12 @@ void THttpServer::Core::StartIoThreads() {
           }
         }
       });
+    } catch (const std::system_error&) {
+      work.pop_back();
+      break;
     }
-  } catch (const std::system_error& e) {
-    StopIoThreads();
-    throw std::runtime_error(std::string("The HTTP server cannot start its threads: ") + e.what());
   }
+  return io_threads.size();
 }
 
 void THttpServer::Core::StopIoThreads() {
@@ -65,7 +67,7 @@ void THttpServer::Core::StopIoThreads() {
 }
 
 void THttpServer::Core::Accept() {
-  asio::io_context& target = *iocs[1 + next_context++ % (iocs.size() - 1)];
+  asio::io_context& target = *iocs[1 + next_context++ % connection_contexts];
   try {
     acceptor->async_accept(
         target, [this, gen = generation](beast::error_code ec, tcp::socket socket) {
@@ -282,20 +284,19 @@ THttpServer::~THttpServer() {
   Stop();
   // Handlers still running finish first; their answers go to closed connections.
   core_->workers.StopAndJoin();
-  core_->lookup_workers.StopAndJoin();
   core_->StopIoThreads();
 }
 
 uint16_t THttpServer::Listen(const std::string& address, uint16_t port) {
   if (listening_) throw std::runtime_error("The HTTP server listens already");
   Core& core = *core_;
-  core.StartIoThreads();
-  // Under a task limit the lookup lane gets its threads before the general lane takes the rest;
-  // each lane needs one at least.
-  if (core.workers.Grow(1) == 0 ||
-      (core.lane_of && core.lookup_workers.Grow(std::max(core.limits.lookup_threads, 1u)) == 0)) {
+  // Under a task limit the connections' threads, which run the lookup lane, come before the
+  // general lane's workers take the rest; the listener, one connection thread and one worker
+  // are needed at least.
+  if (core.StartIoThreads(2) < 2 || core.workers.Grow(1) == 0) {
     throw std::runtime_error("The HTTP server cannot start a thread for its requests");
   }
+  core.connection_contexts = core.StartIoThreads(core.iocs.size()) - 1;
   core.workers.Grow(std::max(core.limits.worker_threads, 1u));
 
   size_t bound = std::max<size_t>(core.limits.max_connections, 1);

@@ -69,8 +69,8 @@ class THttpBodyLease {
 
 // One I/O thread per io_context; a connection stays on the context it was accepted into, so its
 // steps never run at the same time. The listener has the first context to itself, so that a burst
-// of connections (hostile clients coming back) holds up no request. The handler runs on the
-// workers.
+// of connections (hostile clients coming back) holds up no request. The general lane's handlers
+// run on the workers, the lookup lane's on the connection's own I/O thread.
 struct THttpServer::Core {
   Core(THttpLimits l, THttpHandler h, THttpLaneOf lanes)
       : limits(l),
@@ -90,7 +90,9 @@ struct THttpServer::Core {
   }
 
   boost::asio::io_context& ListenerContext() { return *iocs.front(); }
-  void StartIoThreads();
+  // Starts the threads of the first count contexts (the listener's first) as far as the system
+  // allows; returns how many run.
+  size_t StartIoThreads(size_t count);
   void StopIoThreads();
   void Accept();
   void RetryAcceptLater();
@@ -104,9 +106,8 @@ struct THttpServer::Core {
   // Closes every connection; one whose request is being answered gets up to `grace` first.
   void CloseAll(std::chrono::milliseconds grace = std::chrono::milliseconds(0));
 
-  // The workers of the request's lane.
-  THttpWorkerPool& WorkersFor(const THttpRequest& request) {
-    return lane_of && lane_of(request) == THttpLane::kLookup ? lookup_workers : workers;
+  bool OnLookupLane(const THttpRequest& request) const {
+    return lane_of && lane_of(request) == THttpLane::kLookup;
   }
 
   // Runs fn on the listener's thread and waits for it; its exception passes to the caller.
@@ -128,7 +129,9 @@ struct THttpServer::Core {
   std::vector<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> work;
   std::vector<std::thread> io_threads;
   THttpWorkerPool workers;
-  THttpWorkerPool lookup_workers;
+  // The contexts that take connections: those after the listener's whose thread runs. Set
+  // before the listener starts.
+  size_t connection_contexts = 0;
 
   // Listener thread only.
   std::optional<boost::asio::ip::tcp::acceptor> acceptor;

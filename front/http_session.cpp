@@ -304,8 +304,9 @@ void THttpSession::OnBody(beast::error_code ec) {
   Dispatch();
 }
 
-// The handler blocks (database, files), so it runs on a worker; the connection waits without
-// a deadline meanwhile, since the time is the service's own.
+// A general lane's handler may block long (database, mail, files), so it runs on a worker; the
+// connection waits without a deadline meanwhile, since the time is the service's own. A lookup
+// lane's runs here.
 void THttpSession::Dispatch() {
   stream_.expires_never();
   answering_ = true;
@@ -324,14 +325,24 @@ void THttpSession::Dispatch() {
   }
   request.body = std::move(message.body());
   request.remote_address = address_;
-  // The body's bytes count against the budget until the worker is done with the request.
+  // The body's bytes count against the budget until the handler is done with the request.
   auto lease = std::make_shared<THttpBodyLease>(core_.body_budget, std::exchange(body_bytes_, 0));
-  core_.WorkersFor(request).Post(
-      [self = shared_from_this(), request = std::move(request),
-       lease = std::move(lease)]() mutable { self->Handle(std::move(request), std::move(lease)); });
+  if (core_.OnLookupLane(request)) {
+    auto [response, file] = Respond(std::move(request), std::move(lease));
+    return Answer(std::move(response), std::move(file));
+  }
+  core_.workers.Post([self = shared_from_this(), request = std::move(request),
+                      lease = std::move(lease)]() mutable {
+    auto [response, file] = self->Respond(std::move(request), std::move(lease));
+    asio::post(self->Executor(),
+               [self, response = std::move(response), file = std::move(file)]() mutable {
+                 self->Step([&] { self->Answer(std::move(response), std::move(file)); });
+               });
+  });
 }
 
-void THttpSession::Handle(THttpRequest request, std::shared_ptr<THttpBodyLease> lease) {
+std::pair<THttpResponse, std::shared_ptr<THttpSession::FileBody::value_type>> THttpSession::Respond(
+    THttpRequest request, std::shared_ptr<THttpBodyLease> lease) {
   THttpResponse response;
   std::shared_ptr<FileBody::value_type> file;
   try {
@@ -348,12 +359,7 @@ void THttpSession::Handle(THttpRequest request, std::shared_ptr<THttpBodyLease> 
     response.status = 500;
     file.reset();
   }
-  request = THttpRequest{};
-  lease.reset();
-  asio::post(Executor(), [self = shared_from_this(), response = std::move(response),
-                          file = std::move(file)]() mutable {
-    self->Step([&] { self->Answer(std::move(response), std::move(file)); });
-  });
+  return {std::move(response), std::move(file)};
 }
 
 template <typename Body>

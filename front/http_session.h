@@ -71,9 +71,10 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   void ReadBody();
   void OnBody(boost::beast::error_code ec);
   void Dispatch();
-  // On a worker: runs the handler and opens the file it answers with. The request and its body
-  // bytes are given up before the answer goes back, so that its client finds them free.
-  void Handle(THttpRequest request, std::shared_ptr<THttpBodyLease> lease);
+  // Runs the handler and opens the file it answers with; a failure answers 500. The request and
+  // its body bytes are given up before the answer goes back, so that its client finds them free.
+  std::pair<THttpResponse, std::shared_ptr<FileBody::value_type>> Respond(
+      THttpRequest request, std::shared_ptr<THttpBodyLease> lease);
   void Answer(THttpResponse response, std::shared_ptr<FileBody::value_type> file);
   template <typename Body>
   void Write(std::shared_ptr<boost::beast::http::response<Body>> res, uint64_t bytes);

@@ -206,9 +206,9 @@ class TaskLimit(unittest.TestCase):
 
     LIMIT = 60
     # The holder's threads: with the holder itself 43 tasks, which leave the program 17. Its
-    # first thread, the service thread and the HTTP front's five take 7, request threads take
-    # what is left (up to 6 for the lookup lane and 32 for the rest), and none remains for the
-    # reminder.
+    # first thread and the service thread take 2, the HTTP front's listener, one connection
+    # thread and one worker 3; more connection threads (up to 16, which run the lookup lane too)
+    # take what is left, and none remains for the reminder or more workers.
     HELD = 42
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to run the program as another user")

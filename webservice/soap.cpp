@@ -223,13 +223,14 @@ std::optional<std::string> EncodingFault(std::string_view text) {
     return "The request declares the encoding " + DeclaredEncoding(body) +
            " but is not written in it";
   }
+  const bool ascii = encoding == "us-ascii" || encoding == "ascii";
   for (size_t pos = 0; pos < body.size();) {
     char32_t c = 0;
     const size_t n = DecodeUtf8Sequence(body, pos, c);
     if (n == 0) {
       return "The request is not valid UTF-8: " + ByteAt(body, pos);
     }
-    if ((encoding == "us-ascii" || encoding == "ascii") && c >= 0x80) {
+    if (ascii && c >= 0x80) {
       return "The request is not valid US-ASCII: " + ByteAt(body, pos);
     }
     pos += n;
