@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -132,12 +133,6 @@ std::string FrontendMimeType(const fs::path& file) {
     if (ext == known) return std::string(type);
   }
   return "application/octet-stream";
-}
-
-std::optional<fs::path> ResolveFrontendDocument(const fs::path& root,
-                                                std::string_view request_path) {
-  if (request_path.find('\0') != std::string_view::npos) return std::nullopt;
-  return ContainedFile(root, WithDefaultDocument(RequestedDocument(root, request_path)));
 }
 
 void HTTPServerCommandGet(const THttpRequest& request, THttpResponse& response) {

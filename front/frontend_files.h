@@ -6,7 +6,6 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,12 +22,6 @@ void DeleteWSDLAdminFile();
 // The MIME type of a file name's extension (letter case ignored); "application/octet-stream"
 // for one the table lacks.
 std::string FrontendMimeType(const std::filesystem::path& file);
-
-// The file a request path names below root, with the default documents tried for a folder;
-// resolved through the file system (".." and symbolic links). nullopt unless it is a regular
-// file inside root (compared exactly), and for a path holding a NUL byte.
-std::optional<std::filesystem::path> ResolveFrontendDocument(const std::filesystem::path& root,
-                                                             std::string_view request_path);
 
 // The command handler of the HTTP server (OnCommandGet): serves the front-end file of the
 // request, or leaves the response untouched (an empty 200) when there is none. Registry errors

@@ -211,7 +211,6 @@ void TLgFileProtocol::OpenFile(bool append) {
   file_ = std::make_unique<TLgFileStream>(
       path, append ? TLgCreationDisposition::OpenAlways : TLgCreationDisposition::CreateAlways,
       TLgFileAccess::Write);
-  current_path_ = path;
   file_size_ = file_->Size();
   file_->Seek(0, TLgSeekOrigin::End);
 
@@ -316,7 +315,6 @@ void TLgFileProtocol::InternalDisconnect() {
     }
   }
   file_.reset();
-  current_path_.clear();
   if (first_error) std::rethrow_exception(first_error);
 }
 

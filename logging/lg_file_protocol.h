@@ -80,8 +80,6 @@ class TLgFileProtocol : public TLgProtocolBase {
   bool Encrypt() const { return encrypt_; }
   // The header size plus the compiled sizes of the packets in the current file.
   int64_t FileSize() const { return file_size_; }
-  // The path of the file currently open (empty when none).
-  const std::string& CurrentPath() const { return current_path_; }
 
   // Replaces the UTC clock of part names and rotation (tests).
   void SetClock(UtcClock clock);
@@ -123,7 +121,6 @@ class TLgFileProtocol : public TLgProtocolBase {
   int64_t file_size_ = 0;
   int64_t buffered_bytes_ = 0;
   TLgFileRotater rotater_;
-  std::string current_path_;
   std::unique_ptr<TLgFileStream> file_;
   std::unique_ptr<TRijndael> cipher_;
   std::unique_ptr<TEncryptStream> encrypt_stream_;

@@ -10,12 +10,17 @@
 
 namespace parlevo::logging {
 
+namespace {
+
+// The machine's full host name (host names here are often longer than the short names of other
+// systems); empty when it cannot be read.
 std::string LgComputerName() {
-  // The full name: host names here are often longer than the short names of other systems.
   char buffer[HOST_NAME_MAX + 1] = {};
   if (::gethostname(buffer, sizeof buffer - 1) != 0) return {};
   return std::string(buffer);
 }
+
+}  // namespace
 
 TLogCenter::TLogCenter(std::string app_name)
     : app_name_(std::move(app_name)), host_name_(LgComputerName()) {}

@@ -151,7 +151,4 @@ class TLogCenter {
   TLgSessionManager sessions_;
 };
 
-// The machine's full host name; empty when it cannot be read.
-std::string LgComputerName();
-
 }  // namespace parlevo::logging

@@ -36,9 +36,6 @@ constexpr std::array<std::string_view, 21> kViewerIdNames = {
     "PerlSource", "SqlSource", "IniSource", "PythonSource", "XmlSource",        "Bitmap",
     "Jpeg",       "Icon",      "Metafile"};
 
-constexpr std::array<std::string_view, 6> kProcessFlowTypeNames = {
-    "EnterMethod", "LeaveMethod", "EnterThread", "LeaveThread", "EnterProcess", "LeaveProcess"};
-
 }  // namespace
 
 std::string_view LevelName(TLgLevel level) {
@@ -64,9 +61,6 @@ std::string_view LogEntryTypeName(TLgLogEntryType type) {
 }
 std::string_view ViewerIdName(TLgViewerId id) {
   return kViewerIdNames.at(static_cast<size_t>(id));
-}
-std::string_view ProcessFlowTypeName(TLgProcessFlowType type) {
-  return kProcessFlowTypeNames.at(static_cast<size_t>(type));
 }
 
 int32_t LogEntryTypeCode(TLgLogEntryType type) {

@@ -107,7 +107,6 @@ std::optional<TLgLevel> LevelFromKeyword(std::string_view word);
 
 std::string_view LogEntryTypeName(TLgLogEntryType type);
 std::string_view ViewerIdName(TLgViewerId id);
-std::string_view ProcessFlowTypeName(TLgProcessFlowType type);
 // The numbers the binary log format writes.
 int32_t LogEntryTypeCode(TLgLogEntryType type);
 int32_t ViewerIdCode(TLgViewerId id);

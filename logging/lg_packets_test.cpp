@@ -85,7 +85,6 @@ TEST(LgPackets, NamesAndWireCodes) {
   EXPECT_EQ(ViewerIdCode(TLgViewerId::XmlSource), 307);
   EXPECT_EQ(ViewerIdCode(TLgViewerId::Metafile), 403);
   EXPECT_EQ(ViewerIdName(TLgViewerId::SqlSource), "SqlSource");
-  EXPECT_EQ(ProcessFlowTypeName(TLgProcessFlowType::LeaveProcess), "LeaveProcess");
   EXPECT_EQ(PacketTypeCode(TLgPacketType::ProcessFlow), 6);
   EXPECT_EQ(PacketTypeCode(TLgPacketType::LogHeader), 7);
 }

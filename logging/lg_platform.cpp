@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -248,13 +247,6 @@ void LgSplit(std::string_view text, char delimiter, std::vector<std::string>& li
     list.emplace_back(text.substr(start, hit - start));
   }
   list.emplace_back(text.substr(start));
-}
-
-std::string LgHostName() {
-  // Room for the longest name the system allows; a shorter buffer would lose the name entirely.
-  char buffer[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(buffer, sizeof(buffer) - 1) != 0) return {};
-  return buffer;
 }
 
 std::string LgFormat(std::string_view format, std::initializer_list<TLgFormatArg> args) {

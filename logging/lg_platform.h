@@ -93,9 +93,6 @@ TDateTime LgNowUtc();
 // included; an empty text appends nothing.
 void LgSplit(std::string_view text, char delimiter, std::vector<std::string>& list);
 
-// The machine's host name as the system reports it, however long; empty when it cannot be read.
-std::string LgHostName();
-
 // One argument of LgFormat.
 class TLgFormatArg {
  public:

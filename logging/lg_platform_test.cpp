@@ -133,13 +133,6 @@ TEST_F(LgPlatformFiles, FindFilesByPattern) {
   EXPECT_TRUE(list.empty());
 }
 
-TEST(LgPlatform, HostNameIsTheWholeSystemName) {
-  char expected[256] = {};
-  ASSERT_EQ(::gethostname(expected, sizeof(expected) - 1), 0);
-  EXPECT_EQ(LgHostName(), expected);
-  EXPECT_FALSE(LgHostName().empty());
-}
-
 TEST(LgPlatform, UtcClockIsCurrent) {
   TDateTime before = NowUtc();
   TDateTime now = LgNowUtc();

@@ -121,7 +121,6 @@ class TLgProtocolBase : public TLgProtocol, private TLgSchedulerTarget {
   // failure, the next flush of a protocol that connects per flush) must continue a file, not
   // start it again. Only the open that starts the output may start the file afresh.
   bool Reopening() const { return reopening_; }
-  TLgLookupTable& MutableOptions() { return options_; }
   // What every wait of the protocol's socket calls must honour (see LimitWaits).
   const TLgWaitLimit& WaitLimit() const { return wait_limit_; }
   // Raises ELogCenterError when the protocol has been given up on: no new connection then.

@@ -321,10 +321,6 @@ size_t TLgSocketStream::Read(void* data, size_t count) {
   return TLgSocketIo(socket_.Get(), limit_).ReceiveSome(data, count, LgDeadlineAfter(timeout_ms_));
 }
 
-size_t TLgSocketStream::ReadFully(void* data, size_t count) {
-  return TLgSocketIo(socket_.Get(), limit_).ReceiveAll(data, count, LgDeadlineAfter(timeout_ms_));
-}
-
 std::string TLgSocketStream::ReadLine(const std::string& closed_message) {
   return TLgSocketIo(socket_.Get(), limit_)
       .ReceiveLine(LgDeadlineAfter(timeout_ms_), closed_message);

@@ -111,7 +111,6 @@ class TLgWaitLimit {
   void Clear() noexcept;
   // Clock::time_point::max() when there is no limit.
   Clock::time_point Deadline() const noexcept;
-  bool Limited() const noexcept { return Deadline() != Clock::time_point::max(); }
 
   // Waits until fd is ready for events (POLLIN or POLLOUT), at most until deadline and the
   // limit. Raises ELogCenterError "Connection timed out" when deadline passes first and
@@ -171,11 +170,8 @@ class TLgSocketStream final : public TLgByteStream {
   size_t Read(void* data, size_t count) override;
   int64_t Seek(int64_t offset, TLgSeekOrigin origin) override { return -1; }
 
-  // Receives until count bytes came or the peer closed; returns the number received.
-  size_t ReadFully(void* data, size_t count);
   // See TLgSocketIo::ReceiveLine.
   std::string ReadLine(const std::string& closed_message);
-  int Descriptor() const { return socket_.Get(); }
   // Shuts the sending side down and closes.
   void Close();
 

@@ -228,9 +228,6 @@ class TestViewer {
   bool WaitForConnections(int count) {
     return WaitUntil([&] { return connections_ >= count; });
   }
-  bool WaitForClosedConnections(int count) {
-    return WaitUntil([&] { return closed_connections_ >= count; });
-  }
 
   std::vector<DecodedPacket> Packets() const {
     std::lock_guard lock(lock_);
@@ -337,7 +334,6 @@ class TestViewer {
     std::lock_guard lock(lock_);
     ::close(fd);
     std::erase(client_fds_, fd);
-    ++closed_connections_;
     changed_.notify_all();
   }
 
@@ -417,7 +413,6 @@ class TestViewer {
   std::condition_variable changed_;
   bool stopped_ = false;
   int connections_ = 0;
-  int closed_connections_ = 0;
   std::vector<int> client_fds_;
   std::vector<std::thread> client_threads_;
   std::vector<DecodedPacket> packets_;

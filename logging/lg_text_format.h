@@ -63,7 +63,6 @@ class TLgPatternParser {
   bool Indent() const { return indent_; }
   void SetIndent(bool value) { indent_ = value; }
   int IndentLevel() const { return indent_level_; }
-  const std::vector<std::unique_ptr<TLgToken>>& Tokens() const { return tokens_; }
 
   std::string Expand(const TLgLogEntry& entry);
 

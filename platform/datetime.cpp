@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <mutex>
 #include <stdexcept>
 
 #include "platform/ascii_text.h"
@@ -114,12 +113,6 @@ std::time_t LocalSecondsOf(TDateTime local) {
   tm.tm_sec = c.second;
   tm.tm_isdst = -1;
   return mktime(&tm);
-}
-
-std::mutex g_formats_mutex;
-FormatSettings& MutableProcessFormats() {
-  static FormatSettings formats;
-  return formats;
 }
 
 std::string Pad(int value, int width) {
@@ -407,24 +400,8 @@ TDateTime NowUtc() {
   return ToUtcDateTime(std::chrono::system_clock::now());
 }
 
-std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local) {
-  return std::chrono::system_clock::from_time_t(LocalSecondsOf(local)) +
-         std::chrono::milliseconds(DecodeDateTime(local).millisecond);
-}
-
 int LocalUtcOffsetMinutes(TDateTime local) {
   return static_cast<int>(LocalOffsetMillisAt(int64_t{LocalSecondsOf(local)} * 1000) / 60000);
-}
-
-TDateTime LocalToUtc(TDateTime local) {
-  const int64_t ms = int64_t{LocalSecondsOf(local)} * 1000 + DecodeDateTime(local).millisecond;
-  return DayNumberOfUnixMillis(ms);
-}
-
-TDateTime UtcToLocal(TDateTime utc) {
-  if (!IsDayNumberInRange(utc)) return utc;
-  const int64_t ms = UnixMillisOf(utc);
-  return DayNumberOfUnixMillis(ms + LocalOffsetMillisAt(ms));
 }
 
 std::optional<TDateTime> ZonedToLocal(TDateTime written, int offset_minutes) {
@@ -446,12 +423,8 @@ std::string FormatDateTime(std::string_view pattern, TDateTime value) {
 }
 
 const FormatSettings& ProcessFormats() {
-  return MutableProcessFormats();
-}
-
-void SetProcessFormats(const FormatSettings& fs) {
-  std::lock_guard lock(g_formats_mutex);
-  MutableProcessFormats() = fs;
+  static const FormatSettings formats;
+  return formats;
 }
 
 std::string DateTimeToStr(TDateTime value, const FormatSettings& fs) {
@@ -470,12 +443,6 @@ std::string DateToStr(TDateTime value, const FormatSettings& fs) {
 }
 std::string DateToStr(TDateTime value) {
   return DateToStr(value, ProcessFormats());
-}
-std::string TimeToStr(TDateTime value, const FormatSettings& fs) {
-  return FormatDateTime(fs.LongTimeFormat, value, fs);
-}
-std::string TimeToStr(TDateTime value) {
-  return TimeToStr(value, ProcessFormats());
 }
 
 FormatSettings ISODateFormat() {

@@ -2,8 +2,7 @@
 // the database stores dates and the logging packets carry their time stamps, with conversion to
 // and from the local calendar and the pattern formatting the service's texts are written in.
 //
-// Thread safety: every function is safe to call from any thread. The process-wide formats are
-// set once before any other thread starts (SetProcessFormats) and only read afterwards.
+// Thread safety: every function is safe to call from any thread.
 #pragma once
 
 #include <chrono>
@@ -73,15 +72,8 @@ TDateTime Now();     // local time
 TDateTime NowUtc();  // coordinated universal time
 TDateTime ToLocalDateTime(std::chrono::system_clock::time_point tp);
 TDateTime ToUtcDateTime(std::chrono::system_clock::time_point tp);
-// Interprets a local date-time (the zone rules in force at that date) as a point in time. The
-// system clock holds about the years 1678 to 2262 only; the functions below hold every year.
-std::chrono::system_clock::time_point FromLocalDateTime(TDateTime local);
 // Offset of local time from UTC, in minutes, in force at the given local date-time.
 int LocalUtcOffsetMinutes(TDateTime local);
-TDateTime LocalToUtc(TDateTime local);
-// A value outside the years 1 to 9999 is no date and comes back as it is; the result of one
-// inside may lie a few hours beyond them (see IsDayNumberInRange).
-TDateTime UtcToLocal(TDateTime utc);
 // The local date-time of a date-time written with its offset from UTC in minutes ("Z" is 0);
 // nullopt when the written or the local one lies outside the years 1 to 9999.
 std::optional<TDateTime> ZonedToLocal(TDateTime written, int offset_minutes);
@@ -92,18 +84,14 @@ std::optional<TDateTime> ZonedToLocal(TDateTime written, int offset_minutes);
 std::string FormatDateTime(std::string_view pattern, TDateTime value, const FormatSettings& fs);
 std::string FormatDateTime(std::string_view pattern, TDateTime value);  // process-wide formats
 
-// The process-wide formats (defaults as in FormatSettings).
+// The process-wide formats: the defaults of FormatSettings, which nothing changes.
 const FormatSettings& ProcessFormats();
-// Call before any other thread runs; later calls must not race with readers.
-void SetProcessFormats(const FormatSettings& fs);
 
 // Short date, then a blank and the long time unless the time of day is midnight.
 std::string DateTimeToStr(TDateTime value, const FormatSettings& fs);
 std::string DateTimeToStr(TDateTime value);
 std::string DateToStr(TDateTime value, const FormatSettings& fs);
 std::string DateToStr(TDateTime value);
-std::string TimeToStr(TDateTime value, const FormatSettings& fs);  // long time format
-std::string TimeToStr(TDateTime value);
 
 // "yyyy-mm-dd" and "yyyy-mm-dd hh:nn:ss", independent of the process-wide formats.
 FormatSettings ISODateFormat();

@@ -180,11 +180,4 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
-std::string Latin1ToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (char ch : bytes) AppendUtf8(out, static_cast<uint8_t>(ch));
-  return out;
-}
-
 }  // namespace parlevo

@@ -21,7 +21,6 @@ std::string Utf8ToLatin1(std::string_view utf8);
 // (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the control characters of the same number, so that any
 // byte string survives the trip to UTF-8 and back.
 std::string Windows1252ToUtf8(std::string_view bytes);
-std::string Latin1ToUtf8(std::string_view bytes);
 
 // UTF-8 as code points; malformed bytes become U+FFFD, one per byte.
 std::u32string Utf8ToUtf32(std::string_view utf8);

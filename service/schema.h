@@ -16,9 +16,6 @@
 
 namespace parlevo {
 
-// The versions of the chain, in the order they are applied.
-inline constexpr std::string_view kSchemaVersions[] = {"2.00", "2.10", "2.21", "2.22", "2.30"};
-
 // Told of every statement the upgrade runs, before it runs.
 using StatementObserver = std::function<void(std::string_view sql)>;
 

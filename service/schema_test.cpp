@@ -218,7 +218,7 @@ TEST_F(Schema, AFileAtTheCurrentVersionOnlyAsks) {
       "CREATE INDEX IF NOT EXISTS conferences_room_end ON conferences (room, endtime) WHERE "
       "endtime IS NOT NULL",
       "CREATE INDEX IF NOT EXISTS conferences_of_room ON conferences (room)"};
-  for (std::string_view v : kSchemaVersions) {
+  for (std::string_view v : {"2.00", "2.10", "2.21", "2.22", "2.30"}) {
     expected.push_back("SELECT Version FROM SchemaVersion WHERE Version = \"" + std::string(v) +
                        "\"");
   }

@@ -8,7 +8,6 @@ Usage: hostile_values_e2e_test.py PROGRAM DIST HARNESS_DIR
 """
 import http.client
 import os
-import signal
 import subprocess
 import sys
 import time

@@ -20,7 +20,7 @@ import time
 import unittest
 
 import hostile_clients_e2e_test as hostile
-from hostile_clients_e2e_test import PIN, Service, connect, raise_own_descriptor_limit, rss_kib
+from hostile_clients_e2e_test import Service, connect, raise_own_descriptor_limit, rss_kib
 
 SCALE = float(os.environ.get("PARLEVO_TEST_TIME_SCALE", "1"))
 LOOKUP_LIMIT = 0.1 * SCALE

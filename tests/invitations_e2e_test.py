@@ -10,7 +10,6 @@ import datetime
 import email
 import email.policy
 import os
-import re
 import select
 import subprocess
 import sys

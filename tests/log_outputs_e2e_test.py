@@ -10,7 +10,6 @@ Usage: log_outputs_e2e_test.py PROGRAM DIST HARNESS_DIR
 import os
 import shutil
 import socket
-import stat
 import struct
 import subprocess
 import sys
@@ -51,17 +50,6 @@ def decode_frames(data):
 
 def titles_of_frames(frames):
     return [entry_title(body) for kind, body in frames if kind == ENTRY]
-
-
-def read_until_closed(conn, received):
-    while True:
-        try:
-            chunk = conn.recv(65536)
-        except OSError:
-            return
-        if not chunk:
-            return
-        received.append(chunk)
 
 
 class Viewer:

@@ -13,11 +13,7 @@ PART: dns, claims, sms, series or ehlo.
 """
 import datetime
 import os
-import select
-import signal
-import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest

@@ -32,7 +32,6 @@ import itertools
 import email.policy
 import random
 import socket
-import sys
 import threading
 import time
 
