@@ -248,11 +248,6 @@ std::string THttpRequest::get_header_value(std::string_view name) const {
   return {};
 }
 
-bool THttpRequest::has_header(std::string_view name) const {
-  return std::any_of(headers.begin(), headers.end(),
-                     [&](const auto& field) { return EqualsIgnoreCaseAscii(field.first, name); });
-}
-
 void THttpResponse::set_header(std::string_view name, std::string value) {
   std::erase_if(headers,
                 [&](const auto& field) { return EqualsIgnoreCaseAscii(field.first, name); });

@@ -79,11 +79,9 @@ struct THttpRequest {
   std::string target;  // as sent
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  std::string remote_address;
 
   // The first field of that name (letter case ignored), or the empty text.
   std::string get_header_value(std::string_view name) const;
-  bool has_header(std::string_view name) const;
 };
 
 // The answer; a handler that touches nothing sends 200 without content.

@@ -324,7 +324,6 @@ void THttpSession::Dispatch() {
                                  std::string(View(field.value())));
   }
   request.body = std::move(message.body());
-  request.remote_address = address_;
   // The body's bytes count against the budget until the handler is done with the request.
   auto lease = std::make_shared<THttpBodyLease>(core_.body_budget, std::exchange(body_bytes_, 0));
   if (core_.OnLookupLane(request)) {
