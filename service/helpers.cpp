@@ -48,6 +48,21 @@ void AppendCutToLine(std::string& line, std::string_view message) {
   line.append(mark);
 }
 
+// The line's time stamp shows whole seconds, and every request writes lines: a thread formats
+// it once per second it sees and reuses the text.
+const std::string& DebugLogStamp(TDateTime now) {
+  thread_local CivilDateTime shown{0, 0, 0, -1, -1, -1, 0};
+  thread_local std::string stamp;
+  const CivilDateTime c = DecodeDateTime(now);
+  if (c.second != shown.second || c.minute != shown.minute || c.hour != shown.hour ||
+      c.day != shown.day || c.month != shown.month || c.year != shown.year) {
+    FormatSettings fs;  // fixed English names, independent of the process-wide formats
+    stamp = FormatDateTime("ddd d. mmm. yyyy, hh:mm:ss: ", now, fs);
+    shown = c;
+  }
+  return stamp;
+}
+
 }  // namespace
 
 std::string ExeFolder() {
@@ -65,11 +80,11 @@ void SetExeFolder(std::string folder) {
 
 void WriteDebugLog(std::string_view message) {
   try {
-    const std::filesystem::path dir = std::filesystem::path(ExeFolder()) / "debug";
-    const std::string path = (dir / "log.txt").string();
+    // ExeFolder() ends with its separator. Plain text joins: path objects cost more than the write.
+    const std::string dir = ExeFolder() + "debug";
+    const std::string path = dir + "/log.txt";
 
-    FormatSettings fs;  // fixed English names, independent of the process-wide formats
-    std::string line = FormatDateTime("ddd d. mmm. yyyy, hh:mm:ss: ", Now(), fs);
+    std::string line = DebugLogStamp(Now());
     AppendCutToLine(line, message);
     line.append("\r\n");
 

@@ -1,4 +1,5 @@
 #include "service/helpers.h"
+#include "platform/datetime.h"
 #include "tests/deadline.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +55,37 @@ TEST_F(DebugLogTest, CreatedOnFirstUseAndAppendedAfter) {
   EXPECT_TRUE(std::regex_search(lines[0], line)) << lines[0];
   EXPECT_NE(lines[0].find(": [Main][Start] first\r"), std::string::npos);
   EXPECT_NE(lines[1].find(": second\r"), std::string::npos);
+}
+
+// The stamp is reused within a second: every line must still carry the second it was written in,
+// across the turn of a second.
+TEST_F(DebugLogTest, EachLineCarriesTheSecondItWasWrittenIn) {
+  const auto stamp = [] {
+    FormatSettings fs;
+    return FormatDateTime("ddd d. mmm. yyyy, hh:mm:ss: ", Now(), fs);
+  };
+  const std::string first = stamp();
+  size_t written = 0;
+  std::vector<std::pair<std::string, std::string>> windows;
+  for (bool turned = false; !turned || windows.size() < written + 3;) {
+    const std::string before = stamp();
+    WriteDebugLog("line " + std::to_string(windows.size()));
+    windows.emplace_back(before, stamp());
+    if (!turned && windows.back().second != first) {
+      turned = true;
+      written = windows.size();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::stringstream ss(ReadLog());
+  size_t i = 0;
+  for (std::string l; std::getline(ss, l); ++i) {
+    ASSERT_LT(i, windows.size());
+    const std::string written_stamp = l.substr(0, l.find(": line ") + 2);
+    EXPECT_TRUE(written_stamp == windows[i].first || written_stamp == windows[i].second)
+        << l << " written between " << windows[i].first << " and " << windows[i].second;
+  }
+  EXPECT_EQ(i, windows.size());
 }
 
 TEST_F(DebugLogTest, ConcurrentWritersKeepLinesWhole) {
