@@ -26,6 +26,8 @@ struct CivilDateTime {
   int minute = 0;
   int second = 0;
   int millisecond = 0;
+
+  bool operator==(const CivilDateTime&) const = default;
 };
 
 // The settings a date/time-to-text conversion uses. "/" in a pattern stands for the date

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "platform/datetime.h"
@@ -51,14 +52,14 @@ void AppendCutToLine(std::string& line, std::string_view message) {
 // The line's time stamp shows whole seconds, and every request writes lines: a thread formats
 // it once per second it sees and reuses the text.
 const std::string& DebugLogStamp(TDateTime now) {
-  thread_local CivilDateTime shown{0, 0, 0, -1, -1, -1, 0};
+  thread_local std::optional<CivilDateTime> shown;
   thread_local std::string stamp;
-  const CivilDateTime c = DecodeDateTime(now);
-  if (c.second != shown.second || c.minute != shown.minute || c.hour != shown.hour ||
-      c.day != shown.day || c.month != shown.month || c.year != shown.year) {
+  CivilDateTime second = DecodeDateTime(now);
+  second.millisecond = 0;
+  if (second != shown) {
     FormatSettings fs;  // fixed English names, independent of the process-wide formats
     stamp = FormatDateTime("ddd d. mmm. yyyy, hh:mm:ss: ", now, fs);
-    shown = c;
+    shown = second;
   }
   return stamp;
 }
